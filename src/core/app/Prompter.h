@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Every message box, file dialog and desktop hand-off of the program goes through one
+// Prompter, so tests can answer them without a screen. GUI-thread object.
+class Prompter
+{
+public:
+    enum Icon { NoIcon, Information, Warning, Critical, Question };
+    enum Buttons { Ok, YesNo, OkCancel };
+    enum Answer { AnswerOk, AnswerYes, AnswerNo, AnswerCancel };
+
+    virtual ~Prompter() = default;
+    virtual Answer Message(const QString& text, const QString& caption, Icon icon,
+                           Buttons buttons) = 0;
+    // Empty result: the user cancelled.
+    virtual QString GetSaveFileName(const QString& caption, const QString& suggested,
+                                    const QString& filter) = 0;
+    virtual QString GetOpenFileName(const QString& caption, const QString& filter) = 0;
+    virtual QString GetExistingDirectory(const QString& caption) = 0;
+    // Hands a URL (https:, file:, smb:) to the desktop's default application. False when it
+    // could not be handed over.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};

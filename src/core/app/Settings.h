@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The program's settings live in QSettings("Halvorn", "Brindlecove"), in the same sections
+// and under the same value names the program has always used.
+namespace settings {
+
+constexpr const char* kOrganization = "Halvorn";
+constexpr const char* kApplication = "Brindlecove";
+
+struct SearchTexts
+{
+    QString strSearch = QStringLiteral("*");
+    QString strContainingText;
+};
+
+// Section "Brindlecove": "strSearch" (default "*") and "strContainingText" (default empty).
+SearchTexts ReadSearchTexts();
+void WriteSearchTexts(const SearchTexts& texts);
+
+} // namespace settings

@@ -1,0 +1,137 @@
+#include "SmbLibrary.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+// Exported by libsamba-util; declared in a header that is not installed.
+extern "C" {
+struct smb_thread_functions
+{
+    int (*create_mutex)(const char* lockname, void** pplock, const char* location);
+    void (*destroy_mutex)(void* plock, const char* location);
+    int (*lock_mutex)(void* plock, int lock_type, const char* location);
+    int (*create_tls)(const char* keyname, void** ppkey, const char* location);
+    void (*destroy_tls)(void** pkey, const char* location);
+    int (*set_tls)(void* pkey, const void* pval, const char* location);
+    void* (*get_tls)(void* pkey, const char* location);
+};
+int smb_thread_set_functions(const struct smb_thread_functions* tf);
+}
+
+namespace smb {
+namespace {
+
+constexpr int kLock = 1;
+constexpr int kUnlock = 2;
+
+int CreateMutex(const char*, void** pplock, const char*)
+{
+    auto* m = new (std::nothrow) pthread_mutex_t;
+    if (!m)
+        return ENOMEM;
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    const int rc = pthread_mutex_init(m, &attr);
+    pthread_mutexattr_destroy(&attr);
+    if (rc != 0) {
+        delete m;
+        return rc;
+    }
+    *pplock = m;
+    return 0;
+}
+
+void DestroyMutex(void* plock, const char*)
+{
+    auto* m = static_cast<pthread_mutex_t*>(plock);
+    pthread_mutex_destroy(m);
+    delete m;
+}
+
+int LockMutex(void* plock, int type, const char*)
+{
+    auto* m = static_cast<pthread_mutex_t*>(plock);
+    if (type == kLock)
+        return pthread_mutex_lock(m);
+    if (type == kUnlock)
+        return pthread_mutex_unlock(m);
+    return EINVAL;
+}
+
+int CreateTls(const char*, void** ppkey, const char*)
+{
+    auto* key = new (std::nothrow) pthread_key_t;
+    if (!key)
+        return ENOMEM;
+    const int rc = pthread_key_create(key, nullptr);
+    if (rc != 0) {
+        delete key;
+        return rc;
+    }
+    *ppkey = key;
+    return 0;
+}
+
+void DestroyTls(void** ppkey, const char*)
+{
+    auto* key = static_cast<pthread_key_t*>(*ppkey);
+    pthread_key_delete(*key);
+    delete key;
+    *ppkey = nullptr;
+}
+
+int SetTls(void* pkey, const void* pval, const char*)
+{
+    return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), pval);
+}
+
+void* GetTls(void* pkey, const char*)
+{
+    return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
+}
+
+std::mutex g_authMutex;
+AuthCallback g_fnAuth;
+
+} // namespace
+
+void InitSmbLibrary()
+{
+    static const bool bDone = [] {
+        static const smb_thread_functions tf = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
+                                                DestroyTls,  SetTls,       GetTls};
+        smb_thread_set_functions(&tf);
+        return true;
+    }();
+    (void)bDone;
+}
+
+std::mutex& SmbContextLock()
+{
+    static std::mutex m;
+    return m;
+}
+
+void SetAuthCallback(AuthCallback fn)
+{
+    std::lock_guard lock(g_authMutex);
+    g_fnAuth = std::move(fn);
+}
+
+Credentials AskCredentials(const QString& server, const QString& share)
+{
+    AuthCallback fn;
+    {
+        std::lock_guard lock(g_authMutex);
+        fn = g_fnAuth;
+    }
+    if (fn)
+        return fn(server, share);
+    return Credentials{QStringLiteral("guest"), QString(), QString()};
+}
+
+} // namespace smb

@@ -1,0 +1,269 @@
+#include "CMainFrame.h"
+
+#include "app/Commands.h"
+#include "app/Prompter.h"
+#include "app/Settings.h"
+#include "log/CLogBar.h"
+#include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
+#include "search/CSearchDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTimer>
+#include <QTreeView>
+
+#include <exception>
+
+// The images live in a static library; make sure they are linked and registered.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(brindlecove);
+}
+
+namespace {
+// Stands for the frame's private status message (WM_USER + 2).
+const QEvent::Type WM_STATUSMSG = static_cast<QEvent::Type>(QEvent::User + 2);
+} // namespace
+
+const char* const CMainFrame::kContactUrl = "https://brindlecove.example.org/contact";
+
+CMainFrame::CMainFrame(Prompter& prompter, QWidget* parent)
+    : QMainWindow(parent), m_prompter(prompter), m_tree(std::make_shared<NetworkTree>())
+{
+    InitResources();
+    setObjectName(QStringLiteral("BrindlecoveMain"));
+    setWindowTitle(tr("Brindlecove"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/brindlecove.png")));
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
+
+    // The multiple-document client area, its children reached through tabs.
+    m_mdiArea = new QMdiArea(this);
+    m_mdiArea->setViewMode(QMdiArea::TabbedView);
+    m_mdiArea->setTabsClosable(true);
+    m_mdiArea->setTabsMovable(true);
+    m_mdiArea->setDocumentMode(true);
+    setCentralWidget(m_mdiArea);
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, &CMainFrame::OnSubWindowActivated);
+
+    CreateActions();
+    BuildMenuBar(IDR_MAINFRAME);
+    CreateToolBar();
+    CreateStatusBar();
+
+    // The Search Bar, left or right only.
+    m_wndSearchBar = new QDockWidget(tr("Search Bar"), this);
+    m_wndSearchBar->setObjectName(QStringLiteral("Bar2454"));
+    m_wndSearchBar->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    m_searchDlg = new CSearchDlg(m_wndSearchBar);
+    m_wndSearchBar->setWidget(m_searchDlg);
+    addDockWidget(Qt::LeftDockWidgetArea, m_wndSearchBar);
+
+    m_treeModel = new NetworkTreeModel(m_tree, this);
+    QTreeView* tree = m_searchDlg->Tree();
+    tree->setModel(m_treeModel);
+    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& now, const QModelIndex& before) {
+                OnTreeSelChanged(m_treeModel->HandleOf(now), m_treeModel->HandleOf(before));
+            });
+    connect(tree, &QTreeView::expanded, this, &CMainFrame::OnTreeItemExpanded);
+    connect(tree, &QTreeView::collapsed, this, &CMainFrame::OnTreeItemExpanded);
+    connect(m_searchDlg, &CSearchDlg::ToggleSearchRequested, this, &CMainFrame::ToggleSearch);
+    // The Discover button runs the command's handler directly.
+    connect(m_searchDlg, &CSearchDlg::DiscoverRequested, this,
+            [this] { OnCommandNotYetAvailable(ID_DISCOVER_NETWORK); });
+    connect(m_searchDlg, &CSearchDlg::TreeContextMenuRequested, this,
+            [this](const QPoint&) { ShowServersMenu(); });
+
+    // The Network Log, any side.
+    m_logModel = new LogModel(this);
+    m_wndLogBar = new CLogBar(m_logModel, this);
+    m_wndLogBar->setAllowedAreas(Qt::AllDockWidgetAreas);
+    addDockWidget(Qt::BottomDockWidgetArea, m_wndLogBar);
+    connect(m_wndLogBar, &CLogBar::ContextMenuRequested, this,
+            [this](const QPoint&) { ShowLogMenu(); });
+    resizeDocks({m_wndSearchBar}, {260}, Qt::Horizontal);
+    resizeDocks({m_wndLogBar}, {160}, Qt::Vertical);
+
+    ApplyDisplayStyle(32770);
+    m_menuFiles = BuildPopup(IDR_FILES);
+    m_menuServers = BuildPopup(IDR_SERVERS);
+    m_menuLog = BuildPopup(IDR_LOG);
+    m_menuTab = BuildPopup(IDR_TAB_MENU);
+
+    // The display style is applied once more when the frame is already shown.
+    QTimer::singleShot(150, this, &CMainFrame::OnTimer);
+
+    const settings::SearchTexts texts = settings::ReadSearchTexts();
+    m_searchDlg->SetSearchText(texts.strSearch);
+    m_searchDlg->SetContainingText(texts.strContainingText);
+
+    auto* idle = new QTimer(this);
+    connect(idle, &QTimer::timeout, this, [this] {
+        UpdateCommandUI();
+        UpdateLockIndicators();
+    });
+    idle->start(200);
+    UpdateCommandUI();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::PostStatus(const QString& text)
+{
+    // Only the text that finds the queue empty needs to wake the GUI thread: the drain takes
+    // everything queued up to that moment.
+    if (m_statusQueue.Append(text))
+        QCoreApplication::postEvent(this, new QEvent(WM_STATUSMSG));
+}
+
+bool CMainFrame::event(QEvent* e)
+{
+    if (e->type() == WM_STATUSMSG) {
+        OnStatusMsg();
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void CMainFrame::OnStatusMsg()
+{
+    const QStringList texts = m_statusQueue.TakeAll();
+    if (texts.isEmpty())
+        return;
+    // Pane 0 would show each text in turn; only the last one stays.
+    m_wndStatusPane->setText(texts.constLast());
+    try {
+        if (m_logModel->AddEntries(texts) > 0)
+            m_wndLogBar->EnsureLastVisible();
+    } catch (const std::exception&) {
+        m_prompter.Message(tr("Crashed. :("), tr("Brindlecove"), Prompter::NoIcon, Prompter::Ok);
+    }
+}
+
+void CMainFrame::AddLogEntry(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    try {
+        m_logModel->AddEntries({text});
+        m_wndLogBar->EnsureLastVisible();
+    } catch (const std::exception&) {
+        m_prompter.Message(tr("Crashed. :("), tr("Brindlecove"), Prompter::NoIcon, Prompter::Ok);
+    }
+}
+
+QString CMainFrame::StatusPaneText() const
+{
+    return m_wndStatusPane->text();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e)
+{
+    if (!m_bClosed)
+        OnClose();
+    e->accept();
+}
+
+void CMainFrame::OnClose()
+{
+    m_bClosed = true;
+    // 1. A running search stops first.
+    if (!m_bSearchIdle)
+        StopSearch();
+    // 2. The feedback question; the close goes on whatever the answer.
+    const Prompter::Answer a = m_prompter.Message(
+        tr("We would like to hear what you think about Brindlecove, so please send us your "
+           "comments, suggestions or problems you had using the program. Click 'Yes' to visit "
+           "our Web site."),
+        tr("Write us"), Prompter::Warning, Prompter::YesNo);
+    if (a == Prompter::AnswerYes)
+        m_prompter.OpenUrl(QUrl(QString::fromLatin1(kContactUrl)));
+    // 3. The search texts.
+    settings::WriteSearchTexts({m_searchDlg->SearchText(), m_searchDlg->ContainingText()});
+    // 4. Every results window closes.
+    m_mdiArea->closeAllSubWindows();
+    emit Closed();
+}
+
+void CMainFrame::StopSearch()
+{
+    m_bSearchRunning = 0;
+    m_bSearchIdle = 1;
+    m_pResultsFrame = nullptr;
+    m_searchDlg->SetSearching(false);
+}
+
+void CMainFrame::ToggleSearch()
+{
+    if (!m_bSearchIdle) {
+        StopSearch();
+        return;
+    }
+    OnCommandNotYetAvailable(0);
+}
+
+void CMainFrame::OnCommandNotYetAvailable(int nId)
+{
+    Q_UNUSED(nId);
+    PostStatus(tr("This command is not available in this build yet."));
+}
+
+void CMainFrame::OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld)
+{
+    m_hStartNode = hNew;
+    m_tree->SetBold(hNew, true);
+    if (hOld != NoNode)
+        m_tree->SetBold(hOld, false);
+}
+
+void CMainFrame::OnTreeItemExpanded()
+{
+    if (m_nDiscoveryWorkers > 0)
+        m_searchDlg->Tree()->viewport()->update();
+}
+
+void CMainFrame::SortTree(NodeHandle node)
+{
+    ::SortTree(*m_tree, node);
+}
+
+void CMainFrame::ExpandAll()
+{
+    m_treeModel->Sync();
+    const QModelIndex root = m_treeModel->IndexOf(m_hRootNode);
+    if (!root.isValid())
+        return;
+    m_searchDlg->Tree()->expandRecursively(root);
+}
+
+void CMainFrame::OnTimer()
+{
+    ApplyDisplayStyle(32770);
+}
+
+void CMainFrame::ApplyDisplayStyle(int nStyle)
+{
+    m_nDisplayStyle = nStyle;
+}
+
+void CMainFrame::OnSubWindowActivated(QMdiSubWindow* w)
+{
+    const int nWanted = w ? IDR_BRINDLTYPE : IDR_MAINFRAME;
+    if (nWanted != m_nMenuResource)
+        BuildMenuBar(nWanted);
+    // The tab strip exists once the first results window is there; its tabs get menu 132.
+    auto* tabs = m_mdiArea->findChild<QTabBar*>();
+    if (tabs && tabs->contextMenuPolicy() != Qt::CustomContextMenu) {
+        tabs->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(tabs, &QWidget::customContextMenuRequested, this,
+                [this](const QPoint&) { PopupMenu(m_menuTab); });
+    }
+}

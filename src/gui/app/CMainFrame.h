@@ -1,0 +1,141 @@
+#pragma once
+
+#include "log/StatusQueue.h"
+#include "network/NetworkTree.h"
+
+#include <QHash>
+#include <QMainWindow>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class CLogBar;
+class CSearchDlg;
+class LogModel;
+class NetworkTreeModel;
+class Prompter;
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QMenuBar;
+class QToolBar;
+
+// The main frame: menu bar, toolbar, status bar, the Search Bar (left), the Network Log
+// (bottom) and the tabbed area of results windows. GUI-thread object. It owns the state that
+// workers share with the user interface; workers reach it only through PostStatus() and the
+// thread-safe members below, never through a widget.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // prompter answers every message box and file dialog; it must outlive the frame.
+    explicit CMainFrame(Prompter& prompter, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Any thread: queue a status text for pane 0 and the Network Log.
+    void PostStatus(const QString& text);
+    // GUI thread: appends one log row (no row for an empty text).
+    void AddLogEntry(const QString& text);
+
+    void ShowFilesMenu();
+    void ShowServersMenu();
+    void ShowLogMenu();
+
+    // Runs a command as the menus and toolbar do (nothing when its rule disables it).
+    void RunCommand(int nId);
+    QAction* Action(int nId) const { return m_actions.value(nId); }
+    // Applies every update rule to the actions (menus call it before they open).
+    void UpdateCommandUI();
+
+    NetworkTree& Tree() { return *m_tree; }
+    std::shared_ptr<NetworkTree> TreePtr() { return m_tree; }
+    NetworkTreeModel* TreeModel() const { return m_treeModel; }
+    LogModel* Log() const { return m_logModel; }
+    CSearchDlg* SearchDlg() const { return m_searchDlg; }
+    CLogBar* LogBar() const { return m_wndLogBar; }
+    QDockWidget* SearchBar() const { return m_wndSearchBar; }
+    QMdiArea* MdiArea() const { return m_mdiArea; }
+    QString StatusPaneText() const;
+    QMenu* FilesMenu() const { return m_menuFiles; }
+    QMenu* ServersMenu() const { return m_menuServers; }
+    QMenu* LogMenu() const { return m_menuLog; }
+    // The menu bar's resource: 128 while no results window is active, 129 while one is.
+    int CurrentMenuResource() const { return m_nMenuResource; }
+
+    // Sorts everything below the root and expands every node (end of a discovery).
+    void SortTree(NodeHandle node);
+    void ExpandAll();
+
+    // Shared with the workers.
+    StatusQueue m_statusQueue;
+    std::mutex m_treeMutex;
+    std::mutex m_resultsLock;
+    std::atomic<int> m_nSearchWorkers{0};
+    std::atomic<int> m_nDiscoveryWorkers{0};
+    std::atomic<int> m_bDiscoveryIdle{1};
+    std::atomic<int> m_bSearchIdle{1};
+    std::atomic<int> m_bSearchRunning{0};
+    QMdiSubWindow* m_pResultsFrame = nullptr;
+    NodeHandle m_hStartNode = NoNode;
+    NodeHandle m_hRootNode = NoNode;
+
+    // Where "Yes" to the feedback question on close takes the user.
+    static const char* const kContactUrl;
+
+signals:
+    // Emitted once the close sequence has run (tests wait for it).
+    void Closed();
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void OnStatusMsg();
+    void OnClose();
+    void OnHelpTopics();
+    void OnAbout();
+    void OnClearLog();
+    void OnSaveLog();
+    void OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld);
+    void OnTreeItemExpanded();
+    void OnTimer();
+    void ToggleSearch();
+    void StopSearch();
+    void OnCommandNotYetAvailable(int nId);
+
+    void CreateActions();
+    QMenu* BuildPopup(int nMenu);
+    void BuildMenuBar(int nMenu);
+    void CreateToolBar();
+    void CreateStatusBar();
+    void UpdateLockIndicators();
+    void ApplyDisplayStyle(int nStyle);
+    void OnSubWindowActivated(QMdiSubWindow* w);
+    void ToggleBar(QWidget* bar);
+    void PopupMenu(QMenu* menu);
+
+    Prompter& m_prompter;
+    std::shared_ptr<NetworkTree> m_tree;
+    NetworkTreeModel* m_treeModel = nullptr;
+    LogModel* m_logModel = nullptr;
+    QMdiArea* m_mdiArea = nullptr;
+    QDockWidget* m_wndSearchBar = nullptr;
+    CSearchDlg* m_searchDlg = nullptr;
+    CLogBar* m_wndLogBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QLabel* m_wndStatusPane = nullptr;
+    QLabel* m_wndIndicators[3] = {};
+    QMenu* m_menuFiles = nullptr;
+    QMenu* m_menuServers = nullptr;
+    QMenu* m_menuLog = nullptr;
+    QMenu* m_menuTab = nullptr;
+    QHash<int, QAction*> m_actions;
+    int m_nMenuResource = 0;
+    int m_nDisplayStyle = 0;
+    bool m_bClosed = false;
+};

@@ -1,0 +1,303 @@
+// The frame's command set: actions, menus, toolbar, status bar and the update rules.
+#include "CMainFrame.h"
+
+#include "app/CAboutDlg.h"
+#include "app/Commands.h"
+#include "app/Prompter.h"
+#include "log/CLogBar.h"
+#include "log/LogModel.h"
+#include "search/CSearchDlg.h"
+#include "ui/LockKeys.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+void CMainFrame::CreateActions()
+{
+    static const int kAll[] = {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,   ID_ADD_DOMAIN,
+                               ID_LOAD_TREE,        ID_SAVE_TREE,       ID_HELP_TOPICS,
+                               ID_VIEW_SEARCHBAR,   ID_VIEW_NETWORKLOG, ID_OPEN_FOLDER,
+                               ID_COPY_FILES,       ID_MOVE_FILES,      ID_DELETE_FILES,
+                               ID_SAVE_RESULTS,     ID_OPEN_FILE,       ID_CLEAR_LOG,
+                               ID_SAVE_LOG,         ID_FILE_CLOSE,      ID_WINDOW_ARRANGE,
+                               ID_WINDOW_CASCADE,   ID_WINDOW_TILE_HORZ, ID_APP_ABOUT,
+                               ID_APP_EXIT,         ID_VIEW_TOOLBAR,    ID_VIEW_STATUS_BAR};
+    for (int nId : kAll) {
+        auto* a = new QAction(this);
+        a->setData(nId);
+        const CommandPrompt p = PromptOf(nId);
+        a->setStatusTip(p.strPrompt);
+        a->setToolTip(p.strToolTip.isEmpty() ? QString() : p.strToolTip);
+        const QString strImage = ToolbarImageOf(nId);
+        if (!strImage.isEmpty())
+            a->setIcon(QIcon(strImage));
+        const bool bToggle = nId == ID_VIEW_SEARCHBAR || nId == ID_VIEW_NETWORKLOG ||
+                             nId == ID_VIEW_TOOLBAR || nId == ID_VIEW_STATUS_BAR;
+        a->setCheckable(bToggle);
+        connect(a, &QAction::triggered, this, [this, nId] { RunCommand(nId); });
+        m_actions.insert(nId, a);
+    }
+}
+
+QMenu* CMainFrame::BuildPopup(int nMenu)
+{
+    // A context menu resource: its first popup, whose title is never shown.
+    auto* menu = new QMenu(this);
+    for (const MenuEntry* e = MenuEntries(nMenu); e->pszText; ++e) {
+        if (e->nId == -1) {
+            menu->setTitle(QString::fromUtf8(e->pszText));
+            menu->setObjectName(QString::fromUtf8(e->pszText));
+        } else if (e->nId == 0) {
+            menu->addSeparator();
+        } else {
+            QAction* a = m_actions.value(e->nId);
+            // Menus carry their own item texts; the action is shared, so a per-menu proxy
+            // keeps the text while following the action's state.
+            auto* item = menu->addAction(a->icon(), QString::fromUtf8(e->pszText));
+            item->setData(e->nId);
+            item->setStatusTip(a->statusTip());
+            item->setCheckable(a->isCheckable());
+            connect(item, &QAction::triggered, a, &QAction::trigger);
+        }
+    }
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    return menu;
+}
+
+void CMainFrame::BuildMenuBar(int nMenu)
+{
+    QMenuBar* bar = menuBar();
+    bar->clear();
+    QMenu* popup = nullptr;
+    for (const MenuEntry* e = MenuEntries(nMenu); e->pszText; ++e) {
+        if (e->nId == -1) {
+            popup = bar->addMenu(QString::fromUtf8(e->pszText));
+            connect(popup, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        } else if (e->nId == 0) {
+            popup->addSeparator();
+        } else {
+            QAction* a = m_actions.value(e->nId);
+            auto* item = popup->addAction(a->icon(), QString::fromUtf8(e->pszText));
+            item->setData(e->nId);
+            item->setStatusTip(a->statusTip());
+            item->setCheckable(a->isCheckable());
+            connect(item, &QAction::triggered, a, &QAction::trigger);
+        }
+    }
+    m_nMenuResource = nMenu;
+    UpdateCommandUI();
+}
+
+void CMainFrame::CreateToolBar()
+{
+    m_wndToolBar = addToolBar(tr("Toolbar"));
+    m_wndToolBar->setObjectName(QStringLiteral("ToolBar130"));
+    m_wndToolBar->setIconSize(QSize(48, 48));
+    m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (const int* p = ToolbarButtons(); *p != -1; ++p) {
+        if (*p == 0)
+            m_wndToolBar->addSeparator();
+        else
+            m_wndToolBar->addAction(m_actions.value(*p));
+    }
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    m_wndStatusPane = new QLabel(bar);
+    m_wndStatusPane->setObjectName(QStringLiteral("statusPane0"));
+    m_wndStatusPane->setMinimumWidth(1);
+    bar->addWidget(m_wndStatusPane, 1);
+    static const char* const kNames[] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        m_wndIndicators[i] = new QLabel(QString::fromLatin1(kNames[i]), bar);
+        m_wndIndicators[i]->setObjectName(QStringLiteral("indicator") +
+                                          QString::fromLatin1(kNames[i]));
+        m_wndIndicators[i]->setAlignment(Qt::AlignCenter);
+        m_wndIndicators[i]->setMinimumWidth(m_wndIndicators[i]->fontMetrics().horizontalAdvance(
+                                                QStringLiteral("SCRL")) + 12);
+        m_wndIndicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addPermanentWidget(m_wndIndicators[i]);
+    }
+    UpdateLockIndicators();
+}
+
+void CMainFrame::UpdateLockIndicators()
+{
+    // An indicator shows its text while its lock is on, and stays blank otherwise.
+    const LockKeyState state = QueryLockKeys();
+    const bool on[3] = {state.bCaps, state.bNum, state.bScroll};
+    for (int i = 0; i < 3; ++i)
+        m_wndIndicators[i]->setEnabled(on[i]);
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    if (!m_logModel || !m_wndToolBar)
+        return; // still being built
+    const bool bDiscoveryIdle = m_bDiscoveryIdle != 0;
+    QAbstractItemView* view = nullptr;
+    if (QMdiSubWindow* w = m_mdiArea->activeSubWindow())
+        view = w->widget() ? w->widget()->findChild<QAbstractItemView*>() : nullptr;
+    const bool bHasRows = view && view->model() && view->model()->rowCount() > 0;
+    const bool bHasSelection =
+        view && view->selectionModel() && view->selectionModel()->hasSelection();
+    const bool bLogRows = m_logModel->rowCount() > 0;
+
+    for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
+        const int nId = it.key();
+        QAction* a = it.value();
+        bool bEnabled = true;
+        switch (nId) {
+        case ID_DISCOVER_NETWORK:
+        case ID_SCAN_IP_RANGE:
+        case ID_ADD_DOMAIN: bEnabled = bDiscoveryIdle; break; // OnUpdateNetworkCommands
+        case ID_OPEN_FOLDER:
+        case ID_COPY_FILES:
+        case ID_MOVE_FILES:
+        case ID_DELETE_FILES:
+        case ID_OPEN_FILE: bEnabled = bHasSelection; break; // OnUpdateHasSelection
+        case ID_SAVE_RESULTS: bEnabled = bHasRows; break;   // OnUpdateHasResults
+        case ID_CLEAR_LOG:
+        case ID_SAVE_LOG: bEnabled = bLogRows; break; // OnUpdateLogCommands
+        case ID_FILE_CLOSE:
+        case ID_WINDOW_ARRANGE:
+        case ID_WINDOW_CASCADE:
+        case ID_WINDOW_TILE_HORZ: bEnabled = m_mdiArea->activeSubWindow() != nullptr; break;
+        default: bEnabled = true; break; // OnUpdateAlwaysEnabled and the toggles
+        }
+        a->setEnabled(bEnabled);
+        if (nId == ID_VIEW_SEARCHBAR)
+            a->setChecked(m_wndSearchBar->isVisible());
+        else if (nId == ID_VIEW_NETWORKLOG)
+            a->setChecked(m_wndLogBar->isVisible());
+        else if (nId == ID_VIEW_TOOLBAR)
+            a->setChecked(m_wndToolBar->isVisible());
+        else if (nId == ID_VIEW_STATUS_BAR)
+            a->setChecked(statusBar()->isVisible());
+    }
+    // Menu items mirror their command's state.
+    auto mirror = [this](QMenu* menu) {
+        if (!menu)
+            return;
+        for (QAction* item : menu->actions()) {
+            if (item->isSeparator())
+                continue;
+            if (item->menu()) {
+                const auto sub = item->menu()->actions();
+                for (QAction* s : sub) {
+                    if (QAction* a = m_actions.value(s->data().toInt())) {
+                        s->setEnabled(a->isEnabled());
+                        s->setChecked(a->isChecked());
+                    }
+                }
+            } else if (QAction* a = m_actions.value(item->data().toInt())) {
+                item->setEnabled(a->isEnabled());
+                item->setChecked(a->isChecked());
+            }
+        }
+    };
+    for (QAction* top : menuBar()->actions())
+        mirror(top->menu());
+    mirror(m_menuFiles);
+    mirror(m_menuServers);
+    mirror(m_menuLog);
+    mirror(m_menuTab);
+}
+
+void CMainFrame::RunCommand(int nId)
+{
+    UpdateCommandUI();
+    QAction* a = m_actions.value(nId);
+    if (!a || !a->isEnabled())
+        return;
+    switch (nId) {
+    case ID_HELP_TOPICS: OnHelpTopics(); break;
+    case ID_VIEW_SEARCHBAR: ToggleBar(m_wndSearchBar); break;
+    case ID_VIEW_NETWORKLOG: ToggleBar(m_wndLogBar); break;
+    case ID_VIEW_TOOLBAR: ToggleBar(m_wndToolBar); break;
+    case ID_VIEW_STATUS_BAR: ToggleBar(statusBar()); break;
+    case ID_CLEAR_LOG: OnClearLog(); break;
+    case ID_SAVE_LOG: OnSaveLog(); break;
+    case ID_APP_ABOUT: OnAbout(); break;
+    case ID_APP_EXIT: close(); break;
+    case ID_FILE_CLOSE: m_mdiArea->closeActiveSubWindow(); break;
+    case ID_WINDOW_CASCADE: m_mdiArea->cascadeSubWindows(); break;
+    case ID_WINDOW_TILE_HORZ: m_mdiArea->tileSubWindows(); break;
+    case ID_WINDOW_ARRANGE: m_mdiArea->tileSubWindows(); break;
+    default: OnCommandNotYetAvailable(nId); break;
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::ToggleBar(QWidget* bar)
+{
+    bar->setVisible(!bar->isVisible());
+}
+
+void CMainFrame::PopupMenu(QMenu* menu)
+{
+    UpdateCommandUI();
+    // The menu's right edge at the pointer.
+    const QPoint pos = QCursor::pos() - QPoint(menu->sizeHint().width(), 0);
+    menu->popup(pos);
+}
+
+void CMainFrame::ShowFilesMenu()
+{
+    PopupMenu(m_menuFiles);
+}
+
+void CMainFrame::ShowServersMenu()
+{
+    PopupMenu(m_menuServers);
+}
+
+void CMainFrame::ShowLogMenu()
+{
+    PopupMenu(m_menuLog);
+}
+
+void CMainFrame::OnHelpTopics()
+{
+    // The help file lies next to the executable; a failure to open it stays silent.
+    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(
+        QStringLiteral("bc.chm"));
+    m_prompter.OpenUrl(QUrl::fromLocalFile(path));
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::OnClearLog()
+{
+    m_logModel->ClearLog();
+}
+
+void CMainFrame::OnSaveLog()
+{
+    const QString path = m_prompter.GetSaveFileName(
+        tr("Save Log"), QStringLiteral("network-log.txt"), tr("Text files (*.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString strError;
+    if (!m_logModel->SaveLog(path, &strError))
+        m_prompter.Message(tr("The log could not be saved to %1: %2").arg(path, strError),
+                           tr("Error"), Prompter::Critical, Prompter::Ok);
+}

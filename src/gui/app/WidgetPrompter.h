@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/Prompter.h"
+
+class QWidget;
+
+// The prompter users meet: message boxes, file dialogs and the desktop's default handler.
+class WidgetPrompter : public Prompter
+{
+public:
+    explicit WidgetPrompter(QWidget* parent = nullptr) : m_pParent(parent) {}
+    void SetParent(QWidget* parent) { m_pParent = parent; }
+
+    Answer Message(const QString& text, const QString& caption, Icon icon,
+                   Buttons buttons) override;
+    QString GetSaveFileName(const QString& caption, const QString& suggested,
+                            const QString& filter) override;
+    QString GetOpenFileName(const QString& caption, const QString& filter) override;
+    QString GetExistingDirectory(const QString& caption) override;
+    bool OpenUrl(const QUrl& url) override;
+
+private:
+    QWidget* m_pParent;
+};

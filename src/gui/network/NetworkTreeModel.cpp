@@ -1,0 +1,184 @@
+#include "NetworkTreeModel.h"
+
+#include <QFont>
+#include <QMetaObject>
+
+#include <algorithm>
+
+NetworkTreeModel::NetworkTreeModel(std::shared_ptr<NetworkTree> tree, QObject* parent)
+    : QAbstractItemModel(parent), m_tree(std::move(tree))
+{
+    m_icons[NK_NETWORK] = QIcon(QStringLiteral(":/images/tree_network.png"));
+    m_icons[NK_DOMAIN] = QIcon(QStringLiteral(":/images/tree_domain.png"));
+    m_icons[NK_SERVER] = QIcon(QStringLiteral(":/images/tree_server.png"));
+    m_icons[NK_SHARE] = QIcon(QStringLiteral(":/images/tree_share.png"));
+    // Any thread: queue a replay on the model's thread. The destructor unregisters the
+    // listener, and the store guarantees it is not running after that; a replay still queued
+    // then is dropped with the object.
+    m_tree->SetChangeListener([this] {
+        QMetaObject::invokeMethod(this, &NetworkTreeModel::Sync, Qt::QueuedConnection);
+    });
+    Sync();
+}
+
+NetworkTreeModel::~NetworkTreeModel()
+{
+    m_tree->SetChangeListener({});
+}
+
+int NetworkTreeModel::RowOf(const MNode* p) const
+{
+    const auto& sibs = p->pParent->children;
+    return static_cast<int>(std::find(sibs.begin(), sibs.end(), p) - sibs.begin());
+}
+
+QModelIndex NetworkTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column != 0 || row < 0)
+        return {};
+    const MNode* p = parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
+    if (row >= static_cast<int>(p->children.size()))
+        return {};
+    return createIndex(row, 0, p->children[static_cast<std::size_t>(row)]);
+}
+
+QModelIndex NetworkTreeModel::parent(const QModelIndex& child) const
+{
+    if (!child.isValid())
+        return {};
+    const MNode* p = static_cast<const MNode*>(child.internalPointer())->pParent;
+    if (!p || p == &m_root)
+        return {};
+    return createIndex(RowOf(p), 0, const_cast<MNode*>(p));
+}
+
+int NetworkTreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.column() > 0)
+        return 0;
+    const MNode* p = parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
+    return static_cast<int>(p->children.size());
+}
+
+int NetworkTreeModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
+
+bool NetworkTreeModel::hasChildren(const QModelIndex& parent) const
+{
+    return rowCount(parent) > 0;
+}
+
+QVariant NetworkTreeModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const auto* p = static_cast<const MNode*>(index.internalPointer());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return p->strText;
+    case Qt::DecorationRole:
+        return m_icons[p->kind & 3];
+    case Qt::FontRole:
+        if (p->bBold) {
+            QFont f;
+            f.setBold(true);
+            return f;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+NodeHandle NetworkTreeModel::HandleOf(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<const MNode*>(index.internalPointer())->h : NoNode;
+}
+
+QModelIndex NetworkTreeModel::IndexOf(NodeHandle h) const
+{
+    MNode* p = m_nodes.value(h, nullptr);
+    if (!p)
+        return {};
+    return createIndex(RowOf(p), 0, p);
+}
+
+void NetworkTreeModel::Reset()
+{
+    m_root.children.clear();
+    m_nodes.clear();
+    m_storage.clear();
+}
+
+void NetworkTreeModel::Sync()
+{
+    const std::vector<TreeChange> changes = m_tree->TakeChanges();
+    for (const TreeChange& c : changes)
+        Apply(c);
+}
+
+void NetworkTreeModel::Apply(const TreeChange& c)
+{
+    switch (c.type) {
+    case TreeChange::Cleared:
+        beginResetModel();
+        Reset();
+        endResetModel();
+        break;
+    case TreeChange::Inserted: {
+        MNode* pParent = c.parent == NoNode ? &m_root : m_nodes.value(c.parent, nullptr);
+        if (!pParent)
+            break;
+        const int nRow = std::clamp(c.row, 0, static_cast<int>(pParent->children.size()));
+        const QModelIndex parentIndex =
+            pParent == &m_root ? QModelIndex() : createIndex(RowOf(pParent), 0, pParent);
+        beginInsertRows(parentIndex, nRow, nRow);
+        auto node = std::make_unique<MNode>();
+        node->h = c.node;
+        node->pParent = pParent;
+        node->strText = c.text;
+        node->kind = c.kind;
+        MNode* p = node.get();
+        m_storage.push_back(std::move(node));
+        pParent->children.insert(pParent->children.begin() + nRow, p);
+        m_nodes.insert(c.node, p);
+        endInsertRows();
+        break;
+    }
+    case TreeChange::Sorted: {
+        MNode* pParent = c.parent == NoNode ? &m_root : m_nodes.value(c.parent, nullptr);
+        if (!pParent || c.order.size() != pParent->children.size())
+            break;
+        const QModelIndex parentIndex =
+            pParent == &m_root ? QModelIndex() : createIndex(RowOf(pParent), 0, pParent);
+        emit layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)});
+        const QModelIndexList oldList = persistentIndexList();
+        std::vector<MNode*> sorted;
+        sorted.reserve(c.order.size());
+        for (NodeHandle h : c.order)
+            if (MNode* p = m_nodes.value(h, nullptr); p && p->pParent == pParent)
+                sorted.push_back(p);
+        if (sorted.size() == pParent->children.size())
+            pParent->children = std::move(sorted);
+        for (const QModelIndex& old : oldList) {
+            auto* p = static_cast<MNode*>(old.internalPointer());
+            if (p->pParent == pParent)
+                changePersistentIndex(old, createIndex(RowOf(p), old.column(), p));
+        }
+        emit layoutChanged({QPersistentModelIndex(parentIndex)});
+        break;
+    }
+    case TreeChange::Bold: {
+        MNode* p = m_nodes.value(c.node, nullptr);
+        if (!p)
+            break;
+        p->bBold = c.bold;
+        const QModelIndex idx = createIndex(RowOf(p), 0, p);
+        emit dataChanged(idx, idx, {Qt::FontRole});
+        break;
+    }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/Prompter.h"
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+// Answers every prompt from a script and records what was asked.
+class TestPrompter : public Prompter
+{
+public:
+    struct Asked
+    {
+        QString strText;
+        QString strCaption;
+        Icon icon;
+        Buttons buttons;
+    };
+    QList<Asked> messages;
+    QList<QUrl> opened;
+    QStringList fileDialogs;
+    Answer nextAnswer = AnswerNo;
+    QString strNextFile;
+    bool bOpenResult = true;
+    std::function<void(const Asked&)> onMessage;
+
+    Answer Message(const QString& text, const QString& caption, Icon icon, Buttons buttons) override
+    {
+        messages.append({text, caption, icon, buttons});
+        if (onMessage)
+            onMessage(messages.back());
+        return buttons == Ok ? AnswerOk : nextAnswer;
+    }
+    QString GetSaveFileName(const QString& caption, const QString&, const QString&) override
+    {
+        fileDialogs << caption;
+        return strNextFile;
+    }
+    QString GetOpenFileName(const QString& caption, const QString&) override
+    {
+        fileDialogs << caption;
+        return strNextFile;
+    }
+    QString GetExistingDirectory(const QString& caption) override
+    {
+        fileDialogs << caption;
+        return strNextFile;
+    }
+    bool OpenUrl(const QUrl& url) override
+    {
+        opened << url;
+        return bOpenResult;
+    }
+};

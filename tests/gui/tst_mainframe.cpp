@@ -1,0 +1,405 @@
+#include "TestPrompter.h"
+
+#include "app/CMainFrame.h"
+#include "app/Commands.h"
+#include "app/Settings.h"
+#include "log/CLogBar.h"
+#include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
+#include "search/CSearchDlg.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolBar>
+#include <QTreeView>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+class TestMainFrame : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<TestPrompter> m_prompter;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    CMainFrame& Frame() { return *m_frame; }
+    static QStringList ItemTexts(QMenu* menu)
+    {
+        QStringList out;
+        for (QAction* a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    }
+    static QAction* Item(QMenu* menu, int nId)
+    {
+        for (QAction* a : menu->actions())
+            if (a->data().toInt() == nId)
+                return a;
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName("Halvorn");
+        QCoreApplication::setApplicationName("Brindlecove");
+    }
+    void init()
+    {
+        QSettings("Halvorn", "Brindlecove").clear();
+        m_prompter = std::make_unique<TestPrompter>();
+        m_frame = std::make_unique<CMainFrame>(*m_prompter);
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+    }
+    void cleanup()
+    {
+        m_frame.reset();
+        m_prompter.reset();
+    }
+
+    void startsWithDefaults()
+    {
+        QCOMPARE(Frame().SearchDlg()->SearchText(), QString("*"));
+        QCOMPARE(Frame().SearchDlg()->ContainingText(), QString());
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove"));
+        QCOMPARE(Frame().Log()->rowCount(), 0);
+        QCOMPARE(Frame().TreeModel()->rowCount(), 0);
+        QVERIFY(Frame().MdiArea()->subWindowList().isEmpty());
+        QCOMPARE(Frame().CurrentMenuResource(), 128);
+        QCOMPARE(Frame().SearchBar()->windowTitle(), QString("Search Bar"));
+        QCOMPARE(Frame().LogBar()->windowTitle(), QString("Network Log"));
+        QCOMPARE(Frame().dockWidgetArea(Frame().SearchBar()), Qt::LeftDockWidgetArea);
+        QCOMPARE(Frame().dockWidgetArea(Frame().LogBar()), Qt::BottomDockWidgetArea);
+        QCOMPARE(Frame().SearchBar()->allowedAreas(),
+                 Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+        QCOMPARE(Frame().LogBar()->allowedAreas(), Qt::AllDockWidgetAreas);
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
+        QCOMPARE(Frame().SearchDlg()->DiscoverButton()->text(), QString("Discover"));
+        QCOMPARE(Frame().SearchDlg()->DiscoverButton()->toolTip(), QString("Discover Network tree"));
+        // Status bar: the message pane and three indicators.
+        QStringList indicators;
+        for (QLabel* l : Frame().statusBar()->findChildren<QLabel*>())
+            if (l->objectName().startsWith("indicator"))
+                indicators << l->text();
+        QCOMPARE(indicators, (QStringList{"CAP", "NUM", "SCRL"}));
+        QStringList menus;
+        for (QAction* a : Frame().menuBar()->actions())
+            menus << a->text();
+        QCOMPARE(menus, (QStringList{"&Network", "&View", "&Help"}));
+    }
+
+    void storedSearchTextsAreRead()
+    {
+        settings::WriteSearchTexts({"*.doc;*.txt", "budget"});
+        CMainFrame other(*m_prompter);
+        QCOMPARE(other.SearchDlg()->SearchText(), QString("*.doc;*.txt"));
+        QCOMPARE(other.SearchDlg()->ContainingText(), QString("budget"));
+    }
+
+    // Texts queued before the GUI thread runs come out as rows in queue order; pane 0 ends on
+    // the last; a later wake-up finds nothing; an empty text clears the pane, adds no row.
+    void statusPathDrainsInOrder()
+    {
+        Frame().PostStatus("first");
+        Frame().PostStatus("second");
+        Frame().PostStatus("third");
+        QCOMPARE(Frame().Log()->rowCount(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(Frame().Log()->rowCount(), 3);
+        QCOMPARE(Frame().Log()->Event(0), QString("first"));
+        QCOMPARE(Frame().Log()->Event(2), QString("third"));
+        QCOMPARE(Frame().StatusPaneText(), QString("third"));
+        QCoreApplication::processEvents();
+        QCOMPARE(Frame().Log()->rowCount(), 3);
+        Frame().PostStatus("");
+        QCoreApplication::processEvents();
+        QCOMPARE(Frame().StatusPaneText(), QString());
+        QCOMPARE(Frame().Log()->rowCount(), 3);
+        Frame().AddLogEntry("");
+        QCOMPARE(Frame().Log()->rowCount(), 3);
+    }
+
+    void statusPathFromThreads()
+    {
+        constexpr int kThreads = 4;
+        constexpr int kEach = 2000;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([this, t] {
+                for (int i = 0; i < kEach; ++i)
+                    Frame().PostStatus(QString("%1:%2").arg(t).arg(i));
+            });
+        for (auto& th : threads)
+            th.join();
+        QTRY_COMPARE(Frame().Log()->rowCount(), kThreads * kEach);
+        int next[kThreads] = {};
+        for (int r = 0; r < Frame().Log()->rowCount(); ++r) {
+            const QString s = Frame().Log()->Event(r);
+            const int t = s.section(':', 0, 0).toInt();
+            QCOMPARE(s.section(':', 1).toInt(), next[t]++);
+        }
+        // The log shows its newest row.
+        QTableView* list = Frame().LogBar()->List();
+        const QModelIndex last = Frame().Log()->index(Frame().Log()->rowCount() - 1, 0);
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(last).center()));
+    }
+
+    // The view mirrors the store one to one while workers insert.
+    void treeViewMirrorsStore()
+    {
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        Frame().m_hRootNode = root;
+        std::vector<std::thread> threads;
+        for (int w = 0; w < 3; ++w)
+            threads.emplace_back([&t, root, w] {
+                const NodeHandle d = t.InsertItem(root, InsertPos::Sort, QString("WG%1").arg(w), NK_DOMAIN);
+                for (int i = 0; i < 200; ++i) {
+                    const NodeHandle s = t.InsertItem(d, InsertPos::Sort, QString("srv%1").arg((i * 37) % 200), NK_SERVER);
+                    t.InsertItem(s, InsertPos::Last, "share", NK_SHARE);
+                }
+            });
+        for (auto& th : threads)
+            th.join();
+        SortTree(t, root);
+        QCoreApplication::processEvents();
+        NetworkTreeModel* m = Frame().TreeModel();
+        std::function<void(NodeHandle, const QModelIndex&)> compare =
+            [&](NodeHandle h, const QModelIndex& idx) {
+                const std::vector<NodeHandle> kids = t.GetChildren(h);
+                QCOMPARE(m->rowCount(idx), static_cast<int>(kids.size()));
+                for (int r = 0; r < static_cast<int>(kids.size()); ++r) {
+                    const QModelIndex c = m->index(r, 0, idx);
+                    QCOMPARE(m->HandleOf(c), kids[static_cast<std::size_t>(r)]);
+                    QCOMPARE(c.data().toString(), t.GetItemText(kids[static_cast<std::size_t>(r)]));
+                    compare(kids[static_cast<std::size_t>(r)], c);
+                }
+            };
+        compare(NoNode, QModelIndex());
+        Frame().ExpandAll();
+        QTreeView* view = Frame().SearchDlg()->Tree();
+        const QModelIndex wg0 = m->index(0, 0, m->index(0, 0));
+        QVERIFY(view->isExpanded(m->index(0, 0)));
+        QVERIFY(view->isExpanded(wg0));
+        QVERIFY(view->isExpanded(m->index(5, 0, wg0)));
+        // A delete-all empties the view.
+        t.DeleteAll();
+        QCoreApplication::processEvents();
+        QCOMPARE(m->rowCount(), 0);
+    }
+
+    void selectionMakesStartNodeBold()
+    {
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle a = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        const NodeHandle b = t.InsertItem(root, InsertPos::Last, "LAB", NK_DOMAIN);
+        QCoreApplication::processEvents();
+        QTreeView* view = Frame().SearchDlg()->Tree();
+        NetworkTreeModel* m = Frame().TreeModel();
+        QCOMPARE(Frame().m_hStartNode, NoNode);
+        view->setCurrentIndex(m->IndexOf(a));
+        QCOMPARE(Frame().m_hStartNode, a);
+        QVERIFY(t.IsBold(a));
+        view->setCurrentIndex(m->IndexOf(b));
+        QCoreApplication::processEvents();
+        QCOMPARE(Frame().m_hStartNode, b);
+        QVERIFY(t.IsBold(b));
+        QVERIFY(!t.IsBold(a));
+        QVERIFY(m->IndexOf(b).data(Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!m->IndexOf(a).data(Qt::FontRole).value<QFont>().bold());
+    }
+
+    void logCommandsFollowTheLog()
+    {
+        QMenu* menu = Frame().LogMenu();
+        QCOMPARE(ItemTexts(menu), (QStringList{"&Clear Log", "&Save Log..."}));
+        Frame().ShowLogMenu();
+        QVERIFY(menu->isVisible());
+        QVERIFY(!Item(menu, ID_CLEAR_LOG)->isEnabled());
+        QVERIFY(!Item(menu, ID_SAVE_LOG)->isEnabled());
+        menu->hide();
+        Frame().PostStatus("Network tree has been updated!");
+        QCoreApplication::processEvents();
+        Frame().ShowLogMenu();
+        QVERIFY(Item(menu, ID_CLEAR_LOG)->isEnabled());
+        QVERIFY(Item(menu, ID_SAVE_LOG)->isEnabled());
+        menu->hide();
+
+        QTemporaryDir dir;
+        m_prompter->strNextFile = dir.filePath("saved.log");
+        Frame().RunCommand(ID_SAVE_LOG);
+        QFile f(m_prompter->strNextFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().endsWith("\tNetwork tree has been updated!\n"));
+
+        Frame().RunCommand(ID_CLEAR_LOG);
+        QCOMPARE(Frame().Log()->rowCount(), 0);
+        QVERIFY(!Frame().Action(ID_CLEAR_LOG)->isEnabled());
+        Frame().PostStatus("next");
+        QCoreApplication::processEvents();
+        QCOMPARE(Frame().Log()->Event(0), QString("next"));
+    }
+
+    void saveLogFailureIsReported()
+    {
+        Frame().AddLogEntry("row");
+        m_prompter->strNextFile = "/nonexistent-dir/x/log.txt";
+        Frame().RunCommand(ID_SAVE_LOG);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Error"));
+    }
+
+    void serversMenuFollowsDiscovery()
+    {
+        QMenu* menu = Frame().ServersMenu();
+        QCOMPARE(ItemTexts(menu), (QStringList{"Discover Network structure", "&Scan IP Range...",
+                                               "Add domain/workgroup...", "-",
+                                               "Load Network Tree...", "Save Network Tree..."}));
+        // A right click in the tree, with or without a node under the pointer.
+        emit Frame().SearchDlg()->Tree()->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(menu->isVisible());
+        for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, ID_LOAD_TREE, ID_SAVE_TREE})
+            QVERIFY(Item(menu, id)->isEnabled());
+        menu->hide();
+        Frame().m_bDiscoveryIdle = 0;
+        Frame().ShowServersMenu();
+        for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN})
+            QVERIFY(!Item(menu, id)->isEnabled());
+        for (int id : {ID_LOAD_TREE, ID_SAVE_TREE})
+            QVERIFY(Item(menu, id)->isEnabled());
+        menu->hide();
+        QVERIFY(!Frame().Action(ID_DISCOVER_NETWORK)->isEnabled());
+        Frame().m_bDiscoveryIdle = 1;
+    }
+
+    void togglesFollowVisibility_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::newRow("search bar") << int(ID_VIEW_SEARCHBAR);
+        QTest::newRow("network log") << int(ID_VIEW_NETWORKLOG);
+        QTest::newRow("toolbar") << int(ID_VIEW_TOOLBAR);
+        QTest::newRow("status bar") << int(ID_VIEW_STATUS_BAR);
+    }
+    void togglesFollowVisibility()
+    {
+        QFETCH(int, id);
+        QWidget* bar = id == ID_VIEW_SEARCHBAR    ? static_cast<QWidget*>(Frame().SearchBar())
+                       : id == ID_VIEW_NETWORKLOG ? static_cast<QWidget*>(Frame().LogBar())
+                       : id == ID_VIEW_TOOLBAR    ? static_cast<QWidget*>(Frame().findChild<QToolBar*>())
+                                                  : static_cast<QWidget*>(Frame().statusBar());
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(id)->isChecked());
+        Frame().RunCommand(id);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(!Frame().Action(id)->isChecked());
+        Frame().RunCommand(id);
+        QVERIFY(bar->isVisible());
+        QVERIFY(Frame().Action(id)->isChecked());
+        // Hidden some other way: the check mark still follows.
+        bar->hide();
+        Frame().UpdateCommandUI();
+        QVERIFY(!Frame().Action(id)->isChecked());
+    }
+
+    void toolbarHasItsButtons()
+    {
+        QToolBar* tb = Frame().findChild<QToolBar*>();
+        QList<int> ids;
+        for (QAction* a : tb->actions())
+            ids << (a->isSeparator() ? 0 : a->data().toInt());
+        QCOMPARE(ids, (QList<int>{ID_LOAD_TREE, ID_SAVE_TREE, 0, ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,
+                                  ID_ADD_DOMAIN, 0, ID_OPEN_FOLDER, ID_COPY_FILES, 0, ID_HELP_TOPICS}));
+        QCOMPARE(tb->iconSize(), QSize(48, 48));
+        QCOMPARE(Frame().Action(ID_DISCOVER_NETWORK)->toolTip(), QString("Discover Network structure"));
+        QCOMPARE(Frame().Action(ID_SCAN_IP_RANGE)->statusTip(), QString("Add IP Range to Network structure."));
+        QVERIFY(!Frame().Action(ID_OPEN_FOLDER)->isEnabled());
+        QVERIFY(!Frame().Action(ID_SAVE_RESULTS)->isEnabled());
+        for (QAction* a : tb->actions())
+            if (!a->isSeparator())
+                QVERIFY(!a->icon().pixmap(48, 48).isNull());
+    }
+
+    void helpOpensFileNextToProgram()
+    {
+        m_prompter->bOpenResult = false; // no viewer: nothing is shown
+        Frame().RunCommand(ID_HELP_TOPICS);
+        QCOMPARE(m_prompter->opened.size(), 1);
+        QCOMPARE(m_prompter->opened[0],
+                 QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/bc.chm"));
+        QVERIFY(m_prompter->messages.isEmpty());
+    }
+
+    // Close: a running search stops before the question; the question is asked every time;
+    // Yes opens the contact page; the search texts are saved.
+    void closeSequence_data()
+    {
+        QTest::addColumn<bool>("searching");
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("idle, no") << false << false;
+        QTest::newRow("searching, yes") << true << true;
+    }
+    void closeSequence()
+    {
+        QFETCH(bool, searching);
+        QFETCH(bool, yes);
+        if (searching) {
+            Frame().m_bSearchIdle = 0;
+            Frame().m_bSearchRunning = 1;
+            Frame().SearchDlg()->SetSearching(true);
+        }
+        bool bStoppedBeforeQuestion = false;
+        m_prompter->onMessage = [&](const TestPrompter::Asked&) {
+            bStoppedBeforeQuestion = Frame().m_bSearchIdle == 1 && Frame().m_bSearchRunning == 0;
+        };
+        m_prompter->nextAnswer = yes ? Prompter::AnswerYes : Prompter::AnswerNo;
+        Frame().SearchDlg()->SetSearchText("*.txt");
+        Frame().SearchDlg()->SetContainingText("needle");
+        QSignalSpy closed(&Frame(), &CMainFrame::Closed);
+        QVERIFY(Frame().close());
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        const TestPrompter::Asked& q = m_prompter->messages[0];
+        QCOMPARE(q.strCaption, QString("Write us"));
+        QCOMPARE(q.strText, QString("We would like to hear what you think about Brindlecove, so please send us your comments, suggestions or problems you had using the program. Click 'Yes' to visit our Web site."));
+        QCOMPARE(q.buttons, Prompter::YesNo);
+        QVERIFY(bStoppedBeforeQuestion);
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QCOMPARE(m_prompter->opened.size(), yes ? 1 : 0);
+        if (yes)
+            QCOMPARE(m_prompter->opened[0], QUrl(CMainFrame::kContactUrl));
+        QSettings s("Halvorn", "Brindlecove");
+        QCOMPARE(s.value("Brindlecove/strSearch").toString(), QString("*.txt"));
+        QCOMPARE(s.value("Brindlecove/strContainingText").toString(), QString("needle"));
+    }
+
+    void enterInEitherBoxTogglesSearch()
+    {
+        // Until the search engine is wired, a start reports itself in the status path; a
+        // running search is stopped by Enter.
+        Frame().m_bSearchIdle = 0;
+        Frame().SearchDlg()->SetSearching(true);
+        QTest::keyClick(Frame().SearchDlg()->SearchEdit(), Qt::Key_Return);
+        QCOMPARE(Frame().m_bSearchIdle.load(), 1);
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
+        Frame().m_bSearchIdle = 0;
+        QTest::keyClick(Frame().SearchDlg()->ContainingEdit(), Qt::Key_Return);
+        QCOMPARE(Frame().m_bSearchIdle.load(), 1);
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
