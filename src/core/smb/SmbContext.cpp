@@ -122,9 +122,11 @@ int SmbContext::ListDir(const QByteArray& url, std::vector<DirEntry>& out)
     auto readdir = smbc_getFunctionReaddir(m_pCtx);
     while (const smbc_dirent* d = readdir(m_pCtx, dir)) {
         DirEntry e;
-        e.strName = QString::fromUtf8(d->name);
+        // name is a trailing array: read it as a C string, not as a one-character array.
+        const char* pszName = d->name;
+        e.strName = QString::fromUtf8(pszName, static_cast<qsizetype>(std::strlen(pszName)));
         e.type = d->smbc_type;
-        e.strComment = QString::fromUtf8(d->comment);
+        e.strComment = d->comment ? QString::fromUtf8(d->comment) : QString();
         out.push_back(std::move(e));
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);

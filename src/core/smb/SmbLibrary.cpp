@@ -55,6 +55,8 @@ void DestroyMutex(void* plock, const char*)
 int LockMutex(void* plock, int type, const char*)
 {
     auto* m = static_cast<pthread_mutex_t*>(plock);
+    if (!m)
+        return EINVAL;
     if (type == kLock)
         return pthread_mutex_lock(m);
     if (type == kUnlock)
@@ -62,8 +64,12 @@ int LockMutex(void* plock, int type, const char*)
     return EINVAL;
 }
 
+// The library asks for its thread-local values before it has created their keys: a missing
+// key reads as "no value yet".
 int CreateTls(const char*, void** ppkey, const char*)
 {
+    if (*ppkey)
+        return 0;
     auto* key = new (std::nothrow) pthread_key_t;
     if (!key)
         return ENOMEM;
@@ -78,6 +84,8 @@ int CreateTls(const char*, void** ppkey, const char*)
 
 void DestroyTls(void** ppkey, const char*)
 {
+    if (!*ppkey)
+        return;
     auto* key = static_cast<pthread_key_t*>(*ppkey);
     pthread_key_delete(*key);
     delete key;
@@ -86,11 +94,15 @@ void DestroyTls(void** ppkey, const char*)
 
 int SetTls(void* pkey, const void* pval, const char*)
 {
+    if (!pkey)
+        return EINVAL;
     return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), pval);
 }
 
 void* GetTls(void* pkey, const char*)
 {
+    if (!pkey)
+        return nullptr;
     return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
 }
 

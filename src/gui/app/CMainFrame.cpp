@@ -43,6 +43,7 @@ CMainFrame::CMainFrame(Prompter& prompter, QWidget* parent)
     setWindowTitle(tr("Brindlecove"));
     setWindowIcon(QIcon(QStringLiteral(":/images/brindlecove.png")));
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
+    resize(980, 680);
 
     // The multiple-document client area, its children reached through tabs.
     m_mdiArea = new QMdiArea(this);

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Brindlecove needs.
+# Safe to run again; does nothing when all are there. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libsmbclient-dev
+  # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label
+  # renders as boxes; xdg-utils so files and links open in the desktop's applications
+  fonts-dejavu-core xdg-utils shared-mime-info
+  # tests: the loopback SMB network, its client tools, Python for its file tree
+  samba smbclient python3 procps iproute2
+  # screenshots under a virtual X server (xvfb-run needs xauth)
+  xvfb xauth x11-utils imagemagick
+  # sanitizer builds
+  libclang-rt-14-dev
+)
+
+SUDO=
+[ "$(id -u)" = 0 ] || SUDO=sudo
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  # Samba's packages would start system daemons; they are not wanted (see below).
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The samba package may start the system's smbd/nmbd, which hold ports 139/445 on every
+# address and would answer in place of the test network. Stop them through the service manager.
+for svc in smbd nmbd samba-ad-dc; do
+  if [ -f "/run/samba/$svc.pid" ] || pgrep -x "$svc" -u root >/dev/null 2>&1; then
+    if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+      $SUDO systemctl stop "$svc" 2>/dev/null || true
+      $SUDO systemctl disable "$svc" 2>/dev/null || true
+    elif command -v service >/dev/null; then
+      $SUDO service "$svc" stop 2>/dev/null || true
+    fi
+  fi
+done
+echo "install-deps: done"

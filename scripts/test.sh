@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: the normal build (warnings as errors),
+# then the ASan+UBSan and the TSan builds of the tests. Integration tests start the loopback
+# test network themselves (they need root for ports 139/445).
+#   scripts/test.sh            everything
+#   scripts/test.sh quick      the normal build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+chmod 700 "$XDG_RUNTIME_DIR"
+
+run() { # preset dir
+  echo "== $1: build"
+  bash scripts/build.sh "$1"
+  echo "== $1: test"
+  (cd "$2" && ctest --output-on-failure --timeout 600)
+}
+run ci build-ci
+if [ "${1:-}" != quick ]; then
+  run asan build-asan
+  run tsan build-tsan
+fi
+echo "test.sh: all tests passed"

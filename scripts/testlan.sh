@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# A small SMB network on loopback for tests, benchmarks and the demo.
+#
+#   testlan.sh up DIR      start ALPHA 127.0.0.11 and BETA 127.0.0.12 (WORKGROUP) and
+#                          GAMMA 127.0.0.13 (LAB); waits until shares answer and the browse
+#                          lists have converged (at most 90 s)
+#   testlan.sh down DIR    stop exactly the daemons started for DIR
+#   testlan.sh status DIR  what runs and what the browse lists say
+#
+# Everything lives under DIR: configuration, state, logs, share contents, the client's
+# configuration (DIR/client/.smb/smb.conf, used with HOME=DIR/client) and DIR/manifest.txt.
+# Needs root (ports 139 and 445) and Debian's samba and smbclient packages.
+set -euo pipefail
+
+cmd=${1:-}
+dir=${2:-}
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 up|down|status DIR" >&2; exit 2; }
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+
+hosts="ALPHA BETA GAMMA"
+addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; esac; }
+group() { case $1 in GAMMA) echo LAB ;; *) echo WORKGROUP ;; esac; }
+shares() { case $1 in ALPHA) echo "docs music public admin\$ private" ;; BETA) echo "projects public" ;; GAMMA) echo "lab scratch" ;; esac; }
+TEST_USER=bcuser
+TEST_PASSWORD=bcpass123
+
+write_host_conf() {
+    local h=$1 a g hd
+    a=$(addr "$h"); g=$(group "$h"); hd="$dir/hosts/$h"
+    mkdir -p "$hd"/{lock,state,cache,pid,private,ncalrpc,binddns,log}
+    {
+        echo "[global]"
+        echo "  netbios name = $h"
+        echo "  workgroup = $g"
+        echo "  server string = Brindlecove test host $h"
+        echo "  interfaces = $a/8"
+        echo "  bind interfaces only = yes"
+        echo "  smb ports = 445 139"
+        echo "  lock directory = $hd/lock"
+        echo "  state directory = $hd/state"
+        echo "  cache directory = $hd/cache"
+        echo "  pid directory = $hd/pid"
+        echo "  private dir = $hd/private"
+        echo "  ncalrpc dir = $hd/ncalrpc"
+        echo "  binddns dir = $hd/binddns"
+        echo "  log file = $hd/log/%m.log"
+        echo "  max log size = 1000"
+        echo "  passdb backend = tdbsam:$hd/private/passdb.tdb"
+        echo "  load printers = no"
+        echo "  printcap name = /dev/null"
+        echo "  printing = bsd"
+        echo "  disable spoolss = yes"
+        echo "  usershare path ="
+        echo "  map to guest = Bad User"
+        echo "  guest account = nobody"
+        echo "  server min protocol = NT1"
+        echo "  dns proxy = no"
+        echo "  name resolve order = wins bcast"
+        echo "  os level = 65"
+        echo "  unix extensions = no"
+        echo "  store dos attributes = no"
+        case $h in
+            ALPHA) echo "  local master = yes"; echo "  preferred master = yes"
+                   echo "  domain master = yes"; echo "  wins support = yes" ;;
+            GAMMA) echo "  local master = yes"; echo "  preferred master = yes"
+                   echo "  domain master = no"; echo "  wins server = 127.0.0.11" ;;
+            *)     echo "  local master = no"; echo "  preferred master = no"
+                   echo "  domain master = no"; echo "  wins server = 127.0.0.11" ;;
+        esac
+        for s in $(shares "$h"); do
+            echo "[$s]"
+            echo "  path = $dir/shares/$h/$s"
+            case $s in
+                private) echo "  guest ok = no"; echo "  valid users = $TEST_USER"; echo "  read only = yes" ;;
+                public)  echo "  guest ok = yes"; echo "  read only = no"; echo "  create mask = 0666"
+                         echo "  directory mask = 0777" ;;
+                *)       echo "  guest ok = yes"; echo "  read only = yes" ;;
+            esac
+        done
+        if [ "$h" = ALPHA ]; then
+            echo "[laser]"
+            echo "  path = $dir/spool"
+            echo "  printable = yes"
+            echo "  guest ok = yes"
+        fi
+    } > "$hd/smb.conf"
+}
+
+write_client_conf() {
+    local cd="$dir/client"
+    mkdir -p "$cd/.smb" "$cd"/{lock,state,cache,private,ncalrpc}
+    cat > "$cd/.smb/smb.conf" <<CONF
+[global]
+  workgroup = WORKGROUP
+  interfaces = 127.0.0.1/8
+  bind interfaces only = yes
+  name resolve order = wins bcast
+  wins server = 127.0.0.11
+  dns proxy = no
+  client min protocol = NT1
+  lock directory = $cd/lock
+  state directory = $cd/state
+  cache directory = $cd/cache
+  private dir = $cd/private
+  ncalrpc dir = $cd/ncalrpc
+  log level = 0
+CONF
+}
+
+# Pids of the daemons that belong to DIR: from their pid files, checked against /proc.
+our_pids() {
+    local f pid
+    for f in "$dir"/hosts/*/pid/*.pid; do
+        [ -f "$f" ] || continue
+        pid=$(tr -dc 0-9 < "$f")
+        [ -n "$pid" ] || continue
+        if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "$dir/hosts/"; then
+            echo "$pid"
+        fi
+    done
+}
+
+stop_all() {
+    local pids n=0
+    pids=$(our_pids | sort -u)
+    [ -n "$pids" ] || return 0
+    kill -TERM $pids 2>/dev/null || true
+    while [ $n -lt 50 ]; do
+        pids=$(for p in $pids; do if [ -d "/proc/$p" ]; then echo "$p"; fi; done)
+        [ -n "$pids" ] || return 0
+        sleep 0.1; n=$((n + 1))
+    done
+    kill -KILL $pids 2>/dev/null || true
+}
+
+wait_port() { # addr port seconds
+    local n=0
+    while [ $n -lt $(($3 * 10)) ]; do
+        if (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; then return 0; fi
+        sleep 0.1; n=$((n + 1))
+    done
+    return 1
+}
+
+browse_ok() {
+    local out
+    out=$(HOME="$dir/client" timeout 30 smbtree -s "$dir/client/.smb/smb.conf" -U 'guest%' \
+        --option='client max protocol=NT1' 2>/dev/null) || return 1
+    echo "$out" | grep -q '^WORKGROUP' && echo "$out" | grep -q '^LAB' &&
+        echo "$out" | grep -q '\\\\ALPHA ' && echo "$out" | grep -q '\\\\BETA ' &&
+        echo "$out" | grep -q '\\\\GAMMA '
+}
+
+case $cmd in
+up)
+    [ "$(id -u)" = 0 ] || { echo "testlan: needs root (ports 139 and 445)" >&2; exit 1; }
+    stop_all
+    rm -rf "$dir/shares" "$dir/spool" "$dir/hosts" "$dir/client"
+    mkdir -p "$dir/shares" "$dir/spool"
+    python3 "$here/testlan_tree.py" "$dir/shares" "$dir/manifest.txt"
+    chmod -R a+rX "$dir/shares"
+    chmod 0777 "$dir/shares/ALPHA/public" "$dir/shares/ALPHA/public/incoming" "$dir/shares/BETA/public"
+    chmod 1777 "$dir/spool"
+    # Every folder above the shares must be passable for the guest account.
+    p="$dir"; while [ "$p" != / ]; do chmod o+x "$p" 2>/dev/null || true; p=$(dirname "$p"); done
+    id "$TEST_USER" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER"
+    write_client_conf
+    for h in $hosts; do
+        write_host_conf "$h"
+        printf '%s\n%s\n' "$TEST_PASSWORD" "$TEST_PASSWORD" |
+            smbpasswd -c "$dir/hosts/$h/smb.conf" -s -a "$TEST_USER" >/dev/null
+    done
+    for h in $hosts; do
+        # No descriptor of ours (a lock file, a pipe of the test runner) goes to the daemons.
+        smbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+        nmbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+    done
+    for h in $hosts; do
+        wait_port "$(addr "$h")" 445 20 || { echo "testlan: smbd of $h does not answer" >&2; exit 1; }
+    done
+    n=0
+    until browse_ok; do
+        n=$((n + 1))
+        [ $n -lt 45 ] || { echo "testlan: browse lists did not converge in 90 s" >&2; exit 1; }
+        sleep 2
+    done
+    echo "testlan: up in $dir (ALPHA 127.0.0.11, BETA 127.0.0.12, GAMMA 127.0.0.13)"
+    ;;
+down)
+    stop_all
+    echo "testlan: down"
+    ;;
+status)
+    echo "daemons: $(our_pids | sort -u | tr '\n' ' ')"
+    HOME="$dir/client" timeout 30 smbtree -s "$dir/client/.smb/smb.conf" -U 'guest%' \
+        --option='client max protocol=NT1' 2>/dev/null || echo "the browse service does not answer"
+    ;;
+*)
+    echo "usage: $0 up|down|status DIR" >&2; exit 2 ;;
+esac
