@@ -1,4 +1,6 @@
 // brindlecove-cli: the program's engines from the command line.
+#include "CliCommon.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -10,32 +12,37 @@ const char* const kUsage =
     "\n"
     "Finds files on the shared folders of the local network.\n"
     "\n"
+    "Commands:\n"
+    "  browse [--nft FILE] [--verbose]       list workgroups, their servers and shares\n"
+    "  domain NAME [--nft FILE] [--verbose]  the servers and shares of one workgroup\n"
+    "  scan FIRST LAST [--name NAME] [--nft FILE] [--verbose]\n"
+    "                                        the shares of every address of a range (<= 300)\n"
+    "  shares HOST                           the shares of one server\n"
+    "  tree FILE.nft                         print a saved network tree\n"
+    "\n"
+    "Trees are printed one node per line, indented by depth; --nft saves the tree instead.\n"
+    "--verbose writes the status texts to standard error.\n"
+    "Exit status: 0 on success, 2 on error.\n"
+    "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
     "  -v, --version  show the version and exit\n";
-
-int Fail(const QString& message)
-{
-    std::fprintf(stderr, "brindlecove-cli: %s\n", qPrintable(message));
-    std::fprintf(stderr, "Try 'brindlecove-cli --help'.\n");
-    return 2;
-}
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
-        return Fail(QStringLiteral("no command given"));
-    const QString& first = args.front();
+        return cli::Fail(QStringLiteral("no command given"));
+    const QString first = args.takeFirst();
     if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
-        return 0;
+        return cli::kExitOk;
     }
     if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
         std::printf("brindlecove-cli %s\n", BC_VERSION_STRING);
-        return 0;
+        return cli::kExitOk;
     }
-    return Fail(QStringLiteral("unknown command '%1'").arg(first));
+    return cli::RunNetworkCommand(first, args);
 }

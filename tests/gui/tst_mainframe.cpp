@@ -1,4 +1,5 @@
 #include "TestPrompter.h"
+#include "common/FakeLanBrowser.h"
 
 #include "app/CMainFrame.h"
 #include "app/Commands.h"
@@ -30,6 +31,7 @@ class TestMainFrame : public QObject
 {
     Q_OBJECT
     std::unique_ptr<TestPrompter> m_prompter;
+    std::shared_ptr<FakeLanBrowser> m_browser;
     std::unique_ptr<CMainFrame> m_frame;
 
     CMainFrame& Frame() { return *m_frame; }
@@ -59,13 +61,15 @@ private slots:
     {
         QSettings("Halvorn", "Brindlecove").clear();
         m_prompter = std::make_unique<TestPrompter>();
-        m_frame = std::make_unique<CMainFrame>(*m_prompter);
+        m_browser = std::make_shared<FakeLanBrowser>();
+        m_frame = std::make_unique<CMainFrame>(*m_prompter, m_browser);
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
     }
     void cleanup()
     {
         m_frame.reset();
+        m_browser.reset();
         m_prompter.reset();
     }
 
@@ -88,7 +92,8 @@ private slots:
         QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
         QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
         QCOMPARE(Frame().SearchDlg()->DiscoverButton()->text(), QString("Discover"));
-        QCOMPARE(Frame().SearchDlg()->DiscoverButton()->toolTip(), QString("Discover Network tree"));
+        QCOMPARE(Frame().SearchDlg()->DiscoverButton()->toolTip(),
+                 QString("Discover Network tree"));
         // Status bar: the message pane and three indicators.
         QStringList indicators;
         for (QLabel* l : Frame().statusBar()->findChildren<QLabel*>())
@@ -104,7 +109,7 @@ private slots:
     void storedSearchTextsAreRead()
     {
         settings::WriteSearchTexts({"*.doc;*.txt", "budget"});
-        CMainFrame other(*m_prompter);
+        CMainFrame other(*m_prompter, m_browser);
         QCOMPARE(other.SearchDlg()->SearchText(), QString("*.doc;*.txt"));
         QCOMPARE(other.SearchDlg()->ContainingText(), QString("budget"));
     }
@@ -161,14 +166,17 @@ private slots:
     void treeViewMirrorsStore()
     {
         NetworkTree& t = Frame().Tree();
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         Frame().m_hRootNode = root;
         std::vector<std::thread> threads;
         for (int w = 0; w < 3; ++w)
             threads.emplace_back([&t, root, w] {
-                const NodeHandle d = t.InsertItem(root, InsertPos::Sort, QString("WG%1").arg(w), NK_DOMAIN);
+                const NodeHandle d =
+                    t.InsertItem(root, InsertPos::Sort, QString("WG%1").arg(w), NK_DOMAIN);
                 for (int i = 0; i < 200; ++i) {
-                    const NodeHandle s = t.InsertItem(d, InsertPos::Sort, QString("srv%1").arg((i * 37) % 200), NK_SERVER);
+                    const NodeHandle s = t.InsertItem(
+                        d, InsertPos::Sort, QString("srv%1").arg((i * 37) % 200), NK_SERVER);
                     t.InsertItem(s, InsertPos::Last, "share", NK_SHARE);
                 }
             });
@@ -177,17 +185,17 @@ private slots:
         SortTree(t, root);
         QCoreApplication::processEvents();
         NetworkTreeModel* m = Frame().TreeModel();
-        std::function<void(NodeHandle, const QModelIndex&)> compare =
-            [&](NodeHandle h, const QModelIndex& idx) {
-                const std::vector<NodeHandle> kids = t.GetChildren(h);
-                QCOMPARE(m->rowCount(idx), static_cast<int>(kids.size()));
-                for (int r = 0; r < static_cast<int>(kids.size()); ++r) {
-                    const QModelIndex c = m->index(r, 0, idx);
-                    QCOMPARE(m->HandleOf(c), kids[static_cast<std::size_t>(r)]);
-                    QCOMPARE(c.data().toString(), t.GetItemText(kids[static_cast<std::size_t>(r)]));
-                    compare(kids[static_cast<std::size_t>(r)], c);
-                }
-            };
+        std::function<void(NodeHandle, const QModelIndex&)> compare = [&](NodeHandle h,
+                                                                          const QModelIndex& idx) {
+            const std::vector<NodeHandle> kids = t.GetChildren(h);
+            QCOMPARE(m->rowCount(idx), static_cast<int>(kids.size()));
+            for (int r = 0; r < static_cast<int>(kids.size()); ++r) {
+                const QModelIndex c = m->index(r, 0, idx);
+                QCOMPARE(m->HandleOf(c), kids[static_cast<std::size_t>(r)]);
+                QCOMPARE(c.data().toString(), t.GetItemText(kids[static_cast<std::size_t>(r)]));
+                compare(kids[static_cast<std::size_t>(r)], c);
+            }
+        };
         compare(NoNode, QModelIndex());
         Frame().ExpandAll();
         QTreeView* view = Frame().SearchDlg()->Tree();
@@ -204,7 +212,8 @@ private slots:
     void selectionMakesStartNodeBold()
     {
         NetworkTree& t = Frame().Tree();
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         const NodeHandle a = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
         const NodeHandle b = t.InsertItem(root, InsertPos::Last, "LAB", NK_DOMAIN);
         QCoreApplication::processEvents();
@@ -272,10 +281,15 @@ private slots:
         // A right click in the tree, with or without a node under the pointer.
         emit Frame().SearchDlg()->Tree()->customContextMenuRequested(QPoint(5, 5));
         QVERIFY(menu->isVisible());
-        for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, ID_LOAD_TREE, ID_SAVE_TREE})
+        for (int id :
+             {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, ID_LOAD_TREE, ID_SAVE_TREE})
             QVERIFY(Item(menu, id)->isEnabled());
         menu->hide();
-        Frame().m_bDiscoveryIdle = 0;
+        // While a discovery runs (held at the gate), the first three are disabled.
+        m_browser->CloseGate();
+        m_prompter->nextAnswer = Prompter::AnswerOk;
+        Frame().RunCommand(ID_DISCOVER_NETWORK);
+        QVERIFY(!Frame().IsDiscoveryIdle());
         Frame().ShowServersMenu();
         for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN})
             QVERIFY(!Item(menu, id)->isEnabled());
@@ -283,7 +297,19 @@ private slots:
             QVERIFY(Item(menu, id)->isEnabled());
         menu->hide();
         QVERIFY(!Frame().Action(ID_DISCOVER_NETWORK)->isEnabled());
-        Frame().m_bDiscoveryIdle = 1;
+        QVERIFY(!Frame().SearchDlg()->DiscoverButton()->isEnabled());
+        QVERIFY(Frame().SearchDlg()->Animation()->isVisible());
+        // Pressing the Search Bar's button anyway leaves the running discovery alone.
+        const int nMessages = m_prompter->messages.size();
+        emit Frame().SearchDlg()->DiscoverRequested();
+        QCOMPARE(m_prompter->messages.size(), nMessages);
+        m_browser->OpenGate();
+        QSignalSpy done(&Frame(), &CMainFrame::DiscoveryCompleted);
+        QVERIFY(done.wait(5000));
+        QVERIFY(Frame().IsDiscoveryIdle());
+        QVERIFY(Frame().Action(ID_DISCOVER_NETWORK)->isEnabled());
+        QVERIFY(Frame().SearchDlg()->DiscoverButton()->isEnabled());
+        QVERIFY(!Frame().SearchDlg()->Animation()->isVisible());
     }
 
     void togglesFollowVisibility_data()
@@ -299,8 +325,9 @@ private slots:
         QFETCH(int, id);
         QWidget* bar = id == ID_VIEW_SEARCHBAR    ? static_cast<QWidget*>(Frame().SearchBar())
                        : id == ID_VIEW_NETWORKLOG ? static_cast<QWidget*>(Frame().LogBar())
-                       : id == ID_VIEW_TOOLBAR    ? static_cast<QWidget*>(Frame().findChild<QToolBar*>())
-                                                  : static_cast<QWidget*>(Frame().statusBar());
+                       : id == ID_VIEW_TOOLBAR
+                           ? static_cast<QWidget*>(Frame().findChild<QToolBar*>())
+                           : static_cast<QWidget*>(Frame().statusBar());
         Frame().UpdateCommandUI();
         QVERIFY(Frame().Action(id)->isChecked());
         Frame().RunCommand(id);
@@ -321,11 +348,14 @@ private slots:
         QList<int> ids;
         for (QAction* a : tb->actions())
             ids << (a->isSeparator() ? 0 : a->data().toInt());
-        QCOMPARE(ids, (QList<int>{ID_LOAD_TREE, ID_SAVE_TREE, 0, ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,
-                                  ID_ADD_DOMAIN, 0, ID_OPEN_FOLDER, ID_COPY_FILES, 0, ID_HELP_TOPICS}));
+        QCOMPARE(ids,
+                 (QList<int>{ID_LOAD_TREE, ID_SAVE_TREE, 0, ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,
+                             ID_ADD_DOMAIN, 0, ID_OPEN_FOLDER, ID_COPY_FILES, 0, ID_HELP_TOPICS}));
         QCOMPARE(tb->iconSize(), QSize(48, 48));
-        QCOMPARE(Frame().Action(ID_DISCOVER_NETWORK)->toolTip(), QString("Discover Network structure"));
-        QCOMPARE(Frame().Action(ID_SCAN_IP_RANGE)->statusTip(), QString("Add IP Range to Network structure."));
+        QCOMPARE(Frame().Action(ID_DISCOVER_NETWORK)->toolTip(),
+                 QString("Discover Network structure"));
+        QCOMPARE(Frame().Action(ID_SCAN_IP_RANGE)->statusTip(),
+                 QString("Add IP Range to Network structure."));
         QVERIFY(!Frame().Action(ID_OPEN_FOLDER)->isEnabled());
         QVERIFY(!Frame().Action(ID_SAVE_RESULTS)->isEnabled());
         for (QAction* a : tb->actions())
@@ -374,7 +404,9 @@ private slots:
         QCOMPARE(m_prompter->messages.size(), 1);
         const TestPrompter::Asked& q = m_prompter->messages[0];
         QCOMPARE(q.strCaption, QString("Write us"));
-        QCOMPARE(q.strText, QString("We would like to hear what you think about Brindlecove, so please send us your comments, suggestions or problems you had using the program. Click 'Yes' to visit our Web site."));
+        QCOMPARE(q.strText, QString("We would like to hear what you think about Brindlecove, so "
+                                    "please send us your comments, suggestions or problems you had "
+                                    "using the program. Click 'Yes' to visit our Web site."));
         QCOMPARE(q.buttons, Prompter::YesNo);
         QVERIFY(bStoppedBeforeQuestion);
         QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));

@@ -4,8 +4,14 @@
 #include <mutex>
 
 namespace {
-constexpr std::uint32_t IndexOf(NodeHandle h) { return static_cast<std::uint32_t>(h & 0xffffffffu); }
-constexpr std::uint32_t GenerationOf(NodeHandle h) { return static_cast<std::uint32_t>(h >> 32); }
+constexpr std::uint32_t IndexOf(NodeHandle h)
+{
+    return static_cast<std::uint32_t>(h & 0xffffffffu);
+}
+constexpr std::uint32_t GenerationOf(NodeHandle h)
+{
+    return static_cast<std::uint32_t>(h >> 32);
+}
 } // namespace
 
 bool NetworkTree::SortsBefore(const QString& a, const QString& b)

@@ -14,21 +14,37 @@
 using NodeHandle = std::uint64_t;
 constexpr NodeHandle NoNode = 0;
 
-enum NodeKind : int { NK_NETWORK = 0, NK_DOMAIN = 1, NK_SERVER = 2, NK_SHARE = 3 };
+enum NodeKind : int
+{
+    NK_NETWORK = 0,
+    NK_DOMAIN = 1,
+    NK_SERVER = 2,
+    NK_SHARE = 3
+};
 
-enum class InsertPos { Last, Sort };
+enum class InsertPos
+{
+    Last,
+    Sort
+};
 
 // One change of the store, as the view has to replay it.
 struct TreeChange
 {
-    enum Type { Inserted, Cleared, Sorted, Bold };
+    enum Type
+    {
+        Inserted,
+        Cleared,
+        Sorted,
+        Bold
+    };
     Type type = Inserted;
-    NodeHandle node = NoNode;   // Inserted, Bold
-    NodeHandle parent = NoNode; // Inserted, Sorted (NoNode = top level)
-    int row = 0;                // Inserted: position among the siblings
-    QString text;               // Inserted
-    NodeKind kind = NK_NETWORK; // Inserted
-    bool bold = false;          // Bold
+    NodeHandle node = NoNode;      // Inserted, Bold
+    NodeHandle parent = NoNode;    // Inserted, Sorted (NoNode = top level)
+    int row = 0;                   // Inserted: position among the siblings
+    QString text;                  // Inserted
+    NodeKind kind = NK_NETWORK;    // Inserted
+    bool bold = false;             // Bold
     std::vector<NodeHandle> order; // Sorted: the children in their new order
 };
 
@@ -90,7 +106,7 @@ private:
     NodeHandle MakeHandle(std::uint32_t nIndex) const;
     std::vector<std::uint32_t>* ChildList(NodeHandle parent);
     bool Queue(TreeChange&& change); // under m_mutex; true when the feed turned non-empty
-    void Notify();                    // without m_mutex
+    void Notify();                   // without m_mutex
 
     mutable std::shared_mutex m_mutex;
     std::deque<Node> m_nodes;

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace smb {
 namespace {
@@ -30,8 +31,7 @@ void CopyOut(const QString& s, char* buf, int len)
 void AuthFn(SMBCCTX*, const char* server, const char* share, char* wg, int wglen, char* user,
             int userlen, char* pass, int passlen)
 {
-    const Credentials c =
-        AskCredentials(QString::fromUtf8(server), QString::fromUtf8(share));
+    const Credentials c = AskCredentials(QString::fromUtf8(server), QString::fromUtf8(share));
     if (!c.strWorkgroup.isEmpty())
         CopyOut(c.strWorkgroup, wg, wglen);
     CopyOut(c.strUser, user, userlen);
@@ -66,9 +66,9 @@ ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout)
                 int err = 0;
                 socklen_t len = sizeof err;
                 getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-                result = err == 0 ? ProbeResult::Open
-                                  : (err == ECONNREFUSED ? ProbeResult::Refused
-                                                         : ProbeResult::Error);
+                result = err == 0
+                             ? ProbeResult::Open
+                             : (err == ECONNREFUSED ? ProbeResult::Refused : ProbeResult::Error);
             }
         } else if (errno == ECONNREFUSED) {
             result = ProbeResult::Refused;
@@ -79,7 +79,7 @@ ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout)
     return result;
 }
 
-SmbContext::SmbContext(int msTimeout, Protocol proto)
+SmbContext::SmbContext(int msTimeout, Protocol proto, int nPort)
 {
     InitSmbLibrary();
     std::lock_guard lock(SmbContextLock());
@@ -92,6 +92,8 @@ SmbContext::SmbContext(int msTimeout, Protocol proto)
     smbc_setOptionUseKerberos(ctx, 0);
     smbc_setOptionFallbackAfterKerberos(ctx, 1);
     smbc_setOptionNoAutoAnonymousLogin(ctx, 0);
+    if (nPort > 0)
+        smbc_setPort(ctx, static_cast<uint16_t>(nPort));
     if (proto == Protocol::Nt1Only)
         smbc_setOptionProtocols(ctx, "NT1", "NT1");
     if (!smbc_init_context(ctx)) {
@@ -106,8 +108,30 @@ SmbContext::~SmbContext()
     if (!m_pCtx)
         return;
     std::lock_guard lock(SmbContextLock());
-    smbc_getFunctionPurgeCachedServers(m_pCtx)(m_pCtx);
     smbc_free_context(m_pCtx, 1);
+}
+
+namespace {
+// "smb://server/share/dir" -> "server/share"
+QByteArray ConnectionKey(const QByteArray& url)
+{
+    const QList<QByteArray> parts = url.mid(6).split('/');
+    return parts.value(0).toLower() + '/' + parts.value(1);
+}
+std::mutex g_logonLock;
+} // namespace
+
+int SmbContext::Guarded(const QByteArray& url, const std::function<int()>& fn)
+{
+    const QByteArray key = ConnectionKey(url);
+    if (m_connected.contains(key))
+        return fn();
+    // Held across one connection set-up, which the caller bounds (probe and timeout).
+    std::lock_guard lock(g_logonLock);
+    const int err = fn();
+    if (err == 0)
+        m_connected.insert(key);
+    return err;
 }
 
 int SmbContext::ListDir(const QByteArray& url, std::vector<DirEntry>& out)
@@ -115,10 +139,14 @@ int SmbContext::ListDir(const QByteArray& url, std::vector<DirEntry>& out)
     out.clear();
     if (!m_pCtx)
         return EINVAL;
-    errno = 0;
-    SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
+    SMBCFILE* dir = nullptr;
+    const int err = Guarded(url, [&] {
+        errno = 0;
+        dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
+        return dir ? 0 : (errno ? errno : EIO);
+    });
     if (!dir)
-        return errno ? errno : EIO;
+        return err;
     auto readdir = smbc_getFunctionReaddir(m_pCtx);
     while (const smbc_dirent* d = readdir(m_pCtx, dir)) {
         DirEntry e;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QSet>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 struct _SMBCCTX;
@@ -11,7 +14,8 @@ namespace smb {
 // What a browse or share listing returns for one entry.
 struct DirEntry
 {
-    enum Type : unsigned {
+    enum Type : unsigned
+    {
         Workgroup = 1,
         Server = 2,
         FileShare = 3,
@@ -28,7 +32,13 @@ struct DirEntry
 };
 
 // Result of a TCP probe.
-enum class ProbeResult { Open, Refused, TimedOut, Error };
+enum class ProbeResult
+{
+    Open,
+    Refused,
+    TimedOut,
+    Error
+};
 
 // Non-blocking connect to host:port, bounded by msTimeout. host must be a numeric address or
 // a name the system resolver knows.
@@ -40,8 +50,13 @@ ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout);
 class SmbContext
 {
 public:
-    enum class Protocol { Default, Nt1Only };
-    explicit SmbContext(int msTimeout = 5000, Protocol proto = Protocol::Default);
+    enum class Protocol
+    {
+        Default,
+        Nt1Only
+    };
+    // nPort 0 lets the library try 139 and 445; a port restricts it to that one.
+    explicit SmbContext(int msTimeout = 5000, Protocol proto = Protocol::Default, int nPort = 0);
     ~SmbContext();
     SmbContext(const SmbContext&) = delete;
     SmbContext& operator=(const SmbContext&) = delete;
@@ -52,8 +67,15 @@ public:
     int ListDir(const QByteArray& url, std::vector<DirEntry>& out);
     _SMBCCTX* Handle() const { return m_pCtx; }
 
+    // Runs fn, an operation on url. The library's connection set-up (logon) is not safe to run
+    // on several threads at once, so the first operation of this context on a server and share
+    // runs under a process-wide lock; later ones on the same connection run freely. fn returns
+    // 0 or an errno value.
+    int Guarded(const QByteArray& url, const std::function<int()>& fn);
+
 private:
     _SMBCCTX* m_pCtx = nullptr;
+    QSet<QByteArray> m_connected; // "server/share" this context has logged on to
 };
 
 } // namespace smb

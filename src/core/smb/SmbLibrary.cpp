@@ -1,5 +1,6 @@
 #include "SmbLibrary.h"
 
+#include <libsmbclient.h>
 #include <pthread.h>
 
 #include <cerrno>
@@ -19,6 +20,11 @@ struct smb_thread_functions
     void* (*get_tls)(void* pkey, const char* location);
 };
 int smb_thread_set_functions(const struct smb_thread_functions* tf);
+// libsmbconf: overrides a configuration value for the whole process.
+bool lp_set_cmdline(const char* pszParmName, const char* pszParmValue);
+// libsamba-util: converts between the library's character sets.
+bool convert_string_talloc(void* ctx, int from, int to, const void* src, size_t srclen, void* dest,
+                           size_t* converted_size);
 }
 
 namespace smb {
@@ -117,6 +123,29 @@ void InitSmbLibrary()
         static const smb_thread_functions tf = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
                                                 DestroyTls,  SetTls,       GetTls};
         smb_thread_set_functions(&tf);
+        // The library converts strings through process-wide converter handles that it creates
+        // on first use, and the "DOS" character set goes through iconv descriptors that are
+        // not safe to share between threads: concurrent logons then fail at random
+        // ("convert_string_talloc: out of memory"). So: load the configuration now, make the
+        // DOS set one of the library's own stateless converters (Latin-1, close to the
+        // Windows code page; it only matters for SMB1's OEM strings), and create every converter
+        // handle before any thread runs.
+        SMBCCTX* ctx = smbc_new_context();
+        if (ctx)
+            smbc_free_context(ctx, 1);
+        lp_set_cmdline("dos charset", "ISO-8859-1");
+        constexpr int kCharsets = 6; // UTF-16LE, unix, DOS, UTF-8, UTF-16BE, UTF-16 munged
+        for (int from = 0; from < kCharsets; ++from) {
+            for (int to = 0; to < kCharsets; ++to) {
+                char* out = nullptr;
+                size_t n = 0;
+                const char16_t probe[] = u"a";
+                const bool bWide = from == 0 || from == 4 || from == 5;
+                convert_string_talloc(nullptr, from, to,
+                                      bWide ? static_cast<const void*>(probe) : "a", bWide ? 2 : 1,
+                                      &out, &n);
+            }
+        }
         return true;
     }();
     (void)bDone;
@@ -143,7 +172,7 @@ Credentials AskCredentials(const QString& server, const QString& share)
     }
     if (fn)
         return fn(server, share);
-    return Credentials{QStringLiteral("guest"), QString(), QString()};
+    return Credentials{};
 }
 
 } // namespace smb

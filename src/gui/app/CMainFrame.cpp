@@ -5,11 +5,14 @@
 #include "app/Settings.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
+#include "network/Discovery.h"
 #include "network/NetworkTreeModel.h"
+#include "network/SmbLanBrowser.h"
 #include "search/CSearchDlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDockWidget>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -20,6 +23,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <cstdio>
 #include <exception>
 
 // The images live in a static library; make sure they are linked and registered.
@@ -35,9 +39,25 @@ const QEvent::Type WM_STATUSMSG = static_cast<QEvent::Type>(QEvent::User + 2);
 
 const char* const CMainFrame::kContactUrl = "https://brindlecove.example.org/contact";
 
-CMainFrame::CMainFrame(Prompter& prompter, QWidget* parent)
+CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, QWidget* parent)
     : QMainWindow(parent), m_prompter(prompter), m_tree(std::make_shared<NetworkTree>())
 {
+    m_fnExecDialog = [](QDialog& dlg) { return dlg.exec(); };
+    if (!browser)
+        browser = std::make_shared<SmbLanBrowser>();
+    Discovery::Callbacks cb;
+    cb.fnStatus = [this](const QString& text) { PostStatus(text); };
+    // Enumeration failures are reported on the standard streams only.
+    cb.fnStdout = [](const QString& text) {
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    };
+    cb.fnStderr = [](const QString& text) { std::fputs(text.toLocal8Bit().constData(), stderr); };
+    cb.fnCompleted = [this] {
+        QMetaObject::invokeMethod(this, &CMainFrame::OnDiscoveryCompleted, Qt::QueuedConnection);
+    };
+    m_discovery = std::make_unique<Discovery>(m_tree, std::move(browser), std::move(cb));
+
     InitResources();
     setObjectName(QStringLiteral("BrindlecoveMain"));
     setWindowTitle(tr("Brindlecove"));
@@ -78,8 +98,7 @@ CMainFrame::CMainFrame(Prompter& prompter, QWidget* parent)
     connect(tree, &QTreeView::collapsed, this, &CMainFrame::OnTreeItemExpanded);
     connect(m_searchDlg, &CSearchDlg::ToggleSearchRequested, this, &CMainFrame::ToggleSearch);
     // The Discover button runs the command's handler directly.
-    connect(m_searchDlg, &CSearchDlg::DiscoverRequested, this,
-            [this] { OnCommandNotYetAvailable(ID_DISCOVER_NETWORK); });
+    connect(m_searchDlg, &CSearchDlg::DiscoverRequested, this, &CMainFrame::OnDiscoverNetwork);
     connect(m_searchDlg, &CSearchDlg::TreeContextMenuRequested, this,
             [this](const QPoint&) { ShowServersMenu(); });
 
@@ -115,7 +134,16 @@ CMainFrame::CMainFrame(Prompter& prompter, QWidget* parent)
     UpdateCommandUI();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    // Workers that are still listing give up; none of them calls into the frame afterwards.
+    m_discovery->Shutdown(3000);
+}
+
+bool CMainFrame::IsDiscoveryIdle() const
+{
+    return m_discovery->IsIdle();
+}
 
 void CMainFrame::PostStatus(const QString& text)
 {
@@ -219,6 +247,9 @@ void CMainFrame::OnCommandNotYetAvailable(int nId)
 
 void CMainFrame::OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld)
 {
+    // A selection that vanished with a rebuilt tree is no choice of the user's.
+    if (hNew == NoNode)
+        return;
     m_hStartNode = hNew;
     m_tree->SetBold(hNew, true);
     if (hOld != NoNode)
@@ -227,7 +258,7 @@ void CMainFrame::OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld)
 
 void CMainFrame::OnTreeItemExpanded()
 {
-    if (m_nDiscoveryWorkers > 0)
+    if (m_discovery->WorkerCount() > 0)
         m_searchDlg->Tree()->viewport()->update();
 }
 

@@ -7,10 +7,14 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
 class CLogBar;
+class Discovery;
+class LanBrowser;
+class QDialog;
 class CSearchDlg;
 class LogModel;
 class NetworkTreeModel;
@@ -32,8 +36,10 @@ class CMainFrame : public QMainWindow
 {
     Q_OBJECT
 public:
-    // prompter answers every message box and file dialog; it must outlive the frame.
-    explicit CMainFrame(Prompter& prompter, QWidget* parent = nullptr);
+    // prompter answers every message box and file dialog; it must outlive the frame. browser
+    // is the network's browse service (the SMB one when none is given).
+    explicit CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser = nullptr,
+                        QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // Any thread: queue a status text for pane 0 and the Network Log.
@@ -70,13 +76,15 @@ public:
     void SortTree(NodeHandle node);
     void ExpandAll();
 
+    Discovery& DiscoveryEngine() { return *m_discovery; }
+    bool IsDiscoveryIdle() const;
+    // Runs a modal dialog; tests replace it to fill in and answer the dialog.
+    std::function<int(QDialog&)> m_fnExecDialog;
+
     // Shared with the workers.
     StatusQueue m_statusQueue;
-    std::mutex m_treeMutex;
     std::mutex m_resultsLock;
     std::atomic<int> m_nSearchWorkers{0};
-    std::atomic<int> m_nDiscoveryWorkers{0};
-    std::atomic<int> m_bDiscoveryIdle{1};
     std::atomic<int> m_bSearchIdle{1};
     std::atomic<int> m_bSearchRunning{0};
     QMdiSubWindow* m_pResultsFrame = nullptr;
@@ -89,6 +97,8 @@ public:
 signals:
     // Emitted once the close sequence has run (tests wait for it).
     void Closed();
+    // Emitted on the GUI thread once a discovery activity's completion has run.
+    void DiscoveryCompleted();
 
 protected:
     bool event(QEvent* e) override;
@@ -107,6 +117,13 @@ private:
     void ToggleSearch();
     void StopSearch();
     void OnCommandNotYetAvailable(int nId);
+    void OnDiscoverNetwork();
+    void OnScanIpRange();
+    void OnAddDomain();
+    void OnSaveNetworkTree();
+    void OnLoadNetworkTree();
+    void OnDiscoveryCompleted();
+    void StartBusyAnimation();
 
     void CreateActions();
     QMenu* BuildPopup(int nMenu);
@@ -121,6 +138,7 @@ private:
 
     Prompter& m_prompter;
     std::shared_ptr<NetworkTree> m_tree;
+    std::unique_ptr<Discovery> m_discovery;
     NetworkTreeModel* m_treeModel = nullptr;
     LogModel* m_logModel = nullptr;
     QMdiArea* m_mdiArea = nullptr;

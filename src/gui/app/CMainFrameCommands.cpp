@@ -20,20 +20,20 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
 
 void CMainFrame::CreateActions()
 {
-    static const int kAll[] = {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,   ID_ADD_DOMAIN,
-                               ID_LOAD_TREE,        ID_SAVE_TREE,       ID_HELP_TOPICS,
-                               ID_VIEW_SEARCHBAR,   ID_VIEW_NETWORKLOG, ID_OPEN_FOLDER,
-                               ID_COPY_FILES,       ID_MOVE_FILES,      ID_DELETE_FILES,
-                               ID_SAVE_RESULTS,     ID_OPEN_FILE,       ID_CLEAR_LOG,
-                               ID_SAVE_LOG,         ID_FILE_CLOSE,      ID_WINDOW_ARRANGE,
-                               ID_WINDOW_CASCADE,   ID_WINDOW_TILE_HORZ, ID_APP_ABOUT,
-                               ID_APP_EXIT,         ID_VIEW_TOOLBAR,    ID_VIEW_STATUS_BAR};
+    static const int kAll[] = {
+        ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE,  ID_ADD_DOMAIN,     ID_LOAD_TREE,
+        ID_SAVE_TREE,        ID_HELP_TOPICS,    ID_VIEW_SEARCHBAR, ID_VIEW_NETWORKLOG,
+        ID_OPEN_FOLDER,      ID_COPY_FILES,     ID_MOVE_FILES,     ID_DELETE_FILES,
+        ID_SAVE_RESULTS,     ID_OPEN_FILE,      ID_CLEAR_LOG,      ID_SAVE_LOG,
+        ID_FILE_CLOSE,       ID_WINDOW_ARRANGE, ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ,
+        ID_APP_ABOUT,        ID_APP_EXIT,       ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR};
     for (int nId : kAll) {
         auto* a = new QAction(this);
         a->setData(nId);
@@ -127,8 +127,8 @@ void CMainFrame::CreateStatusBar()
         m_wndIndicators[i]->setObjectName(QStringLiteral("indicator") +
                                           QString::fromLatin1(kNames[i]));
         m_wndIndicators[i]->setAlignment(Qt::AlignCenter);
-        m_wndIndicators[i]->setMinimumWidth(m_wndIndicators[i]->fontMetrics().horizontalAdvance(
-                                                QStringLiteral("SCRL")) + 12);
+        m_wndIndicators[i]->setMinimumWidth(
+            m_wndIndicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
         m_wndIndicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         bar->addPermanentWidget(m_wndIndicators[i]);
     }
@@ -148,7 +148,10 @@ void CMainFrame::UpdateCommandUI()
 {
     if (!m_logModel || !m_wndToolBar)
         return; // still being built
-    const bool bDiscoveryIdle = m_bDiscoveryIdle != 0;
+    const bool bDiscoveryIdle = IsDiscoveryIdle();
+    // The Search Bar's Discover button is idle-only too: a second discovery would pull the tree
+    // from under the running one.
+    m_searchDlg->DiscoverButton()->setEnabled(bDiscoveryIdle);
     QAbstractItemView* view = nullptr;
     if (QMdiSubWindow* w = m_mdiArea->activeSubWindow())
         view = w->widget() ? w->widget()->findChild<QAbstractItemView*>() : nullptr;
@@ -164,20 +167,32 @@ void CMainFrame::UpdateCommandUI()
         switch (nId) {
         case ID_DISCOVER_NETWORK:
         case ID_SCAN_IP_RANGE:
-        case ID_ADD_DOMAIN: bEnabled = bDiscoveryIdle; break; // OnUpdateNetworkCommands
+        case ID_ADD_DOMAIN:
+            bEnabled = bDiscoveryIdle;
+            break; // OnUpdateNetworkCommands
         case ID_OPEN_FOLDER:
         case ID_COPY_FILES:
         case ID_MOVE_FILES:
         case ID_DELETE_FILES:
-        case ID_OPEN_FILE: bEnabled = bHasSelection; break; // OnUpdateHasSelection
-        case ID_SAVE_RESULTS: bEnabled = bHasRows; break;   // OnUpdateHasResults
+        case ID_OPEN_FILE:
+            bEnabled = bHasSelection;
+            break; // OnUpdateHasSelection
+        case ID_SAVE_RESULTS:
+            bEnabled = bHasRows;
+            break; // OnUpdateHasResults
         case ID_CLEAR_LOG:
-        case ID_SAVE_LOG: bEnabled = bLogRows; break; // OnUpdateLogCommands
+        case ID_SAVE_LOG:
+            bEnabled = bLogRows;
+            break; // OnUpdateLogCommands
         case ID_FILE_CLOSE:
         case ID_WINDOW_ARRANGE:
         case ID_WINDOW_CASCADE:
-        case ID_WINDOW_TILE_HORZ: bEnabled = m_mdiArea->activeSubWindow() != nullptr; break;
-        default: bEnabled = true; break; // OnUpdateAlwaysEnabled and the toggles
+        case ID_WINDOW_TILE_HORZ:
+            bEnabled = m_mdiArea->activeSubWindow() != nullptr;
+            break;
+        default:
+            bEnabled = true;
+            break; // OnUpdateAlwaysEnabled and the toggles
         }
         a->setEnabled(bEnabled);
         if (nId == ID_VIEW_SEARCHBAR)
@@ -225,20 +240,63 @@ void CMainFrame::RunCommand(int nId)
     if (!a || !a->isEnabled())
         return;
     switch (nId) {
-    case ID_HELP_TOPICS: OnHelpTopics(); break;
-    case ID_VIEW_SEARCHBAR: ToggleBar(m_wndSearchBar); break;
-    case ID_VIEW_NETWORKLOG: ToggleBar(m_wndLogBar); break;
-    case ID_VIEW_TOOLBAR: ToggleBar(m_wndToolBar); break;
-    case ID_VIEW_STATUS_BAR: ToggleBar(statusBar()); break;
-    case ID_CLEAR_LOG: OnClearLog(); break;
-    case ID_SAVE_LOG: OnSaveLog(); break;
-    case ID_APP_ABOUT: OnAbout(); break;
-    case ID_APP_EXIT: close(); break;
-    case ID_FILE_CLOSE: m_mdiArea->closeActiveSubWindow(); break;
-    case ID_WINDOW_CASCADE: m_mdiArea->cascadeSubWindows(); break;
-    case ID_WINDOW_TILE_HORZ: m_mdiArea->tileSubWindows(); break;
-    case ID_WINDOW_ARRANGE: m_mdiArea->tileSubWindows(); break;
-    default: OnCommandNotYetAvailable(nId); break;
+    case ID_DISCOVER_NETWORK:
+        OnDiscoverNetwork();
+        break;
+    case ID_SCAN_IP_RANGE:
+        OnScanIpRange();
+        break;
+    case ID_ADD_DOMAIN:
+        OnAddDomain();
+        break;
+    case ID_LOAD_TREE:
+        OnLoadNetworkTree();
+        break;
+    case ID_SAVE_TREE:
+        OnSaveNetworkTree();
+        break;
+    case ID_HELP_TOPICS:
+        OnHelpTopics();
+        break;
+    case ID_VIEW_SEARCHBAR:
+        ToggleBar(m_wndSearchBar);
+        break;
+    case ID_VIEW_NETWORKLOG:
+        ToggleBar(m_wndLogBar);
+        break;
+    case ID_VIEW_TOOLBAR:
+        ToggleBar(m_wndToolBar);
+        break;
+    case ID_VIEW_STATUS_BAR:
+        ToggleBar(statusBar());
+        break;
+    case ID_CLEAR_LOG:
+        OnClearLog();
+        break;
+    case ID_SAVE_LOG:
+        OnSaveLog();
+        break;
+    case ID_APP_ABOUT:
+        OnAbout();
+        break;
+    case ID_APP_EXIT:
+        close();
+        break;
+    case ID_FILE_CLOSE:
+        m_mdiArea->closeActiveSubWindow();
+        break;
+    case ID_WINDOW_CASCADE:
+        m_mdiArea->cascadeSubWindows();
+        break;
+    case ID_WINDOW_TILE_HORZ:
+        m_mdiArea->tileSubWindows();
+        break;
+    case ID_WINDOW_ARRANGE:
+        m_mdiArea->tileSubWindows();
+        break;
+    default:
+        OnCommandNotYetAvailable(nId);
+        break;
     }
     UpdateCommandUI();
 }
@@ -274,8 +332,8 @@ void CMainFrame::ShowLogMenu()
 void CMainFrame::OnHelpTopics()
 {
     // The help file lies next to the executable; a failure to open it stays silent.
-    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(
-        QStringLiteral("bc.chm"));
+    const QString path =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("bc.chm"));
     m_prompter.OpenUrl(QUrl::fromLocalFile(path));
 }
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
@@ -35,7 +36,14 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
     m_wndDiscover->setToolTip(tr("Discover Network tree"));
     m_wndAnimation = new QLabel(this);
     m_wndAnimation->setObjectName(QStringLiteral("animDiscover"));
-    m_wndAnimation->setFixedSize(60, 50);
+    m_wndAnimation->setFixedSize(40, 40);
+    m_wndAnimation->setAttribute(Qt::WA_TranslucentBackground);
+    m_animTimer = new QTimer(this);
+    m_animTimer->setInterval(90);
+    connect(m_animTimer, &QTimer::timeout, this, [this] {
+        m_nFrame = (m_nFrame + 1) % 8;
+        m_wndAnimation->setPixmap(QPixmap(QStringLiteral(":/images/busy%1.png").arg(m_nFrame)));
+    });
     m_wndAnimation->hide();
     m_wndAnimation->setEnabled(false);
 
@@ -55,8 +63,7 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
     SetSearching(false);
     connect(m_wndSearchButton, &QPushButton::clicked, this, &CSearchDlg::ToggleSearchRequested);
     connect(m_editSearch, &QLineEdit::returnPressed, this, &CSearchDlg::ToggleSearchRequested);
-    connect(m_editContaining, &QLineEdit::returnPressed, this,
-            &CSearchDlg::ToggleSearchRequested);
+    connect(m_editContaining, &QLineEdit::returnPressed, this, &CSearchDlg::ToggleSearchRequested);
     connect(m_wndDiscover, &QPushButton::clicked, this, &CSearchDlg::DiscoverRequested);
     connect(m_wndTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         emit TreeContextMenuRequested(m_wndTree->viewport()->mapToGlobal(pos));
@@ -100,4 +107,21 @@ void CSearchDlg::CentreAnimation()
     const QSize anim = m_wndAnimation->size();
     m_wndAnimation->move(width() / 2 - anim.width() / 2, height() / 2 - anim.height() / 2);
     m_wndAnimation->raise();
+}
+
+void CSearchDlg::StartAnimation()
+{
+    m_nFrame = 0;
+    m_wndAnimation->setPixmap(QPixmap(QStringLiteral(":/images/busy0.png")));
+    m_wndAnimation->setEnabled(true);
+    CentreAnimation();
+    m_wndAnimation->show();
+    m_animTimer->start();
+}
+
+void CSearchDlg::StopAnimation()
+{
+    m_animTimer->stop();
+    m_wndAnimation->hide();
+    m_wndAnimation->setEnabled(false);
 }

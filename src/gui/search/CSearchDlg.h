@@ -29,6 +29,9 @@ public:
     QLineEdit* SearchEdit() const { return m_editSearch; }
     QLineEdit* ContainingEdit() const { return m_editContaining; }
     QWidget* Animation() const { return m_wndAnimation; }
+    // The busy animation over the middle of the tree, repeating until stopped.
+    void StartAnimation();
+    void StopAnimation();
 
 signals:
     void ToggleSearchRequested();
@@ -47,4 +50,6 @@ private:
     QPushButton* m_wndDiscover = nullptr;
     QLabel* m_wndAnimation = nullptr;
     QLineEdit* m_editContaining = nullptr;
+    class QTimer* m_animTimer = nullptr;
+    int m_nFrame = 0;
 };

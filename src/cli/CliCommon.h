@@ -1,0 +1,27 @@
+#pragma once
+
+#include "network/NetworkTree.h"
+
+#include <QString>
+#include <QStringList>
+
+// Shared pieces of brindlecove-cli's commands.
+namespace cli {
+
+// Exit codes: grep's convention where it applies.
+constexpr int kExitOk = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitError = 2;
+
+int Fail(const QString& message);
+void Print(const QString& text);    // stdout, UTF-8
+void PrintErr(const QString& text); // stderr, UTF-8
+void PrintTree(const NetworkTree& tree, NodeHandle node, int depth = 0);
+
+// Takes "--name VALUE" out of args; returns false when the option has no value.
+bool TakeOption(QStringList& args, const QString& name, QString* pValue);
+bool TakeFlag(QStringList& args, const QString& name);
+
+int RunNetworkCommand(const QString& command, QStringList args);
+
+} // namespace cli

@@ -1,0 +1,291 @@
+#include "Discovery.h"
+
+#include "IpRange.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <shared_mutex>
+#include <thread>
+
+namespace {
+const QString kRootText = QStringLiteral("MS Windows Network");
+}
+
+struct Discovery::State
+{
+    std::shared_ptr<NetworkTree> tree;
+    std::shared_ptr<LanBrowser> browser;
+    Callbacks callbacks;
+
+    std::atomic<int> m_nDiscoveryWorkers{0};
+    std::atomic<int> m_bDiscoveryIdle{1};
+    std::atomic<NodeHandle> m_hRootNode{NoNode};
+    std::atomic<bool> m_bAbort{false};
+    std::atomic<int> m_msDomainPause{50};
+    // Held around each insertion of a domain or server node, never across a network call.
+    std::mutex m_treeMutex;
+
+    // Callbacks are called under a shared lock; Shutdown() takes it exclusively to cut them off.
+    std::shared_mutex m_callbackLock;
+    bool m_bDetached = false;
+
+    // Running threads, for Shutdown().
+    std::mutex m_threadsLock;
+    std::condition_variable m_threadsDone;
+    int m_nThreads = 0;
+
+    void Status(const QString& text)
+    {
+        std::shared_lock lock(m_callbackLock);
+        if (!m_bDetached && callbacks.fnStatus)
+            callbacks.fnStatus(text);
+    }
+    void Out(const QString& text)
+    {
+        std::shared_lock lock(m_callbackLock);
+        if (!m_bDetached && callbacks.fnStdout)
+            callbacks.fnStdout(text);
+    }
+    void Err(const QString& text)
+    {
+        std::shared_lock lock(m_callbackLock);
+        if (!m_bDetached && callbacks.fnStderr)
+            callbacks.fnStderr(text);
+    }
+
+    // Starts fn on a thread of its own, counted in m_nDiscoveryWorkers; the thread ends with
+    // EndDiscoveryWorker(). Returns false (count taken back) when no thread could be started.
+    bool StartWorker(std::shared_ptr<State> self, std::function<void()> fn)
+    {
+        ++m_nDiscoveryWorkers;
+        {
+            std::lock_guard lock(m_threadsLock);
+            ++m_nThreads;
+        }
+        try {
+            std::thread([self, fn = std::move(fn)] {
+                if (!self->m_bAbort)
+                    fn();
+                self->EndDiscoveryWorker();
+                std::lock_guard lock(self->m_threadsLock);
+                if (--self->m_nThreads == 0)
+                    self->m_threadsDone.notify_all();
+            }).detach();
+            return true;
+        } catch (const std::system_error&) {
+            --m_nDiscoveryWorkers;
+            std::lock_guard lock(m_threadsLock);
+            --m_nThreads;
+            return false;
+        }
+    }
+
+    void EndDiscoveryWorker()
+    {
+        if (--m_nDiscoveryWorkers != 0)
+            return;
+        Status(QStringLiteral("Network tree has been updated!"));
+        Status(QStringLiteral("Ready"));
+        m_bDiscoveryIdle = 1;
+        SortTree(*tree, m_hRootNode.load());
+        std::shared_lock lock(m_callbackLock);
+        if (!m_bDetached && callbacks.fnCompleted)
+            callbacks.fnCompleted();
+    }
+
+    // Lists the servers of one domain (or, with bDomains, the domains) under parent.
+    void EnumServers(bool bDomains, const QString& domain, NodeHandle parent)
+    {
+        const EnumResult r =
+            bDomains ? browser->EnumDomains(m_bAbort) : browser->EnumServers(domain, m_bAbort);
+        if (!r.Usable()) {
+            Err(QStringLiteral("A system error has occurred: %1\n").arg(r.nStatus));
+            return;
+        }
+        int nProcessed = 0;
+        for (const QString& name : r.names) {
+            if (m_bAbort)
+                break;
+            NodeHandle node;
+            {
+                std::lock_guard lock(m_treeMutex);
+                node = tree->InsertItem(parent, InsertPos::Sort, name,
+                                        bDomains ? NK_DOMAIN : NK_SERVER);
+            }
+            ++nProcessed;
+            if (!bDomains) {
+                Status(QStringLiteral("Getting information about ") + domain + QLatin1Char('\\') +
+                       name);
+                EnumShares(name, node, false);
+            }
+        }
+        if (r.nStatus == ERROR_MORE_DATA) {
+            Err(QStringLiteral("\nMore entries available!!!\n"));
+            Err(QStringLiteral("Total entries: %1").arg(r.nTotalEntries));
+        }
+        Out(QStringLiteral("\nEntries enumerated: %1\n").arg(nProcessed));
+    }
+
+    // Lists the shares of server. With bHost (an address of a scanned range) the host node is
+    // made under node only when the listing answers; otherwise node is the server's node.
+    int EnumShares(const QString& server, NodeHandle node, bool bHost)
+    {
+        quint32 nResume = 0;
+        NodeHandle hostNode = bHost ? NoNode : node;
+        int nGuard = 0;
+        for (;;) {
+            const EnumResult r = browser->EnumShares(server, nResume, m_bAbort);
+            if (!r.Usable())
+                return r.nStatus;
+            if (bHost && hostNode == NoNode)
+                hostNode = tree->InsertItem(node, InsertPos::Last, server, NK_SERVER);
+            for (const QString& share : r.names)
+                tree->InsertItem(hostNode, InsertPos::Last, share, NK_SHARE);
+            // A server that keeps saying "more" is not asked forever.
+            if (r.nStatus != ERROR_MORE_DATA || m_bAbort || ++nGuard >= 1000)
+                return r.nStatus;
+        }
+    }
+
+    NodeHandle EnsureRoot()
+    {
+        if (tree->GetCount() == 0) {
+            const NodeHandle root =
+                tree->InsertItem(NoNode, InsertPos::Last, kRootText, NK_NETWORK);
+            m_hRootNode = root;
+        }
+        return m_hRootNode;
+    }
+};
+
+Discovery::Discovery(std::shared_ptr<NetworkTree> tree, std::shared_ptr<LanBrowser> browser,
+                     Callbacks callbacks)
+    : m_state(std::make_shared<State>())
+{
+    m_state->tree = std::move(tree);
+    m_state->browser = std::move(browser);
+    m_state->callbacks = std::move(callbacks);
+}
+
+Discovery::~Discovery()
+{
+    Shutdown(5000);
+}
+
+bool Discovery::IsIdle() const
+{
+    return m_state->m_bDiscoveryIdle != 0;
+}
+
+int Discovery::WorkerCount() const
+{
+    return m_state->m_nDiscoveryWorkers;
+}
+
+NodeHandle Discovery::RootNode() const
+{
+    return m_state->m_hRootNode;
+}
+
+void Discovery::SetRootNode(NodeHandle root)
+{
+    m_state->m_hRootNode = root;
+}
+
+void Discovery::SetDomainStartPause(int ms)
+{
+    m_state->m_msDomainPause = ms;
+}
+
+bool Discovery::DiscoverNetwork()
+{
+    State& s = *m_state;
+    if (!s.m_bDiscoveryIdle || s.m_bAbort)
+        return false;
+    s.tree->DeleteAll();
+    s.m_bDiscoveryIdle = 0;
+    const NodeHandle root = s.tree->InsertItem(NoNode, InsertPos::Last, kRootText, NK_NETWORK);
+    s.m_hRootNode = root;
+    s.Status(QStringLiteral("Retriving network tree..."));
+    // The domain list and the worker starts run on a thread of their own, so the window stays
+    // responsive; that thread counts as a worker until the last domain worker has started.
+    auto self = m_state;
+    const bool bStarted = s.StartWorker(self, [self, root] {
+        State& st = *self;
+        st.EnumServers(true, QString(), root);
+        const std::vector<NodeHandle> domains = st.tree->GetChildren(root);
+        for (NodeHandle d : domains) {
+            if (st.m_bAbort)
+                break;
+            const QString name = st.tree->GetItemText(d);
+            const bool bOk =
+                st.StartWorker(self, [self, name, d] { self->EnumServers(false, name, d); });
+            st.Status(QStringLiteral("Getting information about ") + name);
+            if (bOk)
+                std::this_thread::sleep_for(std::chrono::milliseconds(st.m_msDomainPause.load()));
+        }
+    });
+    if (!bStarted) {
+        // No thread at all: the activity ends here, as with an empty domain list.
+        ++s.m_nDiscoveryWorkers;
+        s.EndDiscoveryWorker();
+    }
+    return true;
+}
+
+bool Discovery::AddDomain(const QString& name)
+{
+    State& s = *m_state;
+    if (!s.m_bDiscoveryIdle || s.m_bAbort || name.isEmpty())
+        return false;
+    s.m_bDiscoveryIdle = 0;
+    ++s.m_nDiscoveryWorkers; // this activity's own count while it starts
+    const NodeHandle root = s.EnsureRoot();
+    const NodeHandle node = s.tree->InsertItem(root, InsertPos::Last, name, NK_DOMAIN);
+    s.Status(QStringLiteral("Retriving information about domain... Please wait."));
+    auto self = m_state;
+    s.StartWorker(self, [self, name, node] { self->EnumServers(false, name, node); });
+    s.EndDiscoveryWorker();
+    return true;
+}
+
+bool Discovery::ScanIpRange(const QString& rangeName, quint32 first, quint32 last)
+{
+    State& s = *m_state;
+    if (!s.m_bDiscoveryIdle || s.m_bAbort || !iprange::Accepted(first, last))
+        return false;
+    ++s.m_nDiscoveryWorkers;
+    const NodeHandle root = s.EnsureRoot();
+    const NodeHandle range = s.tree->InsertItem(root, InsertPos::Last, rangeName, NK_DOMAIN);
+    s.m_bDiscoveryIdle = 0;
+    auto self = m_state;
+    for (quint32 a = first;; ++a) {
+        const QString text = iprange::ToText(a);
+        s.StartWorker(self, [self, text, range] {
+            self->Status(QStringLiteral("Retriving information about %1 ...").arg(text));
+            self->EnumShares(text, range, true);
+        });
+        if (a == last)
+            break; // also ends a range that reaches 255.255.255.255
+    }
+    s.EndDiscoveryWorker();
+    return true;
+}
+
+bool Discovery::Shutdown(int msWait)
+{
+    State& s = *m_state;
+    s.m_bAbort = true;
+    {
+        // Waits for a callback in progress; none starts afterwards.
+        std::unique_lock lock(s.m_callbackLock);
+        s.m_bDetached = true;
+    }
+    std::unique_lock lock(s.m_threadsLock);
+    return s.m_threadsDone.wait_for(lock, std::chrono::milliseconds(msWait),
+                                    [&] { return s.m_nThreads == 0; });
+}

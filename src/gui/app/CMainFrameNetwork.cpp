@@ -1,0 +1,138 @@
+// The frame's network commands: Discover, Scan IP Range, Add domain, Load and Save tree.
+#include "CMainFrame.h"
+
+#include "app/Prompter.h"
+#include "network/CNetworkDialogs.h"
+#include "network/Discovery.h"
+#include "network/IpRange.h"
+#include "network/NetworkTreeModel.h"
+#include "network/TreeFile.h"
+#include "search/CSearchDlg.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTreeView>
+
+namespace {
+const QString kTreeFilter = QStringLiteral("Network tree files(*.nft)");
+}
+
+void CMainFrame::StartBusyAnimation()
+{
+    m_searchDlg->StartAnimation();
+}
+
+void CMainFrame::OnDiscoverNetwork()
+{
+    // Reached from the menus (disabled while an activity runs) and from the Search Bar's button
+    // (disabled likewise); a call that slips through still leaves the running activity alone.
+    if (!IsDiscoveryIdle()) {
+        PostStatus(tr("Discovery is still running."));
+        return;
+    }
+    if (m_prompter.Message(tr("Start discovering current network structure. It can take several "
+                              "minutes."),
+                           tr("Brindle Cove"), Prompter::Warning,
+                           Prompter::OkCancel) != Prompter::AnswerOk)
+        return;
+    StartBusyAnimation();
+    m_discovery->DiscoverNetwork();
+    m_hRootNode = m_discovery->RootNode();
+    m_hStartNode = m_hRootNode;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnScanIpRange()
+{
+    if (!IsDiscoveryIdle())
+        return;
+    CIpRangeDlg dlg(this);
+    if (m_fnExecDialog(dlg) != QDialog::Accepted)
+        return;
+    if (!iprange::Accepted(dlg.m_dwFirstAddress, dlg.m_dwLastAddress)) {
+        m_prompter.Message(tr("Sorry, IP range can't contain more than 300 IPs!"),
+                           tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    StartBusyAnimation();
+    m_discovery->ScanIpRange(dlg.m_strRangeName, dlg.m_dwFirstAddress, dlg.m_dwLastAddress);
+    m_hRootNode = m_discovery->RootNode();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnAddDomain()
+{
+    if (!IsDiscoveryIdle())
+        return;
+    CAddDomainDlg dlg(this);
+    if (m_fnExecDialog(dlg) != QDialog::Accepted || dlg.m_szDomain.isEmpty())
+        return;
+    StartBusyAnimation();
+    m_discovery->AddDomain(dlg.m_szDomain);
+    m_hRootNode = m_discovery->RootNode();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnDiscoveryCompleted()
+{
+    // The last worker has ended and sorted the tree; the window's part happens here.
+    m_searchDlg->StopAnimation();
+    ExpandAll();
+    UpdateCommandUI();
+    emit DiscoveryCompleted();
+    m_prompter.Message(tr("Network tree has been updated!"), tr("Brindle cove"),
+                       Prompter::Information, Prompter::Ok);
+    m_searchDlg->Tree()->viewport()->update();
+}
+
+void CMainFrame::OnSaveNetworkTree()
+{
+    if (m_hRootNode == NoNode || !m_tree->IsValid(m_hRootNode)) {
+        m_prompter.Message(
+            tr("Nothing to save! Click 'Discover network structure' to obtain network tree!"),
+            tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    QString path = m_prompter.GetSaveFileName(tr("Save As"), QString(), kTreeFilter);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".nft");
+    QString err;
+    // Written whole or not at all: a failed write keeps the old file and says so.
+    if (!treefile::Save(*m_tree, m_hRootNode, path, &err))
+        m_prompter.Message(tr("Can't create file!"), tr("Brindlecove"), Prompter::Critical,
+                           Prompter::Ok);
+}
+
+void CMainFrame::OnLoadNetworkTree()
+{
+    const QString path = m_prompter.GetOpenFileName(tr("Open"), kTreeFilter);
+    if (path.isEmpty())
+        return;
+    QString err;
+    NetworkTree loaded;
+    // Read into a tree of its own first, so a bad file leaves the shown tree as it was.
+    std::vector<treefile::Line> lines;
+    QFile file(path);
+    QByteArray bytes;
+    if (!file.open(QIODevice::ReadOnly)) {
+        err = file.errorString();
+    } else if (file.size() > treefile::kMaxFileBytes) {
+        err = tr("The file is too large for a network tree file.");
+    } else {
+        bytes = file.readAll();
+        if (treefile::Parse(bytes, lines, &err) && lines.empty())
+            err = tr("The file is empty.");
+    }
+    if (!err.isEmpty()) {
+        m_prompter.Message(tr("Can't load the network tree from %1: %2").arg(path, err),
+                           tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    const NodeHandle root = treefile::Build(*m_tree, lines);
+    m_hRootNode = root;
+    m_hStartNode = root;
+    m_discovery->SetRootNode(root);
+    ExpandAll();
+}

@@ -1,0 +1,143 @@
+#include "CNetworkDialogs.h"
+
+#include "network/IpRange.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
+    for (int i = 0; i < 4; ++i) {
+        m_fields[i] = new QLineEdit(this);
+        m_fields[i]->setObjectName(QStringLiteral("field%1").arg(i));
+        m_fields[i]->setAlignment(Qt::AlignCenter);
+        m_fields[i]->setMaxLength(15); // room for a pasted dotted address
+        m_fields[i]->setFixedWidth(
+            m_fields[i]->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
+        m_fields[i]->installEventFilter(this);
+        row->addWidget(m_fields[i]);
+        if (i < 3)
+            row->addWidget(new QLabel(QStringLiteral("."), this));
+        connect(m_fields[i], &QLineEdit::textEdited, this, [this, i](const QString& text) {
+            if (text.count(QLatin1Char('.')) == 3) {
+                SetText(text); // a whole address pasted or typed into one field
+                return;
+            }
+            if (text.size() == 3 && i < 3) {
+                m_fields[i + 1]->setFocus();
+                m_fields[i + 1]->selectAll();
+                m_nAutoAdvanced = i + 1;
+            }
+        });
+    }
+    row->addStretch(1);
+    setFocusProxy(m_fields[0]);
+}
+
+bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    for (int i = 0; i < 4; ++i) {
+        if (watched != m_fields[i])
+            continue;
+        const bool bAutoAdvanced = m_nAutoAdvanced == i;
+        m_nAutoAdvanced = -1;
+        if (key->text() != QLatin1String("."))
+            break;
+        // A dot right after the field was entered by its predecessor's third digit belongs
+        // to that move; otherwise it moves on. The last field takes no dot.
+        if (!bAutoAdvanced && i < 3) {
+            m_fields[i + 1]->setFocus();
+            m_fields[i + 1]->selectAll();
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+std::optional<quint32> CIpAddressEdit::Address() const
+{
+    QStringList parts;
+    for (QLineEdit* f : m_fields)
+        parts << f->text();
+    return iprange::FromFields(parts);
+}
+
+void CIpAddressEdit::SetText(const QString& dotted)
+{
+    const QStringList parts = dotted.split(QLatin1Char('.'));
+    for (int i = 0; i < 4; ++i)
+        m_fields[i]->setText(i < parts.size() ? parts[i].trimmed() : QString());
+}
+
+CIpRangeDlg::CIpRangeDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(tr("IP Range"));
+    m_editName = new QLineEdit(tr("IP range 1"), this);
+    m_editName->setObjectName(QStringLiteral("editRangeName"));
+    m_editFirst = new CIpAddressEdit(this);
+    m_editFirst->setObjectName(QStringLiteral("ipFirst"));
+    m_editLast = new CIpAddressEdit(this);
+    m_editLast->setObjectName(QStringLiteral("ipLast"));
+    auto* form = new QFormLayout;
+    form->addRow(tr("IP range name:"), m_editName);
+    form->addRow(tr("First IP:"), m_editFirst);
+    form->addRow(tr("Last IP:"), m_editLast);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(tr("&OK"), QDialogButtonBox::AcceptRole);
+    ok->setDefault(true);
+    buttons->addButton(tr("&Cancel"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* col = new QVBoxLayout(this);
+    col->addLayout(form);
+    col->addWidget(buttons);
+    m_editFirst->setFocus();
+}
+
+void CIpRangeDlg::accept()
+{
+    // A field out of 0..255 cannot be an address: that field takes the focus.
+    const auto first = m_editFirst->Address();
+    const auto last = m_editLast->Address();
+    if (!first || !last) {
+        (first ? m_editLast : m_editFirst)->setFocus();
+        return;
+    }
+    m_strRangeName = m_editName->text();
+    m_dwFirstAddress = *first;
+    m_dwLastAddress = *last;
+    QDialog::accept();
+}
+
+CAddDomainDlg::CAddDomainDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(tr("New Domain or Workgroup"));
+    m_editDomain = new QLineEdit(this);
+    m_editDomain->setObjectName(QStringLiteral("editDomain"));
+    m_editDomain->setMaxLength(259);
+    auto* add = new QPushButton(tr("&Add"), this);
+    add->setDefault(true);
+    connect(add, &QPushButton::clicked, this, &QDialog::accept);
+    auto* col = new QVBoxLayout(this);
+    col->addWidget(new QLabel(tr("Input Domain or Workgroup:"), this));
+    col->addWidget(m_editDomain);
+    col->addWidget(add, 0, Qt::AlignRight);
+}
+
+void CAddDomainDlg::accept()
+{
+    m_szDomain = m_editDomain->text().left(259);
+    QDialog::accept();
+}

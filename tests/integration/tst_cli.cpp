@@ -1,0 +1,110 @@
+#include <QtTest>
+
+// brindlecove-cli as a user runs it, against the loopback test network.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    struct Out
+    {
+        int code;
+        QString out;
+        QString err;
+    };
+    static Out Cli(const QStringList& args)
+    {
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli", args);
+        if (!p.waitForFinished(120000))
+            return {-1, {}, {}};
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+private slots:
+    void helpAndVersion()
+    {
+        Out o = Cli({"--help"});
+        QCOMPARE(o.code, 0);
+        QVERIFY(o.out.contains("browse"));
+        o = Cli({"--version"});
+        QCOMPARE(o.code, 0);
+        QVERIFY(o.out.startsWith("brindlecove-cli 2.1"));
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("none") << QStringList{} << "no command";
+        QTest::newRow("unknown") << QStringList{"frobnicate"} << "unknown command";
+        QTest::newRow("scan too large") << QStringList{"scan", "192.168.1.1", "192.168.2.45"}
+                                        << "Sorry, IP range can't contain more than 300 IPs!";
+        QTest::newRow("scan reversed") << QStringList{"scan", "10.0.0.2", "10.0.0.1"} << "300 IPs";
+        QTest::newRow("scan bad address")
+            << QStringList{"scan", "10.0.0.256", "10.0.0.1"} << "0 to 255";
+        QTest::newRow("shares no host") << QStringList{"shares"} << "one host";
+        QTest::newRow("tree missing file")
+            << QStringList{"tree", "/nonexistent.nft"} << "cannot read";
+        QTest::newRow("nft without name") << QStringList{"browse", "--nft"} << "--nft";
+    }
+    void badArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        const Out o = Cli(args);
+        QCOMPARE(o.code, 2);
+        QVERIFY2(o.err.contains(message), qPrintable(o.err));
+    }
+
+    void browseSaveAndReadBack()
+    {
+        QTemporaryDir dir;
+        const QString nft = dir.filePath("lan.nft");
+        Out o = Cli({"browse", "--nft", nft});
+        QCOMPARE(o.code, 0);
+        QVERIFY(o.out.isEmpty());
+        o = Cli({"tree", nft});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(
+            o.out,
+            QString("MS Windows Network\n"
+                    "  LAB\n    GAMMA\n      IPC$\n      lab\n      scratch\n"
+                    "  WORKGROUP\n    ALPHA\n      admin$\n      docs\n      IPC$\n      laser\n"
+                    "      music\n      private\n      public\n"
+                    "    BETA\n      IPC$\n      projects\n      public\n"));
+        const Out browse = Cli({"browse", "--verbose"});
+        QCOMPARE(browse.out, o.out);
+        QVERIFY(browse.err.contains("Getting information about WORKGROUP\\BETA"));
+        QVERIFY(browse.err.contains("Network tree has been updated!"));
+    }
+
+    void sharesScanDomain()
+    {
+        Out o = Cli({"shares", "127.0.0.12"});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(o.out.split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"projects", "public", "IPC$"}));
+        o = Cli({"shares", "127.0.0.19"});
+        QCOMPARE(o.code, 2);
+        o = Cli({"scan", "127.0.0.12", "127.0.0.14", "--name", "lab range"});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(
+            o.out,
+            QString("MS Windows Network\n  lab range\n    127.0.0.12\n      IPC$\n      projects\n"
+                    "      public\n    127.0.0.13\n      IPC$\n      lab\n      scratch\n"));
+        o = Cli({"domain", "LAB"});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(
+            o.out,
+            QString(
+                "MS Windows Network\n  LAB\n    GAMMA\n      IPC$\n      lab\n      scratch\n"));
+        o = Cli({"domain", "NOSUCHGROUP"});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(o.out, QString("MS Windows Network\n  NOSUCHGROUP\n"));
+        QVERIFY(o.err.contains("A system error has occurred: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,154 @@
+#include "network/Discovery.h"
+#include "network/IpRange.h"
+#include "network/SmbLanBrowser.h"
+#include "network/TreeFile.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+
+// Discovery against the loopback test network (scripts/testlan.sh).
+class TestLanDiscovery : public QObject
+{
+    Q_OBJECT
+
+    struct Run
+    {
+        std::shared_ptr<NetworkTree> tree = std::make_shared<NetworkTree>();
+        std::mutex m;
+        std::condition_variable cv;
+        QStringList status, err;
+        int nCompleted = 0;
+        std::unique_ptr<Discovery> d;
+        Run()
+        {
+            Discovery::Callbacks cb;
+            cb.fnStatus = [this](const QString& s) {
+                std::lock_guard l(m);
+                status << s;
+            };
+            cb.fnStderr = [this](const QString& s) {
+                std::lock_guard l(m);
+                err << s;
+            };
+            cb.fnCompleted = [this] {
+                std::lock_guard l(m);
+                ++nCompleted;
+                cv.notify_all();
+            };
+            d = std::make_unique<Discovery>(tree, std::make_shared<SmbLanBrowser>(), cb);
+        }
+        bool Wait(int seconds = 60)
+        {
+            std::unique_lock l(m);
+            return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return nCompleted > 0; });
+        }
+        QString Dump(NodeHandle n, int depth = 0) const
+        {
+            QString s = QString(depth * 2, ' ') + tree->GetItemText(n) + '\n';
+            for (NodeHandle c : tree->GetChildren(n))
+                s += Dump(c, depth + 1);
+            return s;
+        }
+    };
+
+private slots:
+    void discoverTheTestNetwork()
+    {
+        Run r;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(r.d->DiscoverNetwork());
+        QVERIFY(r.Wait());
+        qInfo("Discover took %lld ms", t.elapsed());
+        QCOMPARE(
+            r.Dump(r.d->RootNode()),
+            QString("MS Windows Network\n"
+                    "  LAB\n    GAMMA\n      IPC$\n      lab\n      scratch\n"
+                    "  WORKGROUP\n    ALPHA\n      admin$\n      docs\n      IPC$\n      laser\n"
+                    "      music\n      private\n      public\n"
+                    "    BETA\n      IPC$\n      projects\n      public\n"));
+        std::lock_guard l(r.m);
+        QCOMPARE(r.nCompleted, 1);
+        QVERIFY(r.status.contains("Getting information about WORKGROUP\\ALPHA"));
+        QVERIFY(r.status.contains("Getting information about LAB\\GAMMA"));
+        QCOMPARE(r.status.mid(r.status.size() - 2),
+                 (QStringList{"Network tree has been updated!", "Ready"}));
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void unknownWorkgroupStaysALeaf()
+    {
+        Run r;
+        QVERIFY(r.d->AddDomain("NOSUCHGROUP"));
+        QVERIFY(r.Wait());
+        const NodeHandle dom = r.tree->GetChildItem(r.d->RootNode());
+        QCOMPARE(r.tree->GetItemText(dom), QString("NOSUCHGROUP"));
+        QVERIFY(!r.tree->ItemHasChildren(dom));
+        std::lock_guard l(r.m);
+        QCOMPARE(r.err.size(), 1);
+        QVERIFY(r.err[0].startsWith("A system error has occurred: "));
+    }
+
+    void scanFindsTheThreeHosts()
+    {
+        Run r;
+        QVERIFY(r.d->ScanIpRange("IP range 1", *iprange::FromText("127.0.0.10"),
+                                 *iprange::FromText("127.0.0.14")));
+        QVERIFY(r.Wait());
+        QCOMPARE(
+            r.Dump(r.d->RootNode()),
+            QString(
+                "MS Windows Network\n  IP range 1\n"
+                "    127.0.0.11\n      admin$\n      docs\n      IPC$\n      laser\n      music\n"
+                "      private\n      public\n"
+                "    127.0.0.12\n      IPC$\n      projects\n      public\n"
+                "    127.0.0.13\n      IPC$\n      lab\n      scratch\n"));
+    }
+
+    // A host that accepts connections and never answers, and a range where nobody listens,
+    // both end within bounds.
+    void silentAndDeadHostsAreBounded()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(445);
+        inet_pton(AF_INET, "127.0.0.20", &a.sin_addr);
+        QVERIFY(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
+        QVERIFY(listen(fd, 16) == 0); // never accepted, never answered
+
+        SmbLanBrowser browser;
+        std::atomic<bool> abort{false};
+        quint32 resume = 0;
+        QElapsedTimer t;
+        t.start();
+        const EnumResult silent = browser.EnumShares("127.0.0.20", resume, abort);
+        const qint64 msSilent = t.elapsed();
+        qInfo("silent host: %lld ms, status %d", msSilent, silent.nStatus);
+        QVERIFY(!silent.Usable());
+        QVERIFY(msSilent < 20000);
+
+        Run r;
+        t.restart();
+        QVERIFY(r.d->ScanIpRange("dead", *iprange::FromText("127.0.0.30"),
+                                 *iprange::FromText("127.0.0.129")));
+        QVERIFY(r.Wait());
+        qInfo("100 dead addresses: %lld ms", t.elapsed());
+        QVERIFY(t.elapsed() < 20000);
+        QVERIFY(!r.tree->ItemHasChildren(r.tree->GetChildItem(r.d->RootNode())));
+        close(fd);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLanDiscovery)
+#include "tst_lan_discovery.moc"
