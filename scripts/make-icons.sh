@@ -4,7 +4,7 @@
 set -euo pipefail
 out="$(cd "$(dirname "$0")/.." && pwd)/src/gui/res/images"
 mkdir -p "$out"
-c() { convert -size "$1" xc:none "${@:2}"; }
+c() { convert -size "$1" -define png:exclude-chunks=date,time xc:none "${@:2}"; }
 
 c 48x48 -fill '#f6d57a' -stroke '#8a6a1a' -strokewidth 2 -draw "rectangle 8,6 36,42" \
   -stroke '#3b4a5a' -strokewidth 2 -draw "line 13,14 31,14" -draw "line 13,20 31,20" \
@@ -40,6 +40,10 @@ c 16x16 -fill '#dfe6ee' -stroke '#3b4a5a' -draw "rectangle 1,1 14,10" -fill '#5f
   -draw "rectangle 3,3 12,8" -fill '#3b4a5a' -draw "rectangle 6,11 9,12" -draw "rectangle 3,13 12,14" "$out/tree_server.png"
 c 16x16 -fill '#e9b949' -stroke '#8a6a1a' -draw "path 'M 1,3 L 6,3 L 8,5 L 15,5 L 15,13 L 1,13 Z'" \
   -fill '#3b4a5a' -stroke none -draw "rectangle 6,13 9,15" "$out/tree_share.png"
+# Results rows without a theme icon: a file and a folder, 16x16.
+c 16x16 -fill '#ffffff' -stroke '#3b4a5a' -draw "path 'M 3,1 L 10,1 L 13,4 L 13,15 L 3,15 Z'" \
+  -draw "line 10,1 10,4" -draw "line 10,4 13,4" "$out/file.png"
+c 16x16 -fill '#e9b949' -stroke '#8a6a1a' -draw "path 'M 1,3 L 6,3 L 8,5 L 15,5 L 15,13 L 1,13 Z'" "$out/folder.png"
 # Log icon, 16x16.
 c 16x16 -fill '#ffffff' -stroke '#3b4a5a' -draw "rectangle 2,1 13,14" -stroke '#5fa8e8' \
   -draw "line 4,4 11,4" -draw "line 4,7 11,7" -draw "line 4,10 9,10" "$out/log.png"

@@ -23,5 +23,6 @@ bool TakeOption(QStringList& args, const QString& name, QString* pValue);
 bool TakeFlag(QStringList& args, const QString& name);
 
 int RunNetworkCommand(const QString& command, QStringList args);
+int RunSearchCommand(QStringList args);
 
 } // namespace cli

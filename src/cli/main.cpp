@@ -19,10 +19,17 @@ const char* const kUsage =
     "                                        the shares of every address of a range (<= 300)\n"
     "  shares HOST                           the shares of one server\n"
     "  tree FILE.nft                         print a saved network tree\n"
+    "  search --pattern \"*.txt;*.doc\" [--containing TEXT] [--long | --json]\n"
+    "         [--nft FILE [--node \"WORKGROUP\\ALPHA\"] | TARGET...]\n"
+    "                                        find files; TARGET is \\\\HOST, \\\\HOST\\share[\\dir]\n"
+    "                                        or a local folder\n"
     "\n"
     "Trees are printed one node per line, indented by depth; --nft saves the tree instead.\n"
+    "search prints one full path per line in the order found; --long adds the size in bytes\n"
+    "and the UTC time, tab-separated; --json writes one JSON object per line.\n"
     "--verbose writes the status texts to standard error.\n"
-    "Exit status: 0 on success, 2 on error.\n"
+    "Exit status: 0 on success (search: something found), 1 when search found nothing,\n"
+    "2 on error.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -44,5 +51,7 @@ int main(int argc, char* argv[])
         std::printf("brindlecove-cli %s\n", BC_VERSION_STRING);
         return cli::kExitOk;
     }
+    if (first == QLatin1String("search"))
+        return cli::RunSearchCommand(args);
     return cli::RunNetworkCommand(first, args);
 }

@@ -8,7 +8,9 @@
 #include "network/Discovery.h"
 #include "network/NetworkTreeModel.h"
 #include "network/SmbLanBrowser.h"
+#include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
+#include "search/SearchEngine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -57,6 +59,15 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
         QMetaObject::invokeMethod(this, &CMainFrame::OnDiscoveryCompleted, Qt::QueuedConnection);
     };
     m_discovery = std::make_unique<Discovery>(m_tree, std::move(browser), std::move(cb));
+    SearchEngine::Callbacks scb;
+    scb.fnStatus = [this](const QString& text) { PostStatus(text); };
+    scb.fnFinished = [this](quint64 nId, bool bRanToEnd) {
+        QMetaObject::invokeMethod(
+            this, [this, nId, bRanToEnd] { OnSearchFinished(nId, bRanToEnd); },
+            Qt::QueuedConnection);
+    };
+    m_search = std::make_unique<SearchEngine>(
+        std::move(scb), s_fnShareFsFactory ? s_fnShareFsFactory : [] { return MakeShareFs(); });
 
     InitResources();
     setObjectName(QStringLiteral("BrindlecoveMain"));
@@ -134,9 +145,13 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     UpdateCommandUI();
 }
 
+std::function<std::unique_ptr<ShareFs>()> CMainFrame::s_fnShareFsFactory;
+
 CMainFrame::~CMainFrame()
 {
-    // Workers that are still listing give up; none of them calls into the frame afterwards.
+    // Workers that are still listing or searching give up; none of them calls into the frame
+    // afterwards, and what they still use they keep alive themselves.
+    m_search->Shutdown(3000);
     m_discovery->Shutdown(3000);
 }
 
@@ -217,13 +232,14 @@ void CMainFrame::OnClose()
         m_prompter.OpenUrl(QUrl(QString::fromLatin1(kContactUrl)));
     // 3. The search texts.
     settings::WriteSearchTexts({m_searchDlg->SearchText(), m_searchDlg->ContainingText()});
-    // 4. Every results window closes.
+    // 4. Every results window closes; workers of the stopped search end on their own.
     m_mdiArea->closeAllSubWindows();
     emit Closed();
 }
 
 void CMainFrame::StopSearch()
 {
+    m_search->Stop();
     m_bSearchRunning = 0;
     m_bSearchIdle = 1;
     m_pResultsFrame = nullptr;
@@ -236,7 +252,96 @@ void CMainFrame::ToggleSearch()
         StopSearch();
         return;
     }
-    OnCommandNotYetAvailable(0);
+    if (m_hStartNode == NoNode || !m_tree->IsValid(m_hStartNode)) {
+        m_prompter.Message(tr("Select a path for the searching in the left pane\nor press "
+                              "'Discover' button in order to retrieve current network tree."),
+                           tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    const QString strContaining = m_searchDlg->ContainingText();
+    if (strContaining.size() > 4095) {
+        m_prompter.Message(tr("The containing text is too long: at most 4095 characters can be "
+                              "searched for."),
+                           tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    m_searchDlg->SetSearching(true);
+    m_bSearchIdle = 0;
+    m_bSearchRunning = 1;
+    PostStatus(tr("Searching..."));
+    CChildFrame* child = CreateResultsWindow();
+    SearchSpec spec;
+    spec.tree = m_tree;
+    spec.hStartNode = m_hStartNode;
+    spec.strPatternText = m_searchDlg->SearchText();
+    spec.strContainingText = strContaining;
+    spec.sink = child->Sink();
+    SearchEngine::StartError err = SearchEngine::StartError::None;
+    const quint64 nId = m_search->Start(spec, &err);
+    if (nId == 0) {
+        // A start that fails leaves the frame idle again, never half running.
+        child->close();
+        m_bSearchIdle = 1;
+        m_bSearchRunning = 0;
+        m_searchDlg->SetSearching(false);
+        m_prompter.Message(tr("Can't create results list."), tr("Brindlecove"),
+                           Prompter::Critical, Prompter::Ok);
+        return;
+    }
+    m_pResultsFrame = child;
+    child->m_nSearchId = nId;
+    child->setWindowTitle(m_searchDlg->SearchText());
+    UpdateCommandUI();
+}
+
+CChildFrame* CMainFrame::CreateResultsWindow()
+{
+    auto* child = new CChildFrame;
+    m_mdiArea->addSubWindow(child);
+    connect(child, &CChildFrame::Closing, this, &CMainFrame::OnResultsClosing);
+    connect(child->View(), &CBrindlecoveView::ContextMenuRequested, this,
+            &CMainFrame::ShowFilesMenu);
+    connect(child->View(), &CBrindlecoveView::OpenRequested, this,
+            [this](int) { RunCommand(ID_OPEN_FILE); });
+    child->show();
+    m_mdiArea->setActiveSubWindow(child);
+    return child;
+}
+
+CChildFrame* CMainFrame::ActiveResults() const
+{
+    return qobject_cast<CChildFrame*>(m_mdiArea->activeSubWindow());
+}
+
+void CMainFrame::OnResultsClosing(CChildFrame* frame)
+{
+    // Closing any results window stops the running search, whichever window it fills.
+    if (!m_bSearchIdle)
+        StopSearch();
+    if (m_pResultsFrame == frame)
+        m_pResultsFrame = nullptr;
+}
+
+void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
+{
+    CChildFrame* target = nullptr;
+    for (QMdiSubWindow* w : m_mdiArea->subWindowList()) {
+        auto* child = qobject_cast<CChildFrame*>(w);
+        if (child && child->m_nSearchId == nId) {
+            child->SearchEnded();
+            target = child;
+        }
+    }
+    emit SearchFinished(nId, bRanToEnd);
+    if (nId != m_search->CurrentId() || !bRanToEnd)
+        return; // a stopped search: its end is only logged
+    m_bSearchIdle = 1;
+    m_bSearchRunning = 0;
+    m_searchDlg->SetSearching(false);
+    UpdateCommandUI();
+    if (m_pResultsFrame && m_pResultsFrame == target)
+        m_prompter.Message(tr("Search finished. %1 files found.").arg(target->Model()->rowCount()),
+                           tr("Brindle Cove"), Prompter::Information, Prompter::Ok);
 }
 
 void CMainFrame::OnCommandNotYetAvailable(int nId)

@@ -11,7 +11,9 @@
 #include <memory>
 #include <mutex>
 
+class CChildFrame;
 class CLogBar;
+class SearchEngine;
 class Discovery;
 class LanBrowser;
 class QDialog;
@@ -36,6 +38,8 @@ class CMainFrame : public QMainWindow
 {
     Q_OBJECT
 public:
+    // Any thread: the constructor's hook to let tests choose the share file system.
+    static std::function<std::unique_ptr<class ShareFs>()> s_fnShareFsFactory;
     // prompter answers every message box and file dialog; it must outlive the frame. browser
     // is the network's browse service (the SMB one when none is given).
     explicit CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser = nullptr,
@@ -77,6 +81,9 @@ public:
     void ExpandAll();
 
     Discovery& DiscoveryEngine() { return *m_discovery; }
+    SearchEngine& Search() { return *m_search; }
+    // The results window that is active, or null.
+    CChildFrame* ActiveResults() const;
     bool IsDiscoveryIdle() const;
     // Runs a modal dialog; tests replace it to fill in and answer the dialog.
     std::function<int(QDialog&)> m_fnExecDialog;
@@ -87,7 +94,7 @@ public:
     std::atomic<int> m_nSearchWorkers{0};
     std::atomic<int> m_bSearchIdle{1};
     std::atomic<int> m_bSearchRunning{0};
-    QMdiSubWindow* m_pResultsFrame = nullptr;
+    CChildFrame* m_pResultsFrame = nullptr;
     NodeHandle m_hStartNode = NoNode;
     NodeHandle m_hRootNode = NoNode;
 
@@ -99,6 +106,8 @@ signals:
     void Closed();
     // Emitted on the GUI thread once a discovery activity's completion has run.
     void DiscoveryCompleted();
+    // Emitted on the GUI thread when the last worker of a search has ended.
+    void SearchFinished(quint64 nId, bool bRanToEnd);
 
 protected:
     bool event(QEvent* e) override;
@@ -123,6 +132,9 @@ private:
     void OnSaveNetworkTree();
     void OnLoadNetworkTree();
     void OnDiscoveryCompleted();
+    void OnSearchFinished(quint64 nId, bool bRanToEnd);
+    CChildFrame* CreateResultsWindow();
+    void OnResultsClosing(CChildFrame* frame);
     void StartBusyAnimation();
 
     void CreateActions();
@@ -139,6 +151,7 @@ private:
     Prompter& m_prompter;
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
+    std::unique_ptr<SearchEngine> m_search;
     NetworkTreeModel* m_treeModel = nullptr;
     LogModel* m_logModel = nullptr;
     QMdiArea* m_mdiArea = nullptr;

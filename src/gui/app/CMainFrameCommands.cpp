@@ -6,6 +6,7 @@
 #include "app/Prompter.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
+#include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
 #include "ui/LockKeys.h"
 
@@ -152,12 +153,9 @@ void CMainFrame::UpdateCommandUI()
     // The Search Bar's Discover button is idle-only too: a second discovery would pull the tree
     // from under the running one.
     m_searchDlg->DiscoverButton()->setEnabled(bDiscoveryIdle);
-    QAbstractItemView* view = nullptr;
-    if (QMdiSubWindow* w = m_mdiArea->activeSubWindow())
-        view = w->widget() ? w->widget()->findChild<QAbstractItemView*>() : nullptr;
-    const bool bHasRows = view && view->model() && view->model()->rowCount() > 0;
-    const bool bHasSelection =
-        view && view->selectionModel() && view->selectionModel()->hasSelection();
+    CChildFrame* results = ActiveResults();
+    const bool bHasRows = results && results->Model()->rowCount() > 0;
+    const bool bHasSelection = results && results->View()->FirstSelectedRow() >= 0;
     const bool bLogRows = m_logModel->rowCount() > 0;
 
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {

@@ -1,0 +1,162 @@
+// brindlecove-cli search
+#include "CliCommon.h"
+
+#include "network/SmbLanBrowser.h"
+#include "network/TreeFile.h"
+#include "search/SearchEngine.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace cli {
+namespace {
+
+QString IsoTime(quint64 nFileTime)
+{
+    const qint64 msecs = static_cast<qint64>(nFileTime / 10000) - 11644473600000LL;
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(Qt::ISODate);
+}
+
+// Prints every find as it arrives, in the order found.
+class PrintingSink : public ResultSink
+{
+public:
+    enum Format { Plain, Long, Json };
+    explicit PrintingSink(Format f) : m_format(f) {}
+    void Add(const SearchResult& r) override
+    {
+        ++m_nFound;
+        switch (m_format) {
+        case Plain: Print(r.strPath + QLatin1Char('\n')); break;
+        case Long:
+            Print(QStringLiteral("%1\t%2\t%3\n").arg(r.strPath).arg(r.nSize).arg(IsoTime(r.nLastWrite)));
+            break;
+        case Json: {
+            QJsonObject o;
+            o[QStringLiteral("path")] = r.strPath;
+            o[QStringLiteral("size")] = static_cast<qint64>(r.nSize);
+            o[QStringLiteral("time")] = IsoTime(r.nLastWrite);
+            o[QStringLiteral("folder")] = (r.nAttributes & kAttrDirectory) != 0;
+            Print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+            break;
+        }
+        }
+        std::fflush(stdout);
+    }
+    std::atomic<quint64> m_nFound{0};
+
+private:
+    Format m_format;
+};
+
+// "WORKGROUP\ALPHA": the node reached from the root by these texts.
+NodeHandle FindNode(const NetworkTree& tree, NodeHandle root, const QString& path)
+{
+    NodeHandle node = root;
+    for (const QString& part : path.split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
+        NodeHandle next = NoNode;
+        for (NodeHandle c : tree.GetChildren(node))
+            if (tree.GetItemText(c) == part) {
+                next = c;
+                break;
+            }
+        if (next == NoNode)
+            return NoNode;
+        node = next;
+    }
+    return node;
+}
+
+} // namespace
+
+int RunSearchCommand(QStringList args)
+{
+    SearchSpec spec;
+    QString strNft, strNode;
+    const bool bVerbose = TakeFlag(args, QStringLiteral("--verbose"));
+    const bool bLong = TakeFlag(args, QStringLiteral("--long"));
+    const bool bJson = TakeFlag(args, QStringLiteral("--json"));
+    bool bPattern = args.contains(QStringLiteral("--pattern"));
+    if (!TakeOption(args, QStringLiteral("--pattern"), &spec.strPatternText) ||
+        !TakeOption(args, QStringLiteral("--containing"), &spec.strContainingText) ||
+        !TakeOption(args, QStringLiteral("--nft"), &strNft) ||
+        !TakeOption(args, QStringLiteral("--node"), &strNode))
+        return Fail(QStringLiteral("an option is missing its value"));
+    if (!bPattern)
+        return Fail(QStringLiteral("search needs --pattern (for example --pattern \"*.txt;*.doc\")"));
+    for (const QString& a : args)
+        if (a.startsWith(QLatin1String("--")))
+            return Fail(QStringLiteral("unknown option '%1'").arg(a));
+    if (spec.strContainingText.size() > 4095)
+        return Fail(QStringLiteral("the containing text is too long (at most 4095 characters)"));
+
+    if (!strNft.isEmpty()) {
+        if (!args.isEmpty())
+            return Fail(QStringLiteral("give either --nft with --node or paths, not both"));
+        spec.tree = std::make_shared<NetworkTree>();
+        QString err;
+        const NodeHandle root = treefile::Load(*spec.tree, strNft, &err);
+        if (root == NoNode)
+            return Fail(QStringLiteral("cannot read %1: %2").arg(strNft, err));
+        spec.hStartNode = strNode.isEmpty() ? root : FindNode(*spec.tree, root, strNode);
+        if (spec.hStartNode == NoNode)
+            return Fail(QStringLiteral("no node '%1' in %2").arg(strNode, strNft));
+    } else {
+        if (args.isEmpty())
+            return Fail(QStringLiteral("search needs a share, a server, a folder or --nft"));
+        SmbLanBrowser browser;
+        for (QString target : args) {
+            const bool bUnc = target.startsWith(QLatin1String("\\\\")) || target.startsWith(QLatin1String("//"));
+            if (bUnc)
+                target.replace(QLatin1Char('/'), QLatin1Char('\\'));
+            while (bUnc && target.size() > 2 && target.endsWith(QLatin1Char('\\')))
+                target.chop(1);
+            const bool bServer = bUnc && !target.mid(2).contains(QLatin1Char('\\'));
+            if (!bServer) {
+                spec.folders << target;
+                continue;
+            }
+            // A server: its shares, as the network lists them.
+            std::atomic<bool> abort{false};
+            quint32 resume = 0;
+            const QString host = target.mid(2);
+            const EnumResult r = browser.EnumShares(host, resume, abort);
+            if (!r.Usable())
+                return Fail(QStringLiteral("cannot list the shares of %1 (error %2)").arg(host).arg(r.nStatus));
+            for (const QString& share : r.names)
+                spec.folders << target + QLatin1Char('\\') + share;
+        }
+    }
+
+    auto sink = std::make_shared<PrintingSink>(bJson ? PrintingSink::Json
+                                               : bLong ? PrintingSink::Long
+                                                       : PrintingSink::Plain);
+    spec.sink = sink;
+    std::mutex m;
+    std::condition_variable cv;
+    bool bDone = false;
+    SearchEngine::Callbacks cb;
+    if (bVerbose)
+        cb.fnStatus = [](const QString& s) { PrintErr(s + QLatin1Char('\n')); };
+    cb.fnFinished = [&](quint64, bool) {
+        std::lock_guard lock(m);
+        bDone = true;
+        cv.notify_all();
+    };
+    SearchEngine engine(cb, [] { return MakeShareFs(); });
+    engine.SetWorkerStartPause(0);
+    SearchEngine::StartError err;
+    if (engine.Start(spec, &err) == 0)
+        return Fail(QStringLiteral("the search could not start"));
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return bDone; });
+    }
+    return sink->m_nFound > 0 ? kExitOk : kExitNothing;
+}
+
+} // namespace cli

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "search/SearchTypes.h"
+
+#include <QAbstractTableModel>
+#include <QLocale>
+
+#include <atomic>
+#include <vector>
+
+// "1023 bytes", "1.50 KB", "900 KB", "2.00 MB", "5.00 GB": at most three significant digits
+// (cut, not rounded), a space and the unit; the unit is the largest that keeps the number
+// below 1000.
+QString FormatByteSize(quint64 nBytes, const QLocale& locale = QLocale::system());
+// A file time as UTC: the locale's short date, one space, the time with seconds.
+QString FormatFileTime(quint64 nFileTime, const QLocale& locale = QLocale::system());
+
+// The finds of one search: "File Name", "Size", "Timestamp". Rows arrive in batches and are
+// only appended (or removed by file actions). Sorting computes its keys and order on a thread
+// of its own and applies the new order at once; rows appended meanwhile stay at the end, as
+// rows appended after a sort do. GUI-thread object.
+class ResultsModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { ColName = 0, ColSize = 1, ColTime = 2 };
+    explicit ResultsModel(QObject* parent = nullptr);
+    ~ResultsModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    // Starts a sort in the background; SortApplied() follows.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+
+    void AppendBatch(std::vector<SearchResult>&& batch);
+    const SearchResult& At(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    // Sorts at once on the calling thread.
+    void SortNow(int column, Qt::SortOrder order);
+    bool IsSorting() const { return m_nSortsPending > 0; }
+    int SortColumn() const { return m_nSortColumn; }
+    Qt::SortOrder SortOrder() const { return m_sortOrder; }
+
+    // The new order of rows 0..order.size()-1 (order[i] = the old row now at i).
+    void ApplyOrder(const std::vector<int>& order);
+    // Computes the order of rows by column (stable); the GUI thread is not needed.
+    static std::vector<int> ComputeOrder(const std::vector<SearchResult>& rows, int column,
+                                         Qt::SortOrder order);
+
+signals:
+    void SortApplied();
+
+private:
+    std::vector<SearchResult> m_rows;
+    int m_nSortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    quint64 m_nSortSerial = 0;
+    int m_nSortsPending = 0;
+};

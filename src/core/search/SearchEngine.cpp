@@ -1,0 +1,343 @@
+#include "SearchEngine.h"
+
+#include "ContentMatcher.h"
+#include "PatternList.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <shared_mutex>
+#include <thread>
+
+struct SearchEngine::State
+{
+    Callbacks callbacks;
+    FsFactory fsFactory;
+    std::atomic<int> m_bSearchIdle{1};
+    std::atomic<int> m_msWorkerPause{500};
+    std::atomic<bool> m_bShutdown{false};
+    std::atomic<quint64> m_nCurrentId{0};
+    quint64 m_nNextId = 1; // GUI thread only
+    std::shared_ptr<Run> current; // GUI thread only
+
+    std::shared_mutex m_callbackLock;
+    bool m_bDetached = false;
+
+    std::mutex m_threadsLock;
+    std::condition_variable m_threadsDone;
+    int m_nThreads = 0;
+
+    void Status(const QString& text)
+    {
+        std::shared_lock lock(m_callbackLock);
+        if (!m_bDetached && callbacks.fnStatus)
+            callbacks.fnStatus(text);
+    }
+};
+
+struct SearchEngine::Run
+{
+    quint64 nId = 0;
+    SearchSpec spec;
+    QStringList patternList;
+    std::optional<content::Needles> needles;
+    std::atomic<bool> m_bSearchRunning{true};
+    std::atomic<bool> m_bHasTarget{true}; // the sink still wants finds
+    std::atomic<int> m_nSearchWorkers{0};
+    std::mutex m_resultsLock;
+    std::mutex m_pauseLock;
+    std::condition_variable m_stopped;
+
+    bool Running() const { return m_bSearchRunning.load(std::memory_order_relaxed); }
+    void RequestStop()
+    {
+        m_bSearchRunning = false;
+        m_bHasTarget = false;
+        std::lock_guard lock(m_pauseLock);
+        m_stopped.notify_all();
+    }
+};
+
+namespace {
+
+using State = SearchEngine::State;
+using Run = SearchEngine::Run;
+
+QChar SeparatorOf(const QString& folder)
+{
+    return (folder.startsWith(QLatin1String("\\\\")) || !folder.contains(QLatin1Char('/')))
+               ? QLatin1Char('\\')
+               : QLatin1Char('/');
+}
+
+// One worker's walk. Lives on the worker's thread.
+class Walker
+{
+public:
+    Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
+        : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory())
+    {
+    }
+
+    // A node of the tree: children with children get workers, leaves are shares.
+    void SearchNode(NodeHandle node);
+    // A share or any folder: sub-folders first, the folder's own entries last.
+    void SearchShare(const QString& share);
+
+private:
+    void Visit(const QString& folder);
+    void HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
+    bool MatchesContent(const QString& path, const FsEntry& entry);
+
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<Run> m_run;
+    std::unique_ptr<ShareFs> m_fs;
+    std::vector<unsigned char> m_buffer;
+};
+
+void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>& run,
+                 std::function<void(Walker&)> body);
+
+void EndSearchWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>& run)
+{
+    if (--run->m_nSearchWorkers != 0)
+        return;
+    state->Status(QStringLiteral("Search finished"));
+    const bool bRanToEnd = run->m_bSearchRunning;
+    // Only the search that is still current makes the engine idle; a stopped one already did.
+    if (state->m_nCurrentId == run->nId && bRanToEnd)
+        state->m_bSearchIdle = 1;
+    std::shared_lock lock(state->m_callbackLock);
+    if (!state->m_bDetached && state->callbacks.fnFinished)
+        state->callbacks.fnFinished(run->nId, bRanToEnd);
+}
+
+void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>& run,
+                 std::function<void(Walker&)> body)
+{
+    ++run->m_nSearchWorkers;
+    {
+        std::lock_guard lock(state->m_threadsLock);
+        ++state->m_nThreads;
+    }
+    try {
+        std::thread([state, run, body = std::move(body)] {
+            if (run->Running()) {
+                Walker walker(state, run);
+                body(walker);
+            }
+            EndSearchWorker(state, run);
+            std::lock_guard lock(state->m_threadsLock);
+            if (--state->m_nThreads == 0)
+                state->m_threadsDone.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        --run->m_nSearchWorkers;
+        std::lock_guard lock(state->m_threadsLock);
+        --state->m_nThreads;
+    }
+}
+
+void Walker::SearchNode(NodeHandle node)
+{
+    NetworkTree& tree = *m_run->spec.tree;
+    const std::vector<NodeHandle> children = tree.GetChildren(node);
+    if (children.empty()) {
+        SearchShare(QStringLiteral("\\\\") + tree.GetItemText(tree.GetParentItem(node)) +
+                    QLatin1Char('\\') + tree.GetItemText(node));
+        return;
+    }
+    const QString parentText = tree.GetItemText(node);
+    for (NodeHandle child : children) {
+        if (!m_run->Running())
+            return;
+        if (tree.ItemHasChildren(child)) {
+            StartWorker(m_state, m_run, [child](Walker& w) { w.SearchNode(child); });
+            // Staggers the workers' first network accesses; a stop cuts it short.
+            std::unique_lock lock(m_run->m_pauseLock);
+            m_run->m_stopped.wait_for(lock, std::chrono::milliseconds(m_state->m_msWorkerPause.load()),
+                                      [this] { return !m_run->Running(); });
+        } else {
+            SearchShare(QStringLiteral("\\\\") + parentText + QLatin1Char('\\') +
+                        tree.GetItemText(child));
+        }
+    }
+}
+
+void Walker::SearchShare(const QString& share)
+{
+    if (!m_run->Running())
+        return;
+    // The share's own folder is listed once: its sub-folders are searched first, its own
+    // entries handed off last.
+    std::vector<FsEntry> entries;
+    const bool bListed = m_fs->ListFolder(share, entries) == 0;
+    const QChar sep = SeparatorOf(share);
+    if (bListed) {
+        for (const FsEntry& e : entries) {
+            if (!m_run->Running())
+                return;
+            if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
+                Visit(share + sep + e.strName);
+        }
+    }
+    if (!m_run->Running())
+        return;
+    m_state->Status(QStringLiteral("Searching in ") + share);
+    if (bListed)
+        HandOff(share, sep, entries);
+}
+
+void Walker::Visit(const QString& folder)
+{
+    if (!m_run->Running())
+        return;
+    m_state->Status(QStringLiteral("Searching in ") + folder);
+    std::vector<FsEntry> entries;
+    if (m_fs->ListFolder(folder, entries) != 0)
+        return;
+    const QChar sep = SeparatorOf(folder);
+    HandOff(folder, sep, entries);
+    for (const FsEntry& e : entries) {
+        if (!m_run->Running())
+            return;
+        if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
+            Visit(folder + sep + e.strName);
+    }
+}
+
+void Walker::HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries)
+{
+    for (const FsEntry& e : entries) {
+        if (!m_run->Running() || !m_run->m_bHasTarget)
+            return;
+        const QString path = folder + sep + e.strName;
+        if (!patterns::MatchesPatternList(path, m_run->patternList))
+            continue;
+        if (m_run->needles && !MatchesContent(path, e))
+            continue;
+        std::lock_guard lock(m_run->m_resultsLock);
+        if (m_run->m_bHasTarget)
+            m_run->spec.sink->Add({path, e.nAttributes, e.nSize, e.nLastWrite});
+    }
+}
+
+bool Walker::MatchesContent(const QString& path, const FsEntry& entry)
+{
+    if (entry.nAttributes & kAttrDirectory)
+        return false;
+    std::unique_ptr<FsReader> reader = m_fs->OpenRead(path);
+    if (!reader)
+        return false;
+    const content::Needles& needles = *m_run->needles;
+    std::uint64_t nSize = 0;
+    if (const unsigned char* p = reader->Map(&nSize)) {
+        auto find = [&](const QByteArray& n) {
+            return content::FindBytesNoCase(p, nSize, reinterpret_cast<const unsigned char*>(n.constData()),
+                                            static_cast<std::size_t>(n.size())) >= 0;
+        };
+        return find(needles.ansi) || find(needles.wide);
+    }
+    // Streamed in large blocks; each block is searched with the tail of the one before.
+    constexpr std::size_t kBlock = 4u << 20;
+    m_buffer.resize(kBlock);
+    content::StreamScanner scanner(needles);
+    for (;;) {
+        if (!m_run->Running())
+            return false;
+        const std::int64_t got = reader->Read(m_buffer.data(), kBlock);
+        if (got <= 0)
+            return false;
+        if (scanner.Feed(m_buffer.data(), static_cast<std::size_t>(got)))
+            return true;
+    }
+}
+
+} // namespace
+
+SearchEngine::SearchEngine(Callbacks callbacks, FsFactory fsFactory)
+    : m_state(std::make_shared<State>())
+{
+    m_state->callbacks = std::move(callbacks);
+    m_state->fsFactory = std::move(fsFactory);
+}
+
+SearchEngine::~SearchEngine()
+{
+    Shutdown(3000);
+}
+
+bool SearchEngine::IsIdle() const
+{
+    return m_state->m_bSearchIdle != 0;
+}
+
+quint64 SearchEngine::CurrentId() const
+{
+    return m_state->m_nCurrentId;
+}
+
+void SearchEngine::SetWorkerStartPause(int ms)
+{
+    m_state->m_msWorkerPause = ms;
+}
+
+quint64 SearchEngine::Start(const SearchSpec& spec, StartError* pError)
+{
+    auto fail = [pError](StartError e) {
+        if (pError)
+            *pError = e;
+        return quint64(0);
+    };
+    State& s = *m_state;
+    if (!s.m_bSearchIdle || s.m_bShutdown)
+        return fail(StartError::Busy);
+    if (spec.strContainingText.size() > content::kMaxTextChars)
+        return fail(StartError::TextTooLong);
+    if (!spec.sink || (spec.tree ? spec.hStartNode == NoNode : spec.folders.isEmpty()))
+        return fail(StartError::NoTarget);
+    auto run = std::make_shared<Run>();
+    run->nId = s.m_nNextId++;
+    run->spec = spec;
+    run->patternList = patterns::ParsePatternList(spec.strPatternText);
+    run->needles = content::MakeNeedles(spec.strContainingText);
+    s.current = run;
+    s.m_nCurrentId = run->nId;
+    s.m_bSearchIdle = 0;
+    // The starting thread holds one count until every first worker has started, so the end
+    // cannot come before the last of them is on its way.
+    ++run->m_nSearchWorkers;
+    if (spec.tree) {
+        const NodeHandle start = spec.hStartNode;
+        StartWorker(m_state, run, [start](Walker& w) { w.SearchNode(start); });
+    } else {
+        for (const QString& folder : spec.folders)
+            StartWorker(m_state, run, [folder](Walker& w) { w.SearchShare(folder); });
+    }
+    EndSearchWorker(m_state, run);
+    if (pError)
+        *pError = StartError::None;
+    return run->nId;
+}
+
+void SearchEngine::Stop()
+{
+    State& s = *m_state;
+    if (s.current)
+        s.current->RequestStop();
+    s.m_bSearchIdle = 1;
+}
+
+bool SearchEngine::Shutdown(int msWait)
+{
+    State& s = *m_state;
+    s.m_bShutdown = true;
+    Stop();
+    {
+        std::unique_lock lock(s.m_callbackLock);
+        s.m_bDetached = true;
+    }
+    std::unique_lock lock(s.m_threadsLock);
+    return s.m_threadsDone.wait_for(lock, std::chrono::milliseconds(msWait),
+                                    [&] { return s.m_nThreads == 0; });
+}

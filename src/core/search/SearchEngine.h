@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ShareFs.h"
+#include "SearchTypes.h"
+#include "network/NetworkTree.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// What one search is asked to do.
+struct SearchSpec
+{
+    // Tree mode: the start node; every node below it with children gets a worker, every leaf
+    // is taken as a share \\<parent>\<leaf>.
+    std::shared_ptr<NetworkTree> tree;
+    NodeHandle hStartNode = NoNode;
+    // Folder mode (when tree is null): each folder is searched like a share, on its own worker.
+    QStringList folders;
+
+    QString strPatternText;    // "*.doc;*.txt"
+    QString strContainingText; // may be empty
+    std::shared_ptr<ResultSink> sink;
+};
+
+// Runs searches: walks the shares below a node on worker threads, tests every entry's full path
+// against the pattern list and, with a containing text, the file's contents, and hands every
+// find to the search's sink.
+//
+// Driven from one thread (the GUI's). Each search has its own run state; workers of a stopped
+// search only ever see their own run, so they never join a later search and never add to its
+// sink. Stop() takes effect at the workers' next check (before every entry and every node); a
+// worker in a network call ends when the call returns (each is bounded by the share file
+// system's timeout). The pattern and content tests run without a lock; only the hand-off to the
+// sink is serialised. Workers keep their run and the engine's state alive themselves; after
+// Shutdown() no callback is called.
+class SearchEngine
+{
+public:
+    struct Callbacks
+    {
+        std::function<void(const QString&)> fnStatus; // any thread
+        // The last worker of search nId has ended; bRanToEnd is false when it was stopped.
+        std::function<void(quint64 nId, bool bRanToEnd)> fnFinished;
+    };
+    using FsFactory = std::function<std::unique_ptr<ShareFs>()>;
+
+    SearchEngine(Callbacks callbacks, FsFactory fsFactory);
+    ~SearchEngine();
+    SearchEngine(const SearchEngine&) = delete;
+    SearchEngine& operator=(const SearchEngine&) = delete;
+
+    enum class StartError { None, Busy, TextTooLong, NoTarget };
+    // Starts a search; returns its id (0 when it did not start, with the reason in *pError).
+    quint64 Start(const SearchSpec& spec, StartError* pError = nullptr);
+    // Stops the running search, if any: idle at once; its workers end on their own.
+    void Stop();
+    bool IsIdle() const;
+    quint64 CurrentId() const;
+
+    // Pause after a worker starts another one (staggers first network accesses); 0 for none.
+    void SetWorkerStartPause(int ms);
+    // Stops, cuts off callbacks and waits for workers at most msWait; true when all ended.
+    bool Shutdown(int msWait);
+
+    struct State;
+    struct Run;
+
+private:
+    std::shared_ptr<State> m_state;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// One entry of a folder listing.
+struct FsEntry
+{
+    QString strName;
+    std::uint32_t nAttributes = 0; // 0x10 folder, 0x02 hidden, 0x01 read-only, 0x80 normal
+    std::uint64_t nSize = 0;
+    std::uint64_t nLastWrite = 0; // 100-ns intervals since 1601-01-01 UTC
+};
+
+constexpr std::uint32_t kAttrReadOnly = 0x01;
+constexpr std::uint32_t kAttrHidden = 0x02;
+constexpr std::uint32_t kAttrDirectory = 0x10;
+constexpr std::uint32_t kAttrNormal = 0x80;
+
+// Seconds and nanoseconds since 1970 as a file time.
+constexpr std::uint64_t FileTimeFromUnix(std::int64_t secs, std::int64_t nsecs)
+{
+    return static_cast<std::uint64_t>((secs + 11644473600LL) * 10000000LL + nsecs / 100);
+}
+
+// Folders longer than this do not list (the classic path limit, which also ends link loops).
+constexpr int kMaxFolderPath = 259;
+
+// A file opened for reading, read from start to end in blocks.
+class FsReader
+{
+public:
+    virtual ~FsReader() = default;
+    // Bytes read into buf (0 at the end), or -1 on an error.
+    virtual std::int64_t Read(unsigned char* buf, std::size_t n) = 0;
+    // The whole file in memory when the file system can map it (local files), else null.
+    virtual const unsigned char* Map(std::uint64_t* pSize) { (void)pSize; return nullptr; }
+};
+
+// The file system of shared folders as the search sees it: folders named by their path as the
+// user sees it (\\SERVER\Share\dir, or a local folder). One object per worker thread.
+class ShareFs
+{
+public:
+    virtual ~ShareFs() = default;
+    // Lists every entry of a folder except "." and ".."; 0 or an errno value.
+    virtual int ListFolder(const QString& folder, std::vector<FsEntry>& out) = 0;
+    // Opens a file; null when it cannot be opened (a folder, no access, gone).
+    virtual std::unique_ptr<FsReader> OpenRead(const QString& path) = 0;
+};
+
+// Local folders (mounted shares, tests). Paths use "/" or "\" as given.
+std::unique_ptr<ShareFs> MakeLocalShareFs();
+// SMB through libsmbclient, for \\SERVER\Share paths; msTimeout bounds each call.
+std::unique_ptr<ShareFs> MakeSmbShareFs(int msTimeout = 10000);
+// Chooses by path: \\... (or //...) on SMB, anything else local. Each is made on first use.
+std::unique_ptr<ShareFs> MakeShareFs(int msTimeout = 10000);

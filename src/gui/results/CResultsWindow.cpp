@@ -1,0 +1,137 @@
+#include "CResultsWindow.h"
+
+#include "search/SearchTypes.h"
+#include "search/ShareFs.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QMimeDatabase>
+#include <QTimer>
+
+CResultsModel::CResultsModel(QObject* parent) : ResultsModel(parent)
+{
+    m_fileIcon = QIcon(QStringLiteral(":/images/file.png"));
+    m_folderIcon = QIcon(QStringLiteral(":/images/folder.png"));
+}
+
+QIcon CResultsModel::IconFor(const SearchResult& r) const
+{
+    if (r.nAttributes & kAttrDirectory)
+        return m_folderIcon;
+    // By name only: the file is never opened for its icon.
+    static const QMimeDatabase db;
+    const QString name = r.strPath.section(QLatin1Char('\\'), -1).section(QLatin1Char('/'), -1);
+    const QMimeType mime = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    auto it = m_icons.constFind(mime.name());
+    if (it != m_icons.constEnd())
+        return *it;
+    QIcon icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
+    if (icon.isNull())
+        icon = m_fileIcon;
+    m_icons.insert(mime.name(), icon);
+    return icon;
+}
+
+QVariant CResultsModel::data(const QModelIndex& index, int role) const
+{
+    if (role == Qt::DecorationRole && index.isValid() && index.column() == ColName &&
+        index.row() < rowCount())
+        return IconFor(At(index.row()));
+    return ResultsModel::data(index, role);
+}
+
+CBrindlecoveView::CBrindlecoveView(QWidget* parent) : QTableView(parent)
+{
+    setObjectName(QStringLiteral("listResults"));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setShowGrid(true);
+    setWordWrap(false);
+    setIconSize(QSize(16, 16));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    horizontalHeader()->setSortIndicatorShown(false);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint&) { emit ContextMenuRequested(); });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& idx) {
+        if (idx.isValid())
+            emit OpenRequested(idx.row());
+    });
+}
+
+int CBrindlecoveView::FirstSelectedRow() const
+{
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.front();
+}
+
+QList<int> CBrindlecoveView::SelectedRows() const
+{
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    for (const QModelIndex& idx : selectionModel()->selectedRows())
+        rows << idx.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+CChildFrame::CChildFrame(QWidget* parent)
+    : QMdiSubWindow(parent), m_sink(std::make_shared<BatchedResults>())
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(QIcon(QStringLiteral(":/images/log.png")));
+    m_view = new CBrindlecoveView(this);
+    m_model = new CResultsModel(m_view);
+    m_view->setModel(m_model);
+    m_view->setColumnWidth(0, 300);
+    m_view->setColumnWidth(1, 100);
+    m_view->setColumnWidth(2, 170);
+    setWidget(m_view);
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &CChildFrame::OnHeaderClicked);
+    m_drainTimer = new QTimer(this);
+    m_drainTimer->setInterval(100);
+    connect(m_drainTimer, &QTimer::timeout, this, &CChildFrame::Drain);
+    m_drainTimer->start();
+}
+
+CChildFrame::~CChildFrame() = default;
+
+void CChildFrame::Drain()
+{
+    std::vector<SearchResult> batch = m_sink->TakeAll();
+    if (!batch.empty())
+        m_model->AppendBatch(std::move(batch));
+}
+
+void CChildFrame::SearchEnded()
+{
+    Drain();
+    m_drainTimer->stop();
+}
+
+void CChildFrame::OnHeaderClicked(int column)
+{
+    // The first click on a column sorts ascending, each further click on it turns the order.
+    QHeaderView* header = m_view->horizontalHeader();
+    Qt::SortOrder order = Qt::AscendingOrder;
+    if (m_model->SortColumn() == column && m_model->SortOrder() == Qt::AscendingOrder)
+        order = Qt::DescendingOrder;
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, order);
+    Drain();
+    m_model->sort(column, order);
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event)
+{
+    emit Closing(this);
+    QMdiSubWindow::closeEvent(event);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "results/ResultsModel.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QMdiSubWindow>
+#include <QTableView>
+
+#include <memory>
+
+class BatchedResults;
+class QTimer;
+
+// The finds of one search with an icon per row, chosen by file name from the MIME database.
+class CResultsModel : public ResultsModel
+{
+    Q_OBJECT
+public:
+    explicit CResultsModel(QObject* parent = nullptr);
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    QIcon IconFor(const SearchResult& r) const;
+    mutable QHash<QString, QIcon> m_icons; // by MIME type name
+    QIcon m_fileIcon;
+    QIcon m_folderIcon;
+};
+
+// The list of a results window.
+class CBrindlecoveView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit CBrindlecoveView(QWidget* parent = nullptr);
+    // The first selected row, or -1.
+    int FirstSelectedRow() const;
+    QList<int> SelectedRows() const;
+
+signals:
+    void OpenRequested(int row);
+    void ContextMenuRequested();
+};
+
+// One results window: its list and the search's sink, drained into the list in batches about
+// every 100 ms while the search runs. GUI-thread object; the sink is shared with the search's
+// workers, so it outlives the window if they are still running.
+class CChildFrame : public QMdiSubWindow
+{
+    Q_OBJECT
+public:
+    explicit CChildFrame(QWidget* parent = nullptr);
+    ~CChildFrame() override;
+
+    CBrindlecoveView* View() const { return m_view; }
+    CResultsModel* Model() const { return m_model; }
+    std::shared_ptr<BatchedResults> Sink() const { return m_sink; }
+    quint64 m_nSearchId = 0;
+
+    // Moves every find that has arrived into the list.
+    void Drain();
+    // Stops the periodic draining after a last drain (the search has ended).
+    void SearchEnded();
+
+signals:
+    void Closing(CChildFrame* frame);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnHeaderClicked(int column);
+
+    CBrindlecoveView* m_view;
+    CResultsModel* m_model;
+    std::shared_ptr<BatchedResults> m_sink;
+    QTimer* m_drainTimer;
+};

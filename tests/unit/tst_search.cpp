@@ -1,0 +1,231 @@
+#include "common/MappedShareFs.h"
+#include "search/SearchEngine.h"
+
+#include <QtTest>
+
+#include <condition_variable>
+#include <mutex>
+
+// The search engine over local folders standing in for shares.
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+    struct Collect : ResultSink
+    {
+        std::mutex m;
+        QStringList paths;
+        void Add(const SearchResult& r) override
+        {
+            std::lock_guard l(m);
+            paths << r.strPath;
+        }
+    };
+    struct Run
+    {
+        std::shared_ptr<Collect> sink = std::make_shared<Collect>();
+        std::mutex m;
+        std::condition_variable cv;
+        QStringList status;
+        QList<QPair<quint64, bool>> finished;
+        std::unique_ptr<SearchEngine> engine;
+        Run(const QString& root, int delayMs = 0, bool bPlainFs = false)
+        {
+            SearchEngine::Callbacks cb;
+            cb.fnStatus = [this](const QString& s) { std::lock_guard l(m); status << s; };
+            cb.fnFinished = [this](quint64 id, bool end) {
+                std::lock_guard l(m);
+                finished << qMakePair(id, end);
+                cv.notify_all();
+            };
+            engine = std::make_unique<SearchEngine>(cb, [root, delayMs, bPlainFs]() -> std::unique_ptr<ShareFs> {
+                if (bPlainFs)
+                    return MakeShareFs();
+                ++MappedShareFs::nCreated;
+                return std::make_unique<MappedShareFs>(root, delayMs);
+            });
+            engine->SetWorkerStartPause(0);
+        }
+        bool Wait(int n = 1)
+        {
+            std::unique_lock l(m);
+            return cv.wait_for(l, std::chrono::seconds(20), [&] { return finished.size() >= n; });
+        }
+    };
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<NetworkTree> m_tree;
+    NodeHandle m_root = NoNode, m_wg = NoNode, m_pc1 = NoNode, m_docs = NoNode;
+
+private slots:
+    void initTestCase()
+    {
+        MakeFiles(m_dir.path(), {
+            {"PC1/Docs/report.txt", "Quarterly budget"},
+            {"PC1/Docs/myreport.txt", "nothing"},
+            {"PC1/Docs/Report/inner.bin", "x"},
+            {"PC1/Docs/Report/deeper/a.txt", "BUDGET"},
+            {"PC1/Docs/.cache/hidden report.txt", "budget"},
+            {"PC1/Docs/.profile", "x"},
+            {"PC1/Docs/zz/", ""},
+            {"PC1/Music/song.mp3", "la"},
+            {"PC2/Public/readme.txt", "budget here"},
+        });
+        m_tree = std::make_shared<NetworkTree>();
+        m_root = m_tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        m_wg = m_tree->InsertItem(m_root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        m_pc1 = m_tree->InsertItem(m_wg, InsertPos::Last, "PC1", NK_SERVER);
+        m_docs = m_tree->InsertItem(m_pc1, InsertPos::Last, "Docs", NK_SHARE);
+        m_tree->InsertItem(m_pc1, InsertPos::Last, "Music", NK_SHARE);
+        const NodeHandle pc2 = m_tree->InsertItem(m_wg, InsertPos::Last, "PC2", NK_SERVER);
+        m_tree->InsertItem(pc2, InsertPos::Last, "Public", NK_SHARE);
+        m_tree->InsertItem(m_wg, InsertPos::Last, "PC3", NK_SERVER); // never enumerated
+    }
+
+    void finds_data()
+    {
+        QTest::addColumn<QString>("patterns");
+        QTest::addColumn<QString>("containing");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("*report.txt") << "*report.txt" << "" << QStringList{"\\\\PC1\\Docs\\myreport.txt", "\\\\PC1\\Docs\\report.txt"};
+        QTest::newRow("report.txt alone") << "report.txt" << "" << QStringList{};
+        QTest::newRow("*report* inside folder") << "*\\report\\*" << "" << QStringList{"\\\\PC1\\Docs\\Report\\deeper", "\\\\PC1\\Docs\\Report\\deeper\\a.txt", "\\\\PC1\\Docs\\Report\\inner.bin"};
+        QTest::newRow("blank piece") << "*.mp3; *.txt" << "" << QStringList{"\\\\PC1\\Music\\song.mp3"};
+        QTest::newRow("dot file listed") << "*.PROFILE" << "" << QStringList{"\\\\PC1\\Docs\\.profile"};
+        QTest::newRow("content") << "*" << "budget" << QStringList{"\\\\PC1\\Docs\\Report\\deeper\\a.txt", "\\\\PC1\\Docs\\report.txt", "\\\\PC2\\Public\\readme.txt"};
+        QTest::newRow("empty pattern") << "" << "" << QStringList{};
+    }
+    void finds()
+    {
+        QFETCH(QString, patterns);
+        QFETCH(QString, containing);
+        QFETCH(QStringList, found);
+        Run r(m_dir.path());
+        SearchSpec spec{m_tree, m_wg, {}, patterns, containing, r.sink};
+        QVERIFY(r.engine->Start(spec));
+        QVERIFY(r.Wait());
+        QStringList got = r.sink->paths;
+        got.sort();
+        QCOMPARE(got, found);
+        std::lock_guard l(r.m);
+        QCOMPARE(r.finished.size(), 1);
+        QVERIFY(r.finished[0].second);
+        QCOMPARE(r.status.count("Search finished"), 1);
+        QVERIFY(!r.status.join('\n').contains(".cache"));
+        QVERIFY(r.engine->IsIdle());
+    }
+
+    // One share, in order: sub-folders first (each folder's own entries before its
+    // sub-folders), the share's own entries last.
+    void walkOrder()
+    {
+        Run r(m_dir.path());
+        SearchSpec spec{m_tree, m_docs, {}, "*", "", r.sink};
+        QVERIFY(r.engine->Start(spec));
+        QVERIFY(r.Wait());
+        const QStringList searching = r.status.filter("Searching in ");
+        QCOMPARE(searching.first(), QString("Searching in \\\\PC1\\Docs\\Report"));
+        QCOMPARE(searching.last(), QString("Searching in \\\\PC1\\Docs"));
+        QCOMPARE(searching.size(), 4); // Report, Report\deeper, zz, Docs
+        const QStringList& p = r.sink->paths;
+        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\inner.bin") < p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt"));
+        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt") < p.indexOf("\\\\PC1\\Docs\\report.txt"));
+        QCOMPARE(p.size(), 9); // folders count too; .cache's contents do not
+    }
+
+    // Root with two domains of three servers each (all with shares): nine workers.
+    void workerPerNodeWithChildren()
+    {
+        auto tree = std::make_shared<NetworkTree>();
+        const NodeHandle root = tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        for (int d = 0; d < 2; ++d) {
+            const NodeHandle dom = tree->InsertItem(root, InsertPos::Last, QString("D%1").arg(d), NK_DOMAIN);
+            for (int s = 0; s < 3; ++s)
+                tree->InsertItem(tree->InsertItem(dom, InsertPos::Last, "PC1", NK_SERVER), InsertPos::Last, "Music", NK_SHARE);
+        }
+        Run r(m_dir.path());
+        MappedShareFs::nCreated = 0;
+        QVERIFY(r.engine->Start({tree, root, {}, "*.mp3", "", r.sink}));
+        QVERIFY(r.Wait());
+        QCOMPARE(MappedShareFs::nCreated.load(), 9);
+        QCOMPARE(r.sink->paths.size(), 6);
+    }
+
+    void leafServerFindsNothing()
+    {
+        Run r(m_dir.path());
+        NodeHandle pc3 = NoNode;
+        for (NodeHandle h : m_tree->GetChildren(m_wg))
+            if (m_tree->GetItemText(h) == "PC3")
+                pc3 = h;
+        QVERIFY(r.engine->Start({m_tree, pc3, {}, "*", "", r.sink}));
+        QVERIFY(r.Wait());
+        QVERIFY(r.sink->paths.isEmpty());
+        QVERIFY(r.status.contains("Searching in \\\\WORKGROUP\\PC3"));
+    }
+
+    // Stop is quick, the stopped search's workers add nothing more and never join the next
+    // search, whose end is its own.
+    void stopAndRestart()
+    {
+        Run r(m_dir.path(), 150);
+        const quint64 first = r.engine->Start({m_tree, m_root, {}, "*", "", r.sink});
+        QVERIFY(first);
+        QTest::qWait(200);
+        QElapsedTimer t;
+        t.start();
+        r.engine->Stop();
+        QVERIFY(r.engine->IsIdle());
+        const int nAtStop = r.sink->paths.size();
+        auto second = std::make_shared<Collect>();
+        const quint64 id2 = r.engine->Start({m_tree, m_pc1, {}, "*.mp3", "", second});
+        QVERIFY(id2 && id2 != first);
+        QVERIFY(r.Wait(2));
+        QTest::qWait(400);
+        QCOMPARE(r.sink->paths.size(), nAtStop);
+        QCOMPARE(second->paths, QStringList{"\\\\PC1\\Music\\song.mp3"});
+        std::lock_guard l(r.m);
+        QCOMPARE(r.finished.size(), 2);
+        for (const auto& f : r.finished)
+            QCOMPARE(f.second, f.first == id2);
+        qInfo("stopped search ended %lld ms after Stop", t.elapsed());
+    }
+
+    void startRefusals()
+    {
+        Run r(m_dir.path());
+        SearchEngine::StartError err;
+        QCOMPARE(r.engine->Start({m_tree, NoNode, {}, "*", "", r.sink}, &err), 0u);
+        QCOMPARE(err, SearchEngine::StartError::NoTarget);
+        QCOMPARE(r.engine->Start({m_tree, m_docs, {}, "*", QString(4096, 'x'), r.sink}, &err), 0u);
+        QCOMPARE(err, SearchEngine::StartError::TextTooLong);
+        QVERIFY(r.engine->IsIdle());
+    }
+
+    // Folder mode on real local folders, paths as given.
+    void localFolders()
+    {
+        Run r(m_dir.path(), 0, true);
+        QVERIFY(r.engine->Start({nullptr, NoNode, {m_dir.path() + "/PC2"}, "*.txt", "", r.sink}));
+        QVERIFY(r.Wait());
+        QCOMPARE(r.sink->paths, QStringList{m_dir.path() + "/PC2/Public/readme.txt"});
+    }
+
+    // Closing the engine while workers are inside slow listings: bounded, and nothing is
+    // called back afterwards.
+    void shutdownWhileRunning()
+    {
+        auto r = std::make_unique<Run>(m_dir.path(), 300);
+        QVERIFY(r->engine->Start({m_tree, m_root, {}, "*", "", r->sink}));
+        QTest::qWait(100);
+        QElapsedTimer t;
+        t.start();
+        r->engine.reset();
+        QVERIFY(t.elapsed() < 3000);
+        std::lock_guard l(r->m);
+        QVERIFY(r->finished.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSearch)
+#include "tst_search.moc"
