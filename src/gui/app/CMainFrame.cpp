@@ -149,6 +149,10 @@ std::function<std::unique_ptr<ShareFs>()> CMainFrame::s_fnShareFsFactory;
 
 CMainFrame::~CMainFrame()
 {
+    // The client area's windows go with it; the frame no longer follows them.
+    m_mdiArea->disconnect(this);
+    for (QMdiSubWindow* w : m_mdiArea->subWindowList())
+        w->disconnect(this);
     // Workers that are still listing or searching give up; none of them calls into the frame
     // afterwards, and what they still use they keep alive themselves.
     m_search->Shutdown(3000);

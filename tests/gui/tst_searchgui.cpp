@@ -1,0 +1,215 @@
+#include "TestPrompter.h"
+#include "common/FakeLanBrowser.h"
+#include "common/MappedShareFs.h"
+
+#include "app/CMainFrame.h"
+#include "app/Commands.h"
+#include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
+#include "results/CResultsWindow.h"
+#include "search/CSearchDlg.h"
+#include "search/SearchEngine.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
+#include <QtTest>
+
+// Searches from the frame, with local folders standing in for the shares.
+class TestSearchGui : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<TestPrompter> m_prompter;
+    std::unique_ptr<CMainFrame> m_frame;
+    NodeHandle m_wg = NoNode;
+    static inline int s_delayMs = 0;
+
+    CMainFrame& Frame() { return *m_frame; }
+    void Select(NodeHandle h)
+    {
+        Frame().TreeModel()->Sync();
+        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(h));
+    }
+    void Search(const QString& pattern, const QString& containing = QString())
+    {
+        Frame().SearchDlg()->SetSearchText(pattern);
+        Frame().SearchDlg()->SetContainingText(containing);
+        QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QStringList many;
+        QMap<QString, QByteArray> files{{"PC1/Docs/report.txt", "budget"}, {"PC1/Docs/b.doc", "x"},
+                                        {"PC1/Docs/sub/c.txt", "Budget"}, {"PC2/Public/big.bin", QByteArray(5000, 'z')}};
+        for (int i = 0; i < 30; ++i)
+            files.insert(QString("PC2/Public/f%1/x.txt").arg(i), "x");
+        MakeFiles(m_dir.path(), files);
+        CMainFrame::s_fnShareFsFactory = [root = m_dir.path()] {
+            return std::make_unique<MappedShareFs>(root, s_delayMs);
+        };
+    }
+    void cleanupTestCase() { CMainFrame::s_fnShareFsFactory = nullptr; }
+    void init()
+    {
+        QSettings("Halvorn", "Brindlecove").clear();
+        s_delayMs = 0;
+        m_prompter = std::make_unique<TestPrompter>();
+        m_frame = std::make_unique<CMainFrame>(*m_prompter, std::make_shared<FakeLanBrowser>());
+        m_frame->Search().SetWorkerStartPause(0);
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        m_wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        const NodeHandle pc1 = t.InsertItem(m_wg, InsertPos::Last, "PC1", NK_SERVER);
+        t.InsertItem(pc1, InsertPos::Last, "Docs", NK_SHARE);
+        t.InsertItem(t.InsertItem(m_wg, InsertPos::Last, "PC2", NK_SERVER), InsertPos::Last, "Public", NK_SHARE);
+        Frame().m_hRootNode = root;
+        m_frame->show();
+    }
+    void cleanup()
+    {
+        m_frame.reset();
+        m_prompter.reset();
+    }
+
+    void noNodeSelected()
+    {
+        Search("*");
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText,
+                 QString("Select a path for the searching in the left pane\nor press 'Discover' button in order to retrieve current network tree."));
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Brindlecove"));
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QVERIFY(Frame().MdiArea()->subWindowList().isEmpty());
+    }
+
+    void searchRunsToItsEnd_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("containing");
+        QTest::addColumn<int>("found");
+        QTest::newRow("*.txt") << "*.txt" << "" << 32;
+        QTest::newRow("content") << "*" << "BUDGET" << 2;
+        QTest::newRow("empty pattern") << "" << "" << 0;
+    }
+    void searchRunsToItsEnd()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QString, containing);
+        QFETCH(int, found);
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search(pattern, containing);
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Stop"));
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Stop Search"));
+        QCOMPARE(Frame().CurrentMenuResource(), 129);
+        QVERIFY(finished.wait(10000));
+        CChildFrame* results = Frame().ActiveResults();
+        QVERIFY(results);
+        QCOMPARE(results->windowTitle(), pattern);
+        QCOMPARE(results->Model()->rowCount(), found);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText, QString("Search finished. %1 files found.").arg(found));
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Brindle Cove"));
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
+        QTRY_VERIFY(Frame().Log()->rowCount() > 0);
+        QCOMPARE(Frame().Log()->Event(Frame().Log()->rowCount() - 1), QString("Search finished"));
+    }
+
+    void stopKeepsRowsAndSaysNothing()
+    {
+        s_delayMs = 60;
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*");
+        QTest::qWait(300);
+        QTest::keyClick(Frame().SearchDlg()->SearchEdit(), Qt::Key_Return); // Enter stops
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished[0][1].toBool(), false);
+        QVERIFY(m_prompter->messages.isEmpty());
+        const int rows = Frame().ActiveResults()->Model()->rowCount();
+        QTest::qWait(300);
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), rows);
+        // A new search opens a new list.
+        s_delayMs = 0;
+        Search("*.doc");
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 2);
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 1);
+    }
+
+    void closingResultsStopsTheSearch()
+    {
+        s_delayMs = 60;
+        Select(m_wg);
+        Search("*");
+        QTest::qWait(150);
+        QVERIFY(!Frame().m_bSearchIdle);
+        Frame().RunCommand(ID_FILE_CLOSE);
+        QVERIFY(Frame().m_bSearchIdle);
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
+        QTest::qWait(500);
+        QVERIFY(m_prompter->messages.isEmpty());
+        QCOMPARE(Frame().CurrentMenuResource(), 128);
+    }
+
+    void sortingAndFileCommands()
+    {
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt;*.bin");
+        QVERIFY(finished.wait(10000));
+        CChildFrame* results = Frame().ActiveResults();
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(ID_SAVE_RESULTS)->isEnabled());
+        for (int id : {ID_OPEN_FILE, ID_OPEN_FOLDER, ID_COPY_FILES, ID_MOVE_FILES, ID_DELETE_FILES})
+            QVERIFY(!Frame().Action(id)->isEnabled());
+        results->View()->selectRow(0);
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(ID_OPEN_FILE)->isEnabled());
+
+        QHeaderView* header = results->View()->horizontalHeader();
+        QSignalSpy sorted(results->Model(), &ResultsModel::SortApplied);
+        emit header->sectionClicked(1);
+        QVERIFY(sorted.wait(5000));
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorSection(), 1);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        QCOMPARE(results->Model()->At(results->Model()->rowCount() - 1).nSize, quint64(5000));
+        emit header->sectionClicked(1);
+        QVERIFY(sorted.wait(5000));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(results->Model()->At(0).nSize, quint64(5000));
+        emit header->sectionClicked(2);
+        QVERIFY(sorted.wait(5000));
+        QCOMPARE(header->sortIndicatorSection(), 2);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    }
+
+    void closeWhileSearching()
+    {
+        s_delayMs = 80;
+        Select(m_wg);
+        Search("*");
+        QTest::qWait(150);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(Frame().close());
+        m_frame.reset(); // workers may still be in a listing; nothing they use goes away
+        QVERIFY(t.elapsed() < 4000);
+        QCOMPARE(m_prompter->messages.size(), 1); // only the feedback question
+    }
+};
+
+QTEST_MAIN(TestSearchGui)
+#include "tst_searchgui.moc"
