@@ -7,6 +7,9 @@
 #   testlan.sh down DIR    stop exactly the daemons started for DIR
 #   testlan.sh status DIR  what runs and what the browse lists say
 #
+# With BC_TESTLAN_BENCH=1, ALPHA also gets \\ALPHA\bench for the benchmarks: 50,000 files in
+# 2,000 folders under tree/ and ten files of 32 MiB under content/.
+#
 # Everything lives under DIR: configuration, state, logs, share contents, the client's
 # configuration (DIR/client/.smb/smb.conf, used with HOME=DIR/client) and DIR/manifest.txt.
 # Needs root (ports 139 and 445) and Debian's samba and smbclient packages.
@@ -22,7 +25,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 hosts="ALPHA BETA GAMMA"
 addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; esac; }
 group() { case $1 in GAMMA) echo LAB ;; *) echo WORKGROUP ;; esac; }
-shares() { case $1 in ALPHA) echo "docs music public admin\$ private" ;; BETA) echo "projects public" ;; GAMMA) echo "lab scratch" ;; esac; }
+shares() {
+    case $1 in
+        ALPHA) echo "docs music public admin\$ private${BC_TESTLAN_BENCH:+ bench}" ;;
+        BETA) echo "projects public" ;;
+        GAMMA) echo "lab scratch" ;;
+    esac
+}
 TEST_USER=bcuser
 TEST_PASSWORD=bcpass123
 
@@ -160,6 +169,24 @@ up)
     rm -rf "$dir/shares" "$dir/spool" "$dir/hosts" "$dir/client"
     mkdir -p "$dir/shares" "$dir/spool"
     python3 "$here/testlan_tree.py" "$dir/shares" "$dir/manifest.txt"
+    if [ -n "${BC_TESTLAN_BENCH:-}" ]; then
+        python3 - "$dir/shares/ALPHA/bench" <<'PY'
+import os, sys
+root = sys.argv[1]
+for d in range(2000):
+    p = os.path.join(root, "tree", "d%02d" % (d // 100), "sub%04d" % d)
+    os.makedirs(p, exist_ok=True)
+    for f in range(25):
+        with open(os.path.join(p, "file%02d.txt" % f), "w") as fh:
+            fh.write("x")
+os.makedirs(os.path.join(root, "content"), exist_ok=True)
+block = (b"lorem ipsum dolor sit amet, consectetur adipiscing elit " * 1200)[:65536]
+for i in range(10):
+    with open(os.path.join(root, "content", "big%d.dat" % i), "wb") as fh:
+        for _ in range(512):
+            fh.write(block)
+PY
+    fi
     chmod -R a+rX "$dir/shares"
     chmod 0777 "$dir/shares/ALPHA/public" "$dir/shares/ALPHA/public/incoming" "$dir/shares/BETA/public"
     chmod 1777 "$dir/spool"

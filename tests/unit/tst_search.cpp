@@ -144,6 +144,7 @@ private slots:
                 tree->InsertItem(tree->InsertItem(dom, InsertPos::Last, "PC1", NK_SERVER), InsertPos::Last, "Music", NK_SHARE);
         }
         Run r(m_dir.path());
+        r.engine->SetPrefetchThreads(0); // one file system per worker, none for helpers
         MappedShareFs::nCreated = 0;
         QVERIFY(r.engine->Start({tree, root, {}, "*.mp3", "", r.sink}));
         QVERIFY(r.Wait());

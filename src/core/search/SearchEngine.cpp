@@ -1,6 +1,7 @@
 #include "SearchEngine.h"
 
 #include "ContentMatcher.h"
+#include "FolderPrefetcher.h"
 #include "PatternList.h"
 
 #include <chrono>
@@ -15,6 +16,7 @@ struct SearchEngine::State
     FsFactory fsFactory;
     std::atomic<int> m_bSearchIdle{1};
     std::atomic<int> m_msWorkerPause{500};
+    std::atomic<int> m_nPrefetchThreads{3};
     std::atomic<bool> m_bShutdown{false};
     std::atomic<quint64> m_nCurrentId{0};
     quint64 m_nNextId = 1; // GUI thread only
@@ -75,7 +77,8 @@ class Walker
 {
 public:
     Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
-        : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory())
+        : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory()),
+          m_prefetch(m_state->m_nPrefetchThreads, m_state->fsFactory, m_run->m_bSearchRunning)
     {
     }
 
@@ -86,12 +89,15 @@ public:
 
 private:
     void Visit(const QString& folder);
+    // Announces the sub-folders the walk will enter, so they are listed ahead of it.
+    std::vector<QString> SubFolders(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
     void HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
     bool MatchesContent(const QString& path, const FsEntry& entry);
 
     std::shared_ptr<State> m_state;
     std::shared_ptr<Run> m_run;
     std::unique_ptr<ShareFs> m_fs;
+    FolderPrefetcher m_prefetch;
     std::vector<unsigned char> m_buffer;
 };
 
@@ -164,6 +170,18 @@ void Walker::SearchNode(NodeHandle node)
     }
 }
 
+std::vector<QString> Walker::SubFolders(const QString& folder, QChar sep,
+                                       const std::vector<FsEntry>& entries)
+{
+    // Folders whose names start with "." are neither listed nor entered.
+    std::vector<QString> subs;
+    for (const FsEntry& e : entries)
+        if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
+            subs.push_back(folder + sep + e.strName);
+    m_prefetch.Announce(subs);
+    return subs;
+}
+
 void Walker::SearchShare(const QString& share)
 {
     if (!m_run->Running())
@@ -174,11 +192,10 @@ void Walker::SearchShare(const QString& share)
     const bool bListed = m_fs->ListFolder(share, entries) == 0;
     const QChar sep = SeparatorOf(share);
     if (bListed) {
-        for (const FsEntry& e : entries) {
+        for (const QString& sub : SubFolders(share, sep, entries)) {
             if (!m_run->Running())
                 return;
-            if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
-                Visit(share + sep + e.strName);
+            Visit(sub);
         }
     }
     if (!m_run->Running())
@@ -194,15 +211,15 @@ void Walker::Visit(const QString& folder)
         return;
     m_state->Status(QStringLiteral("Searching in ") + folder);
     std::vector<FsEntry> entries;
-    if (m_fs->ListFolder(folder, entries) != 0)
+    if (m_prefetch.Take(folder, *m_fs, entries) != 0)
         return;
     const QChar sep = SeparatorOf(folder);
+    const std::vector<QString> subs = SubFolders(folder, sep, entries);
     HandOff(folder, sep, entries);
-    for (const FsEntry& e : entries) {
+    for (const QString& sub : subs) {
         if (!m_run->Running())
             return;
-        if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
-            Visit(folder + sep + e.strName);
+        Visit(sub);
     }
 }
 
@@ -280,6 +297,11 @@ quint64 SearchEngine::CurrentId() const
 void SearchEngine::SetWorkerStartPause(int ms)
 {
     m_state->m_msWorkerPause = ms;
+}
+
+void SearchEngine::SetPrefetchThreads(int n)
+{
+    m_state->m_nPrefetchThreads = n;
 }
 
 quint64 SearchEngine::Start(const SearchSpec& spec, StartError* pError)
