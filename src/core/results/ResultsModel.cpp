@@ -4,10 +4,34 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QPointer>
+#include <QSet>
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <thread>
+
+namespace {
+
+// A stable sort on two threads: each half on its own, then one merge, which keeps equal
+// elements in their original order.
+template <typename Less>
+void ParallelStableSort(std::vector<std::size_t>& v, Less less)
+{
+    if (v.size() < 50000 || std::thread::hardware_concurrency() < 2) {
+        std::stable_sort(v.begin(), v.end(), less);
+        return;
+    }
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::thread helper([&] { std::stable_sort(v.begin(), mid, less); });
+    std::stable_sort(mid, v.end(), less);
+    helper.join();
+    std::vector<std::size_t> out(v.size());
+    std::merge(v.begin(), mid, mid, v.end(), out.begin(), less);
+    v.swap(out);
+}
+
+} // namespace
 
 QString FormatByteSize(quint64 nBytes, const QLocale& locale)
 {
@@ -40,16 +64,13 @@ QString FormatFileTime(quint64 nFileTime, const QLocale& locale)
            locale.toString(when.time(), strTimeFormat.trimmed());
 }
 
-ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent)
-{
-    m_rows.reserve(4096);
-}
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ResultsModel::~ResultsModel() = default;
 
 int ResultsModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_order.size());
 }
 
 int ResultsModel::columnCount(const QModelIndex& parent) const
@@ -61,7 +82,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const SearchResult& r = m_rows[static_cast<std::size_t>(index.row())];
+    const SearchResult& r = At(index.row());
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case ColName: return r.strPath;
@@ -91,11 +112,15 @@ void ResultsModel::AppendBatch(std::vector<SearchResult>&& batch)
     if (batch.empty())
         return;
     const int nFirst = rowCount();
-    // Grow in large steps: a million rows must not copy themselves a thousand times.
-    if (m_rows.capacity() < m_rows.size() + batch.size())
-        m_rows.reserve(std::max(m_rows.capacity() * 2, m_rows.size() + batch.size()));
+    if (m_order.capacity() < m_order.size() + batch.size())
+        m_order.reserve(std::max(m_order.capacity() * 2, m_order.size() + batch.size()));
     beginInsertRows(QModelIndex(), nFirst, nFirst + static_cast<int>(batch.size()) - 1);
-    std::move(batch.begin(), batch.end(), std::back_inserter(m_rows));
+    for (SearchResult& r : batch) {
+        if (m_nStored % kChunk == 0)
+            m_storage.push_back(std::make_shared<Chunk>());
+        m_storage.back()->rows.push_back(std::move(r));
+        m_order.push_back(m_nStored++);
+    }
     endInsertRows();
 }
 
@@ -105,67 +130,93 @@ bool ResultsModel::removeRows(int row, int count, const QModelIndex& parent)
         return false;
     ++m_nSortSerial; // a sort computed on the old rows no longer fits
     beginRemoveRows(parent, row, row + count - 1);
-    m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
+    m_order.erase(m_order.begin() + row, m_order.begin() + row + count);
     endRemoveRows();
     return true;
 }
 
-std::vector<int> ResultsModel::ComputeOrder(const std::vector<SearchResult>& rows, int column,
-                                            Qt::SortOrder order)
+void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
+                           Qt::SortOrder order)
 {
-    std::vector<int> idx(rows.size());
-    std::iota(idx.begin(), idx.end(), 0);
+    auto at = [&storage](std::uint32_t id) -> const SearchResult& {
+        return storage[id / kChunk]->rows.data()[id % kChunk];
+    };
     const bool bAsc = order == Qt::AscendingOrder;
+    // Keys are computed once per row, in the order of ids.
+    std::vector<std::size_t> pos(ids.size());
+    std::iota(pos.begin(), pos.end(), 0);
     if (column == ColName) {
-        // Locale-aware and case-sensitive, with keys computed once per row.
-        QCollator collator;
-        collator.setCaseSensitivity(Qt::CaseSensitive);
-        collator.setNumericMode(false);
-        std::vector<QCollatorSortKey> keys;
-        keys.reserve(rows.size());
-        for (const SearchResult& r : rows)
-            keys.push_back(collator.sortKey(r.strPath));
-        std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) {
-            const int c = keys[static_cast<std::size_t>(a)].compare(keys[static_cast<std::size_t>(b)]);
-            return bAsc ? c < 0 : c > 0;
-        });
+        // Locale-aware and case-sensitive. In the C locale that is the order of the characters,
+        // which needs no collation keys at all.
+        if (QLocale().name() == QLatin1String("C")) {
+            ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+                const int c = at(ids[a]).strPath.compare(at(ids[b]).strPath);
+                return bAsc ? c < 0 : c > 0;
+            });
+        } else {
+            // Key generation is spread over the machine's cores.
+            std::vector<std::optional<QCollatorSortKey>> keys(ids.size());
+            const std::size_t nParts = std::clamp<std::size_t>(std::thread::hardware_concurrency(),
+                                                               1, ids.size() / 20000 + 1);
+            auto makeKeys = [&](std::size_t from, std::size_t to) {
+                QCollator collator;
+                collator.setCaseSensitivity(Qt::CaseSensitive);
+                for (std::size_t i = from; i < to; ++i)
+                    keys[i].emplace(collator.sortKey(at(ids[i]).strPath));
+            };
+            std::vector<std::thread> helpers;
+            const std::size_t nStep = ids.size() / nParts + 1;
+            for (std::size_t p = 1; p < nParts; ++p)
+                helpers.emplace_back(makeKeys, std::min(ids.size(), p * nStep),
+                                     std::min(ids.size(), (p + 1) * nStep));
+            makeKeys(0, std::min(ids.size(), nStep));
+            for (std::thread& t : helpers)
+                t.join();
+            ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+                const int c = keys[a]->compare(*keys[b]);
+                return bAsc ? c < 0 : c > 0;
+            });
+        }
     } else {
         // By the entry's real size or time, not by the texts shown.
-        std::vector<quint64> keys(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            keys[i] = column == ColSize ? rows[i].nSize : rows[i].nLastWrite;
-        std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) {
-            const quint64 ka = keys[static_cast<std::size_t>(a)];
-            const quint64 kb = keys[static_cast<std::size_t>(b)];
-            return bAsc ? ka < kb : ka > kb;
+        std::vector<quint64> keys(ids.size());
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            keys[i] = column == ColSize ? at(ids[i]).nSize : at(ids[i]).nLastWrite;
+        ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+            return bAsc ? keys[a] < keys[b] : keys[a] > keys[b];
         });
     }
-    return idx;
+    std::vector<std::uint32_t> sorted(ids.size());
+    for (std::size_t i = 0; i < pos.size(); ++i)
+        sorted[i] = ids[pos[i]];
+    ids.swap(sorted);
 }
 
-void ResultsModel::ApplyOrder(const std::vector<int>& order)
+void ResultsModel::ApplyOrder(std::vector<std::uint32_t>&& sortedHead)
 {
-    if (order.size() > m_rows.size())
+    if (sortedHead.size() > m_order.size())
         return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> newRowOf(order.size());
-    std::vector<SearchResult> sorted;
-    sorted.reserve(m_rows.capacity());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(std::move(m_rows[static_cast<std::size_t>(order[i])]));
-        newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
-    }
-    for (std::size_t i = order.size(); i < m_rows.size(); ++i)
-        sorted.push_back(std::move(m_rows[i]));
-    m_rows.swap(sorted);
     const QModelIndexList before = persistentIndexList();
+    const std::size_t nHead = sortedHead.size();
+    // The stored row behind each index that views keep track of, and where it stands now.
+    std::vector<std::uint32_t> trackedIds;
+    trackedIds.reserve(static_cast<std::size_t>(before.size()));
+    QHash<std::uint32_t, int> newRow;
+    for (const QModelIndex& idx : before) {
+        trackedIds.push_back(m_order[static_cast<std::size_t>(idx.row())]);
+        newRow.insert(trackedIds.back(), idx.row());
+    }
+    if (!before.isEmpty())
+        for (std::size_t i = 0; i < nHead; ++i)
+            if (auto it = newRow.find(sortedHead[i]); it != newRow.end())
+                *it = static_cast<int>(i);
+    // Rows that arrived during the sort keep their places at the end.
+    std::copy(sortedHead.begin(), sortedHead.end(), m_order.begin());
     QModelIndexList after;
     after.reserve(before.size());
-    for (const QModelIndex& idx : before) {
-        const int r = idx.row();
-        const int nr = r < static_cast<int>(newRowOf.size()) ? newRowOf[static_cast<std::size_t>(r)] : r;
-        after << index(nr, idx.column());
-    }
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after << index(newRow.value(trackedIds[static_cast<std::size_t>(i)]), before[i].column());
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
@@ -174,7 +225,9 @@ void ResultsModel::SortNow(int column, Qt::SortOrder order)
 {
     m_nSortColumn = column;
     m_sortOrder = order;
-    ApplyOrder(ComputeOrder(m_rows, column, order));
+    std::vector<std::uint32_t> ids = m_order;
+    SortIds(m_storage, ids, column, order);
+    ApplyOrder(std::move(ids));
     emit SortApplied();
 }
 
@@ -186,21 +239,21 @@ void ResultsModel::sort(int column, Qt::SortOrder order)
     m_sortOrder = order;
     const quint64 nSerial = ++m_nSortSerial;
     ++m_nSortsPending;
-    // The keys are taken from a copy of the rows as they are now; the copy is cheap next to the
-    // sort and leaves the model free to take new rows meanwhile.
-    auto snapshot = std::make_shared<std::vector<SearchResult>>(m_rows);
+    // The sort reads the rows where they are: the chunks never move, and only the list of
+    // chunks and the current order are copied here.
+    auto job = std::make_shared<std::pair<Storage, std::vector<std::uint32_t>>>(m_storage, m_order);
     QPointer<ResultsModel> self(this);
-    std::thread([self, snapshot, column, order, nSerial] {
-        auto result = std::make_shared<std::vector<int>>(ComputeOrder(*snapshot, column, order));
+    std::thread([self, job, column, order, nSerial] {
+        SortIds(job->first, job->second, column, order);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, result, nSerial] {
+            [self, job, nSerial] {
                 if (!self)
                     return;
                 --self->m_nSortsPending;
                 if (nSerial != self->m_nSortSerial)
                     return; // a later click, or removed rows, made it stale
-                self->ApplyOrder(*result);
+                self->ApplyOrder(std::move(job->second));
                 emit self->SortApplied();
             },
             Qt::QueuedConnection);

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 // "1023 bytes", "1.50 KB", "900 KB", "2.00 MB", "5.00 GB": at most three significant digits
@@ -37,24 +38,40 @@ public:
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
     void AppendBatch(std::vector<SearchResult>&& batch);
-    const SearchResult& At(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    const SearchResult& At(int row) const { return Stored(m_order[static_cast<std::size_t>(row)]); }
     // Sorts at once on the calling thread.
     void SortNow(int column, Qt::SortOrder order);
     bool IsSorting() const { return m_nSortsPending > 0; }
     int SortColumn() const { return m_nSortColumn; }
     Qt::SortOrder SortOrder() const { return m_sortOrder; }
 
-    // The new order of rows 0..order.size()-1 (order[i] = the old row now at i).
-    void ApplyOrder(const std::vector<int>& order);
-    // Computes the order of rows by column (stable); the GUI thread is not needed.
-    static std::vector<int> ComputeOrder(const std::vector<SearchResult>& rows, int column,
-                                         Qt::SortOrder order);
+    // Rows live in fixed-size chunks that never move, so a sort on another thread can read the
+    // rows that exist while new ones are appended behind them.
+    static constexpr std::size_t kChunk = 65536;
+    struct Chunk
+    {
+        Chunk() { rows.reserve(kChunk); }
+        std::vector<SearchResult> rows;
+    };
+    using Storage = std::vector<std::shared_ptr<Chunk>>;
+    // The stored rows listed in ids (storage positions), sorted by column; stable.
+    static void SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
+                        Qt::SortOrder order);
 
 signals:
     void SortApplied();
 
 private:
-    std::vector<SearchResult> m_rows;
+    const SearchResult& Stored(std::uint32_t id) const
+    {
+        return m_storage[id / kChunk]->rows[id % kChunk];
+    }
+    // The rows in display order: row i shows the stored row m_order[i].
+    void ApplyOrder(std::vector<std::uint32_t>&& sortedHead);
+
+    Storage m_storage;
+    std::uint32_t m_nStored = 0;
+    std::vector<std::uint32_t> m_order;
     int m_nSortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     quint64 m_nSortSerial = 0;
