@@ -4,6 +4,9 @@
 //   3. walking a share of ~52,000 entries over SMB, against smbclient   (needs the bench LAN)
 //   4. content search over SMB, against smbclient mget                  (needs the bench LAN)
 // Usage: bench_search [--lan]   (--lan: run 3 and 4; HOME must point at the LAN's client)
+#include "network/Discovery.h"
+#include "network/IpRange.h"
+#include "network/SmbLanBrowser.h"
 #include "search/ContentMatcher.h"
 #include "search/PatternList.h"
 #include "search/SearchEngine.h"
@@ -173,6 +176,52 @@ void SmbContent()
     std::printf("   ours        %6.0f MB/s\n   smbclient   %6.0f MB/s  (recurse; mget * into a RAM folder)\n", mib / ours, mib / smb);
 }
 
+// Discovery against the test network: Discover, a silent host, a range where nobody listens.
+void DiscoveryBounds()
+{
+    auto runActivity = [](const std::function<bool(Discovery&)>& start) {
+        std::mutex m;
+        std::condition_variable cv;
+        bool bDone = false;
+        Discovery::Callbacks cb;
+        cb.fnCompleted = [&] {
+            std::lock_guard l(m);
+            bDone = true;
+            cv.notify_all();
+        };
+        Discovery d(std::make_shared<NetworkTree>(), std::make_shared<SmbLanBrowser>(), cb);
+        QElapsedTimer t;
+        t.start();
+        start(d);
+        std::unique_lock l(m);
+        cv.wait(l, [&] { return bDone; });
+        return Seconds(t);
+    };
+    std::printf("6. discovery bounds on the test network:\n");
+    std::printf("   Discover (2 workgroups, 3 servers, 13 shares)      %.2f s\n",
+                runActivity([](Discovery& d) { return d.DiscoverNetwork(); }));
+    std::printf("   Scan 127.0.0.30-127.0.0.229 (200 dead addresses)   %.2f s\n",
+                runActivity([](Discovery& d) {
+                    return d.ScanIpRange(QStringLiteral("dead"), *iprange::FromText(QStringLiteral("127.0.0.30")),
+                                         *iprange::FromText(QStringLiteral("127.0.0.229")));
+                }));
+    // A host that accepts connections and never answers.
+    QProcess silent;
+    silent.start(QStringLiteral("python3"), {QStringLiteral("-c"),
+        QStringLiteral("import socket,time; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); "
+                       "s.bind(('127.0.0.20',445)); s.listen(64); print('up', flush=True); time.sleep(60)")});
+    silent.waitForReadyRead(5000);
+    SmbLanBrowser browser;
+    std::atomic<bool> abort{false};
+    quint32 resume = 0;
+    QElapsedTimer t;
+    t.start();
+    browser.EnumShares(QStringLiteral("127.0.0.20"), resume, abort);
+    std::printf("   share list of a host that never answers            %.2f s  (unbounded libsmbclient: ~40 s)\n", Seconds(t));
+    silent.kill();
+    silent.waitForFinished();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -184,6 +233,7 @@ int main(int argc, char* argv[])
     if (bLan) {
         SmbWalk();
         SmbContent();
+        DiscoveryBounds();
     } else {
         std::printf("3./4. SMB figures: run with --lan against the bench network (bench/run.sh)\n");
     }

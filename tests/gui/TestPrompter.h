@@ -21,6 +21,7 @@ public:
     };
     QList<Asked> messages;
     QList<QUrl> opened;
+    QList<bool> quiet;
     QStringList fileDialogs;
     Answer nextAnswer = AnswerNo;
     QString strNextFile;
@@ -49,8 +50,9 @@ public:
         fileDialogs << caption;
         return strNextFile;
     }
-    bool OpenUrl(const QUrl& url) override
+    bool OpenUrl(const QUrl& url, bool bQuiet = false) override
     {
+        quiet << bQuiet;
         opened << url;
         return bOpenResult;
     }

@@ -196,6 +196,55 @@ private slots:
         QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     }
 
+    void fileActions()
+    {
+        // Without a results window.
+        Frame().RunCommand(ID_SAVE_RESULTS); // disabled: nothing happens
+        QVERIFY(m_prompter->messages.isEmpty());
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt;*.bin");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        CChildFrame* results = Frame().ActiveResults();
+        // A double click where no row is selected.
+        results->View()->clearSelection();
+        emit results->View()->OpenRequested(0);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText, QString("Please, select a file!"));
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Error"));
+        // Open file and Open folder act on the first selected row only.
+        results->View()->selectRow(3);
+        results->View()->selectionModel()->select(results->Model()->index(1, 0),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        Frame().RunCommand(ID_OPEN_FILE);
+        Frame().RunCommand(ID_OPEN_FOLDER);
+        const QString first = results->Model()->At(1).strPath;
+        QCOMPARE(m_prompter->opened.size(), 2);
+        QCOMPARE(m_prompter->opened[0], QUrl::fromEncoded(("smb://" + first.mid(2).replace('\\', '/')).toUtf8()));
+        QCOMPARE(m_prompter->opened[1].toString(), m_prompter->opened[0].toString().section('/', 0, -2));
+        // Save finds: the rows as shown (sorted by size, descending), CR LF, no header.
+        QSignalSpy sorted(results->Model(), &ResultsModel::SortApplied);
+        emit results->View()->horizontalHeader()->sectionClicked(1);
+        QVERIFY(sorted.wait(5000));
+        emit results->View()->horizontalHeader()->sectionClicked(1);
+        QVERIFY(sorted.wait(5000));
+        QTemporaryDir dir;
+        m_prompter->strNextFile = dir.filePath("finds"); // .txt is added
+        Frame().RunCommand(ID_SAVE_RESULTS);
+        QFile f(dir.filePath("finds.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray expected;
+        for (int i = 0; i < results->Model()->rowCount(); ++i)
+            expected += results->Model()->At(i).strPath.toLatin1() + "\r\n";
+        QCOMPARE(f.readAll(), expected);
+        QVERIFY(expected.startsWith("\\\\PC2\\Public\\big.bin\r\n"));
+        m_prompter->strNextFile = dir.filePath("no/such/dir/x.txt");
+        Frame().RunCommand(ID_SAVE_RESULTS);
+        QCOMPARE(m_prompter->messages.last().strText, QString("Can't create file!"));
+        QCOMPARE(m_prompter->messages.last().strCaption, QString("Brindle Cove"));
+    }
+
     void closeWhileSearching()
     {
         s_delayMs = 80;

@@ -1,3 +1,4 @@
+#include "results/FindsFile.h"
 #include "results/ResultsModel.h"
 
 #include <QtTest>
@@ -108,6 +109,35 @@ private slots:
             QVERIFY(m.At(i - 1).nSize <= m.At(i).nSize);
         QCOMPARE(m.At(tracked.row()).strPath, QString("f5"));
         QCOMPARE(tracked.row(), 19595);
+    }
+
+    void findsFileBytes_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("latin-1") << QStringList{u"\\\\A\\s\\Grüße.txt"_qs, "\\\\A\\s\\b"}
+                                 << QByteArray("\\\\A\\s\\Gr\xfc\xdf" "e.txt\r\n\\\\A\\s\\b\r\n");
+        QTest::newRow("beyond latin-1: utf-8 with bom")
+            << QStringList{u"\\\\A\\s\\Отчёт.txt"_qs, u"\\\\A\\s\\é"_qs}
+            << (QByteArray("\xef\xbb\xbf") + u"\\\\A\\s\\Отчёт.txt\r\n\\\\A\\s\\é\r\n"_qs.toUtf8());
+        QTest::newRow("empty") << QStringList{} << QByteArray();
+    }
+    void findsFileBytes()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(finds::Serialize(paths), bytes);
+    }
+
+    void urlsAndFolders()
+    {
+        QCOMPARE(finds::UrlOf("\\\\ALPHA\\public\\100% done #1.txt").toEncoded(),
+                 QByteArray("smb://alpha/public/100%25%20done%20%231.txt")); // host names are case-blind
+        QCOMPARE(finds::UrlOf("/mnt/share/a b.txt"), QUrl::fromLocalFile("/mnt/share/a b.txt"));
+        QCOMPARE(finds::FolderOf("\\\\ALPHA\\docs\\sub\\a.txt"), QString("\\\\ALPHA\\docs\\sub"));
+        QCOMPARE(finds::FolderOf("/mnt/x/a.txt"), QString("/mnt/x"));
+        QCOMPARE(finds::FolderOf("\\a"), QString());
+        QCOMPARE(finds::FolderOf("noseparator"), QString());
     }
 
     void headersAndTexts()

@@ -21,6 +21,7 @@ public:
     virtual QString GetOpenFileName(const QString& caption, const QString& filter) = 0;
     virtual QString GetExistingDirectory(const QString& caption) = 0;
     // Hands a URL (https:, file:, smb:) to the desktop's default application. False when it
-    // could not be handed over.
-    virtual bool OpenUrl(const QUrl& url) = 0;
+    // could not be handed over. Unless bQuiet, a failure that shows only later (no application
+    // for the URL) is reported to the user.
+    virtual bool OpenUrl(const QUrl& url, bool bQuiet = false) = 0;
 };

@@ -305,8 +305,8 @@ CChildFrame* CMainFrame::CreateResultsWindow()
     connect(child, &CChildFrame::Closing, this, &CMainFrame::OnResultsClosing);
     connect(child->View(), &CBrindlecoveView::ContextMenuRequested, this,
             &CMainFrame::ShowFilesMenu);
-    connect(child->View(), &CBrindlecoveView::OpenRequested, this,
-            [this](int) { RunCommand(ID_OPEN_FILE); });
+    // A double click opens the selected file (the rule of the menu item does not apply).
+    connect(child->View(), &CBrindlecoveView::OpenRequested, this, [this](int) { OnOpenFile(); });
     child->show();
     m_mdiArea->setActiveSubWindow(child);
     return child;

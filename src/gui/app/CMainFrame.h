@@ -136,6 +136,9 @@ private:
     CChildFrame* CreateResultsWindow();
     void OnResultsClosing(CChildFrame* frame);
     void StartBusyAnimation();
+    void OnOpenFile();
+    void OnOpenFolder();
+    void OnSaveFinds();
 
     void CreateActions();
     QMenu* BuildPopup(int nMenu);

@@ -256,6 +256,15 @@ void CMainFrame::RunCommand(int nId)
     case ID_HELP_TOPICS:
         OnHelpTopics();
         break;
+    case ID_OPEN_FILE:
+        OnOpenFile();
+        break;
+    case ID_OPEN_FOLDER:
+        OnOpenFolder();
+        break;
+    case ID_SAVE_RESULTS:
+        OnSaveFinds();
+        break;
     case ID_VIEW_SEARCHBAR:
         ToggleBar(m_wndSearchBar);
         break;
@@ -332,7 +341,7 @@ void CMainFrame::OnHelpTopics()
     // The help file lies next to the executable; a failure to open it stays silent.
     const QString path =
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("bc.chm"));
-    m_prompter.OpenUrl(QUrl::fromLocalFile(path));
+    m_prompter.OpenUrl(QUrl::fromLocalFile(path), true);
 }
 
 void CMainFrame::OnAbout()

@@ -3,6 +3,9 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 
 Prompter::Answer WidgetPrompter::Message(const QString& text, const QString& caption, Icon icon,
                                          Buttons buttons)
@@ -46,7 +49,31 @@ QString WidgetPrompter::GetExistingDirectory(const QString& caption)
     return QFileDialog::getExistingDirectory(m_pParent, caption);
 }
 
-bool WidgetPrompter::OpenUrl(const QUrl& url)
+bool WidgetPrompter::OpenUrl(const QUrl& url, bool bQuiet)
 {
-    return QDesktopServices::openUrl(url);
+    // xdg-open says whether the desktop could open the URL only in its exit code (3: no
+    // application for it), which QDesktopServices does not pass on.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return QDesktopServices::openUrl(url);
+    auto* process = new QProcess;
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, url, bQuiet, parent = QPointer<QWidget>(m_pParent)](int code, QProcess::ExitStatus) {
+                         process->deleteLater();
+                         if (code == 0 || bQuiet)
+                             return;
+                         QMessageBox::warning(parent, QObject::tr("Brindlecove"),
+                                              QObject::tr("No application could open %1.")
+                                                  .arg(url.toDisplayString(QUrl::PreferLocalFile)));
+                     });
+    process->start(opener, {url.toString(QUrl::FullyEncoded)});
+    if (!process->waitForStarted(3000)) {
+        process->deleteLater();
+        if (!bQuiet)
+            QMessageBox::warning(m_pParent, QObject::tr("Brindlecove"),
+                                 QObject::tr("No application could open %1.")
+                                     .arg(url.toDisplayString(QUrl::PreferLocalFile)));
+        return false;
+    }
+    return true;
 }

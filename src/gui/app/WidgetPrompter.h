@@ -17,7 +17,7 @@ public:
                             const QString& filter) override;
     QString GetOpenFileName(const QString& caption, const QString& filter) override;
     QString GetExistingDirectory(const QString& caption) override;
-    bool OpenUrl(const QUrl& url) override;
+    bool OpenUrl(const QUrl& url, bool bQuiet = false) override;
 
 private:
     QWidget* m_pParent;
