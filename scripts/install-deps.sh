@@ -14,7 +14,7 @@ packages=(
   # tests: the loopback SMB network, its client tools, Python for its file tree
   samba smbclient python3 procps iproute2
   # screenshots under a virtual X server (xvfb-run needs xauth)
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   # sanitizer builds
   libclang-rt-14-dev
 )

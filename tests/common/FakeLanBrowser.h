@@ -3,12 +3,12 @@
 #include "network/LanBrowser.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 // A network made of tables, for tests of the discovery logic. A closed gate holds every call
 // until it is opened (or the caller aborts), so tests can look at a running discovery.
@@ -29,14 +29,14 @@ public:
 
     void CloseGate()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_bOpen = false;
     }
     void OpenGate()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_bOpen = true;
-        m_opened.wakeAll();
+        m_opened.notify_all();
     }
 
     EnumResult EnumDomains(const std::atomic<bool>& abort) override
@@ -66,15 +66,15 @@ private:
     {
         ++nCalls;
         {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock lock(m_mutex);
             while (!m_bOpen && !abort)
-                m_opened.wait(&m_mutex, 20);
+                m_opened.wait_for(lock, std::chrono::milliseconds(20));
         }
         const int ms = delayMs.value(name, 0);
         if (ms > 0)
             QThread::msleep(static_cast<unsigned long>(ms));
     }
-    QMutex m_mutex;
-    QWaitCondition m_opened;
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
     bool m_bOpen = true;
 };

@@ -159,9 +159,11 @@ private slots:
             r.d->SetDomainStartPause(round % 2 ? 0 : 5);
             QVERIFY(r.d->DiscoverNetwork());
             QVERIFY(r.WaitCompleted());
-            // Start a scan and an added domain at once after; they share one completion.
+            // While an added domain is being listed, a scan is refused.
+            r.browser->CloseGate();
             QVERIFY(r.d->AddDomain("D0"));
             QVERIFY(!r.d->ScanIpRange("IP range 1", 1, 2)); // busy: refused
+            r.browser->OpenGate();
             QVERIFY(r.WaitCompleted(2));
             QTest::qWait(30);
             std::lock_guard l(r.m);

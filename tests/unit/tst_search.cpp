@@ -177,13 +177,14 @@ private slots:
         t.start();
         r.engine->Stop();
         QVERIFY(r.engine->IsIdle());
-        const int nAtStop = r.sink->paths.size();
+        const int nAtStop = [&] { std::lock_guard l(r.sink->m); return int(r.sink->paths.size()); }();
         auto second = std::make_shared<Collect>();
         const quint64 id2 = r.engine->Start({m_tree, m_pc1, {}, "*.mp3", "", second});
         QVERIFY(id2 && id2 != first);
         QVERIFY(r.Wait(2));
         QTest::qWait(400);
-        QCOMPARE(r.sink->paths.size(), nAtStop);
+        std::lock_guard sl(r.sink->m);
+        QCOMPARE(int(r.sink->paths.size()), nAtStop);
         QCOMPARE(second->paths, QStringList{"\\\\PC1\\Music\\song.mp3"});
         std::lock_guard l(r.m);
         QCOMPARE(r.finished.size(), 2);

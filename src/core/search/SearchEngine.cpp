@@ -54,7 +54,11 @@ struct SearchEngine::Run
     void RequestStop()
     {
         m_bSearchRunning = false;
-        m_bHasTarget = false;
+        {
+            // Held only around a hand-off's append: once Stop returns, nothing more arrives.
+            std::lock_guard lock(m_resultsLock);
+            m_bHasTarget = false;
+        }
         std::lock_guard lock(m_pauseLock);
         m_stopped.notify_all();
     }

@@ -34,11 +34,6 @@ static void InitResources()
     Q_INIT_RESOURCE(brindlecove);
 }
 
-namespace {
-// Stands for the frame's private status message (WM_USER + 2).
-const QEvent::Type WM_STATUSMSG = static_cast<QEvent::Type>(QEvent::User + 2);
-} // namespace
-
 const char* const CMainFrame::kContactUrl = "https://brindlecove.example.org/contact";
 
 CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, QWidget* parent)
@@ -169,16 +164,7 @@ void CMainFrame::PostStatus(const QString& text)
     // Only the text that finds the queue empty needs to wake the GUI thread: the drain takes
     // everything queued up to that moment.
     if (m_statusQueue.Append(text))
-        QCoreApplication::postEvent(this, new QEvent(WM_STATUSMSG));
-}
-
-bool CMainFrame::event(QEvent* e)
-{
-    if (e->type() == WM_STATUSMSG) {
-        OnStatusMsg();
-        return true;
-    }
-    return QMainWindow::event(e);
+        QMetaObject::invokeMethod(this, &CMainFrame::OnStatusMsg, Qt::QueuedConnection);
 }
 
 void CMainFrame::OnStatusMsg()

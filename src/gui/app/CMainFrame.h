@@ -110,10 +110,10 @@ signals:
     void SearchFinished(quint64 nId, bool bRanToEnd);
 
 protected:
-    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    // The status message: drains the status queue into pane 0 and the log (posted by PostStatus).
     void OnStatusMsg();
     void OnClose();
     void OnHelpTopics();
