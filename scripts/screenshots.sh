@@ -18,18 +18,23 @@ xvfb-run -a -s "-screen 0 1100x720x24" bash -c '
   sleep 3
   win=$(xdotool search --sync --pid $pid --name "^Brindlecove" | head -n1)
   xdotool windowmove "$win" 0 0 windowsize "$win" 1100 720
+  # No window manager: give the program the keyboard ourselves.
+  focus() { xdotool windowfocus --sync "$(xdotool search --sync --pid $pid --onlyvisible --name . | tail -n1)" 2>/dev/null || true; }
+  xdotool windowfocus --sync "$win"
   sleep 1
   import -window root "$out/mainframe.png"
   # Network > Discover Network structure, then OK in the question.
-  xdotool key --window "$win" alt+n; sleep 0.5; xdotool key Return; sleep 1
-  xdotool key Return; sleep 0.3
+  xdotool key alt+n; sleep 0.5; xdotool key Return; sleep 1
+  focus; xdotool key Return; sleep 0.3
   import -window root "$out/discovering.png"
   sleep 3
-  xdotool key Return; sleep 1                     # "Network tree has been updated!"
+  focus; xdotool key Return; sleep 1              # "Network tree has been updated!"
+  xdotool windowfocus --sync "$win"
   import -window root "$out/discovered.png"
-  # A search from the root: the pattern box, "*.txt", Enter.
-  xdotool key ctrl+a; xdotool type --delay 40 "*.txt"; xdotool key Return; sleep 3
-  xdotool key Return; sleep 1                     # "Search finished. N files found."
+  # A search from the root (the start node after a discovery): the pattern box, "*.txt", Enter.
+  xdotool mousemove 88 130 click 1; sleep 0.3
+  xdotool key ctrl+a; xdotool type --delay 40 "*.txt"; xdotool key Return; sleep 4
+  focus; xdotool key Return; sleep 1              # "Search finished. N files found."
   import -window root "$out/results.png"
   kill $pid; wait $pid 2>/dev/null || true
 ' _ "$out"
