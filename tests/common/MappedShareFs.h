@@ -23,6 +23,7 @@ public:
         return m_local->ListFolder(Map(folder), out);
     }
     std::unique_ptr<FsReader> OpenRead(const QString& path) override { return m_local->OpenRead(Map(path)); }
+    int Remove(const QString& path, bool bFolder) override { return m_local->Remove(Map(path), bFolder); }
 
     QString Map(const QString& unc) const
     {

@@ -50,6 +50,15 @@ public:
         fileDialogs << caption;
         return strNextFile;
     }
+    QList<fileops::Clash> clashAnswers; // taken in turn; Skip when empty
+    bool bClashApplyAll = false;
+    QStringList clashes;
+    fileops::Clash AskClash(const QString& target, bool* pApplyToAll) override
+    {
+        clashes << target;
+        *pApplyToAll = bClashApplyAll;
+        return clashAnswers.isEmpty() ? fileops::Clash::Skip : clashAnswers.takeFirst();
+    }
     bool OpenUrl(const QUrl& url, bool bQuiet = false) override
     {
         quiet << bQuiet;

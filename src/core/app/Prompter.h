@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results/FileOps.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -24,4 +26,6 @@ public:
     // could not be handed over. Unless bQuiet, a failure that shows only later (no application
     // for the URL) is reported to the user.
     virtual bool OpenUrl(const QUrl& url, bool bQuiet = false) = 0;
+    // A file to copy or move exists at target: replace it, skip, keep both, or cancel all.
+    virtual fileops::Clash AskClash(const QString& target, bool* pApplyToAll) = 0;
 };

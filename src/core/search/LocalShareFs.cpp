@@ -107,6 +107,12 @@ public:
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return std::make_unique<LocalReader>(fd);
     }
+
+    int Remove(const QString& path, bool bFolder) override
+    {
+        const QByteArray p = LocalPath(path);
+        return (bFolder ? rmdir(p.constData()) : unlink(p.constData())) == 0 ? 0 : errno;
+    }
 };
 
 } // namespace

@@ -51,6 +51,8 @@ public:
     virtual int ListFolder(const QString& folder, std::vector<FsEntry>& out) = 0;
     // Opens a file; null when it cannot be opened (a folder, no access, gone).
     virtual std::unique_ptr<FsReader> OpenRead(const QString& path) = 0;
+    // Removes a file, or an empty folder with bFolder; 0 or an errno value.
+    virtual int Remove(const QString& path, bool bFolder) = 0;
 };
 
 // Local folders (mounted shares, tests). Paths use "/" or "\" as given.

@@ -91,6 +91,20 @@ public:
         return std::make_unique<SmbReader>(ctx, file);
     }
 
+    int Remove(const QString& path, bool bFolder) override
+    {
+        SMBCCTX* ctx = m_ctx.Handle();
+        const QByteArray url = smb::UncToUrl(path);
+        if (!ctx || url.isEmpty())
+            return EINVAL;
+        return m_ctx.Guarded(url, [&] {
+            errno = 0;
+            const int rc = bFolder ? smbc_getFunctionRmdir(ctx)(ctx, url.constData())
+                                   : smbc_getFunctionUnlink(ctx)(ctx, url.constData());
+            return rc == 0 ? 0 : (errno ? errno : EIO);
+        });
+    }
+
 private:
     smb::SmbContext m_ctx;
 };
@@ -107,6 +121,7 @@ public:
     {
         return For(path).OpenRead(path);
     }
+    int Remove(const QString& path, bool bFolder) override { return For(path).Remove(path, bFolder); }
 
 private:
     ShareFs& For(const QString& path)

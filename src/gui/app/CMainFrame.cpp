@@ -152,6 +152,7 @@ CMainFrame::~CMainFrame()
     // afterwards, and what they still use they keep alive themselves.
     m_search->Shutdown(3000);
     m_discovery->Shutdown(3000);
+    StopFileOperation();
 }
 
 bool CMainFrame::IsDiscoveryIdle() const

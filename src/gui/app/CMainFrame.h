@@ -10,8 +10,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class CChildFrame;
+namespace fileops {
+struct Item;
+struct Outcome;
+} // namespace fileops
 class CLogBar;
 class SearchEngine;
 class Discovery;
@@ -106,6 +111,8 @@ signals:
     void Closed();
     // Emitted on the GUI thread once a discovery activity's completion has run.
     void DiscoveryCompleted();
+    // Emitted on the GUI thread when a copy, move or delete has ended.
+    void FileOperationFinished();
     // Emitted on the GUI thread when the last worker of a search has ended.
     void SearchFinished(quint64 nId, bool bRanToEnd);
 
@@ -139,6 +146,15 @@ private:
     void OnOpenFile();
     void OnOpenFolder();
     void OnSaveFinds();
+    enum class FileOpKind { Copy, Move, Delete };
+    void OnCopyFiles(bool bMove);
+    void OnDeleteFiles();
+    void StopFileOperation();
+    QList<fileops::Item> SelectedItems(CChildFrame* results) const;
+    void RunFileOperation(FileOpKind kind, const QList<fileops::Item>& items, const QString& target,
+                          CChildFrame* results);
+    void OnFileOperationDone(FileOpKind kind, const fileops::Outcome& outcome, int nItems,
+                             CChildFrame* results);
 
     void CreateActions();
     QMenu* BuildPopup(int nMenu);
@@ -155,6 +171,14 @@ private:
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
     std::unique_ptr<SearchEngine> m_search;
+    // The running copy, move or delete (one at a time).
+    struct FileOperation
+    {
+        std::thread thread;
+        std::atomic<bool> bCancel{false};
+        std::atomic<bool> bRunning{false};
+    };
+    std::unique_ptr<FileOperation> m_fileOp;
     NetworkTreeModel* m_treeModel = nullptr;
     LogModel* m_logModel = nullptr;
     QMdiArea* m_mdiArea = nullptr;

@@ -265,6 +265,15 @@ void CMainFrame::RunCommand(int nId)
     case ID_SAVE_RESULTS:
         OnSaveFinds();
         break;
+    case ID_COPY_FILES:
+        OnCopyFiles(false);
+        break;
+    case ID_MOVE_FILES:
+        OnCopyFiles(true);
+        break;
+    case ID_DELETE_FILES:
+        OnDeleteFiles();
+        break;
     case ID_VIEW_SEARCHBAR:
         ToggleBar(m_wndSearchBar);
         break;

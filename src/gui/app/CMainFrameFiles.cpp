@@ -6,8 +6,18 @@
 #include "results/CResultsWindow.h"
 #include "results/FindsFile.h"
 
+#include "results/FileOps.h"
+#include "search/ShareFs.h"
+
 #include <QFileInfo>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QSaveFile>
+#include <QSet>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 void CMainFrame::OnOpenFile()
 {
@@ -71,4 +81,145 @@ void CMainFrame::OnSaveFinds()
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         m_prompter.Message(tr("Can't create file!"), tr("Brindle Cove"), Prompter::Critical,
                            Prompter::Ok);
+}
+
+// Copy, move and delete run on a worker thread of their own, one at a time, with a progress
+// dialog that can cancel them. The worker asks name-clash questions through the GUI thread and
+// gives up on them when cancelled; the frame waits for it when it closes.
+QList<fileops::Item> CMainFrame::SelectedItems(CChildFrame* results) const
+{
+    QList<fileops::Item> items;
+    for (int row : results->View()->SelectedRows()) {
+        const SearchResult& r = results->Model()->At(row);
+        items.push_back({r.strPath, (r.nAttributes & kAttrDirectory) != 0});
+    }
+    return items;
+}
+
+void CMainFrame::OnCopyFiles(bool bMove)
+{
+    CChildFrame* results = ActiveResults();
+    if (!results || results->View()->FirstSelectedRow() < 0)
+        return;
+    if (m_fileOp && m_fileOp->bRunning) {
+        PostStatus(tr("A file operation is still running."));
+        return;
+    }
+    const QString target = m_prompter.GetExistingDirectory(
+        bMove ? tr("Move file(s) to folder") : tr("Copy file(s) to folder"));
+    if (target.isEmpty())
+        return;
+    RunFileOperation(bMove ? FileOpKind::Move : FileOpKind::Copy, SelectedItems(results), target,
+                     results);
+}
+
+void CMainFrame::OnDeleteFiles()
+{
+    CChildFrame* results = ActiveResults();
+    if (!results || results->View()->FirstSelectedRow() < 0)
+        return;
+    if (m_fileOp && m_fileOp->bRunning) {
+        PostStatus(tr("A file operation is still running."));
+        return;
+    }
+    const QList<fileops::Item> items = SelectedItems(results);
+    if (m_prompter.Message(tr("Delete %n selected file(s)? This cannot be undone.", nullptr,
+                              static_cast<int>(items.size())),
+                           tr("Brindlecove"), Prompter::Question,
+                           Prompter::YesNo) != Prompter::AnswerYes)
+        return;
+    RunFileOperation(FileOpKind::Delete, items, QString(), results);
+}
+
+void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& items,
+                                  const QString& target, CChildFrame* results)
+{
+    if (m_fileOp && m_fileOp->thread.joinable())
+        m_fileOp->thread.join();
+    m_fileOp = std::make_unique<FileOperation>();
+    FileOperation* op = m_fileOp.get();
+    op->bRunning = true;
+    const QString title = kind == FileOpKind::Copy   ? tr("Copying files")
+                          : kind == FileOpKind::Move ? tr("Moving files")
+                                                     : tr("Deleting files");
+    auto* progress = new QProgressDialog(title, tr("Cancel"), 0, 0, this);
+    progress->setObjectName(QStringLiteral("fileProgress"));
+    progress->setWindowTitle(title);
+    progress->setMinimumDuration(300);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress, &QProgressDialog::canceled, this, [op] { op->bCancel = true; });
+    QPointer<QProgressDialog> pProgress(progress);
+    QPointer<CChildFrame> pResults(results);
+
+    fileops::Callbacks cb;
+    cb.fnProgress = [this, pProgress](const QString& path, quint64, quint64) {
+        QMetaObject::invokeMethod(this, [pProgress, path] {
+            if (pProgress)
+                pProgress->setLabelText(path);
+        }, Qt::QueuedConnection);
+    };
+    cb.fnAskClash = [this, op](const QString& dst, bool* pApplyAll) {
+        auto answer = std::make_shared<std::promise<std::pair<fileops::Clash, bool>>>();
+        std::future<std::pair<fileops::Clash, bool>> future = answer->get_future();
+        QMetaObject::invokeMethod(this, [this, answer, dst] {
+            bool bAll = false;
+            const fileops::Clash c = m_prompter.AskClash(dst, &bAll);
+            answer->set_value({c, bAll});
+        }, Qt::QueuedConnection);
+        while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+            if (op->bCancel)
+                return fileops::Clash::Cancel;
+        const auto [c, bAll] = future.get();
+        *pApplyAll = bAll;
+        return c;
+    };
+    auto factory = s_fnShareFsFactory ? s_fnShareFsFactory : [] { return MakeShareFs(); };
+    op->thread = std::thread([this, op, kind, items, target, cb, factory, pProgress, pResults] {
+        std::unique_ptr<ShareFs> fs = factory();
+        const fileops::Outcome outcome =
+            kind == FileOpKind::Delete
+                ? fileops::Delete(*fs, items, op->bCancel, cb)
+                : fileops::CopyInto(*fs, items, target, kind == FileOpKind::Move, op->bCancel, cb);
+        op->bRunning = false;
+        // Queued: when the frame is closing, the call goes with it unrun.
+        QMetaObject::invokeMethod(this, [this, kind, outcome, pProgress, pResults, n = items.size()] {
+            OnFileOperationDone(kind, outcome, static_cast<int>(n), pResults);
+            if (pProgress)
+                pProgress->close();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CMainFrame::OnFileOperationDone(FileOpKind kind, const fileops::Outcome& outcome, int nItems,
+                                     CChildFrame* results)
+{
+    // Rows of files that are gone from where the list says they are leave the list.
+    if (results && kind != FileOpKind::Copy && !outcome.done.isEmpty()) {
+        const QSet<QString> gone(outcome.done.begin(), outcome.done.end());
+        ResultsModel* model = results->Model();
+        for (int row = model->rowCount() - 1; row >= 0; --row)
+            if (gone.contains(model->At(row).strPath))
+                model->removeRows(row, 1);
+    }
+    const QString verb = kind == FileOpKind::Copy   ? tr("copied")
+                         : kind == FileOpKind::Move ? tr("moved")
+                                                    : tr("deleted");
+    PostStatus(tr("%1 of %2 item(s) %3.").arg(outcome.done.size()).arg(nItems).arg(verb));
+    emit FileOperationFinished();
+    if (outcome.failed.isEmpty())
+        return;
+    QStringList shown = outcome.failed.mid(0, 10);
+    if (outcome.failed.size() > 10)
+        shown << tr("... and %1 more").arg(outcome.failed.size() - 10);
+    m_prompter.Message(tr("%1 item(s) could not be %2:\n%3").arg(outcome.failed.size()).arg(verb, shown.join(QLatin1Char('\n'))),
+                       tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
+}
+
+void CMainFrame::StopFileOperation()
+{
+    if (!m_fileOp)
+        return;
+    m_fileOp->bCancel = true;
+    if (m_fileOp->thread.joinable())
+        m_fileOp->thread.join();
 }

@@ -2,7 +2,9 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QCheckBox>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -76,4 +78,28 @@ bool WidgetPrompter::OpenUrl(const QUrl& url, bool bQuiet)
         return false;
     }
     return true;
+}
+
+fileops::Clash WidgetPrompter::AskClash(const QString& target, bool* pApplyToAll)
+{
+    QMessageBox box(m_pParent);
+    box.setWindowTitle(QObject::tr("Brindlecove"));
+    box.setIcon(QMessageBox::Question);
+    box.setText(QObject::tr("%1 already exists.").arg(target));
+    QPushButton* replace = box.addButton(QObject::tr("&Replace"), QMessageBox::AcceptRole);
+    QPushButton* skip = box.addButton(QObject::tr("&Skip"), QMessageBox::RejectRole);
+    QPushButton* both = box.addButton(QObject::tr("&Keep both"), QMessageBox::ActionRole);
+    box.addButton(QMessageBox::Cancel);
+    auto* all = new QCheckBox(QObject::tr("Do the same for the other files"), &box);
+    box.setCheckBox(all);
+    box.setDefaultButton(skip);
+    box.exec();
+    *pApplyToAll = all->isChecked();
+    if (box.clickedButton() == replace)
+        return fileops::Clash::Replace;
+    if (box.clickedButton() == skip)
+        return fileops::Clash::Skip;
+    if (box.clickedButton() == both)
+        return fileops::Clash::KeepBoth;
+    return fileops::Clash::Cancel;
 }

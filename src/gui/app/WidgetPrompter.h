@@ -18,6 +18,7 @@ public:
     QString GetOpenFileName(const QString& caption, const QString& filter) override;
     QString GetExistingDirectory(const QString& caption) override;
     bool OpenUrl(const QUrl& url, bool bQuiet = false) override;
+    fileops::Clash AskClash(const QString& target, bool* pApplyToAll) override;
 
 private:
     QWidget* m_pParent;

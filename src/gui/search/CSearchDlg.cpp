@@ -1,6 +1,5 @@
 #include "CSearchDlg.h"
 
-#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +7,7 @@
 #include <QTimer>
 #include <QTreeView>
 
-CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
+CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
 {
     setObjectName(QStringLiteral("SearchDlg"));
     setAutoFillBackground(true);
@@ -36,7 +35,7 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
     m_wndDiscover->setToolTip(tr("Discover Network tree"));
     m_wndAnimation = new QLabel(this);
     m_wndAnimation->setObjectName(QStringLiteral("animDiscover"));
-    m_wndAnimation->setFixedSize(40, 40);
+    m_wndAnimation->setAlignment(Qt::AlignCenter);
     m_wndAnimation->setAttribute(Qt::WA_TranslucentBackground);
     m_animTimer = new QTimer(this);
     m_animTimer->setInterval(90);
@@ -47,18 +46,28 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent)
     m_wndAnimation->hide();
     m_wndAnimation->setEnabled(false);
 
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(2, 2, 2, 2);
-    grid->setSpacing(3);
-    grid->addWidget(labelSearch, 0, 0, 1, 2);
-    grid->addWidget(m_editSearch, 1, 0);
-    grid->addWidget(m_wndSearchButton, 1, 1);
-    grid->addWidget(labelContaining, 2, 0, 1, 2);
-    grid->addWidget(m_editContaining, 3, 0, 1, 2);
-    grid->addWidget(m_wndTree, 4, 0, 1, 2);
-    grid->addWidget(m_wndDiscover, 5, 0, 1, 2);
-    grid->setRowStretch(4, 1);
-    grid->setColumnStretch(0, 1);
+    // The template, in dialog units of the dialog's font.
+    const QFontMetrics fm(font());
+    const double duX = fm.averageCharWidth() / 4.0;
+    const double duY = fm.height() / 8.0;
+    auto place = [&](QWidget* w, int x, int y, int cx, int cy) {
+        w->setGeometry(qRound(x * duX), qRound(y * duY), qRound(cx * duX), qRound(cy * duY));
+    };
+    place(labelSearch, 5, 2, 114, 8);
+    place(m_editSearch, 1, 13, 105, 14);
+    place(m_wndSearchButton, 107, 13, 49, 14);
+    place(labelContaining, 5, 28, 91, 8);
+    place(m_editContaining, 1, 37, 153, 14);
+    place(m_wndTree, 0, 52, 155, 144);
+    place(m_wndDiscover, 0, 197, 155, 14);
+    place(m_wndAnimation, 56, 87, 40, 33);
+    resize(qRound(155 * duX), qRound(211 * duY));
+    InitLayout();
+    AddControl(m_editSearch, resize::Stretch, resize::Stretch, resize::Stay, resize::Stay);
+    AddControl(m_wndSearchButton, resize::Move, resize::Move, resize::Stay, resize::Stay);
+    AddControl(m_editContaining, resize::Stretch, resize::Stretch, resize::Stay, resize::Stay);
+    AddControl(m_wndTree, resize::Stretch, resize::Stretch, resize::Stretch, resize::Stretch);
+    AddControl(m_wndDiscover, resize::Stretch, resize::Stretch, resize::Move, resize::Move);
 
     SetSearching(false);
     connect(m_wndSearchButton, &QPushButton::clicked, this, &CSearchDlg::ToggleSearchRequested);
@@ -98,7 +107,7 @@ void CSearchDlg::SetSearching(bool bSearching)
 
 void CSearchDlg::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
+    CResizeDlg::resizeEvent(event);
     CentreAnimation();
 }
 

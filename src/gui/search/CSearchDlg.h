@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/CResizeDlg.h"
+
 #include <QWidget>
 
 #include <QLabel>
@@ -8,9 +10,11 @@ class QPushButton;
 class QTreeView;
 
 // The dialog that fills the docked Search Bar: pattern box, Search/Stop button, containing-text
-// box, the network tree and the Discover button. GUI-thread object; it only reports what the
-// user does, the frame decides what happens.
-class CSearchDlg : public QWidget
+// box, the network tree and the Discover button, laid out from a 155 x 211 dialog-unit template
+// and kept in place by the resize rules when the bar changes size (boxes and tree stretch, the
+// button stays at the right edge, Discover at the bottom, the animation in the middle).
+// GUI-thread object; it only reports what the user does, the frame decides what happens.
+class CSearchDlg : public CResizeDlg
 {
     Q_OBJECT
 public:

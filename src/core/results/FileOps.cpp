@@ -1,0 +1,293 @@
+#include "FileOps.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstring>
+#include <vector>
+
+namespace fileops {
+namespace {
+
+QString LastComponent(const QString& path)
+{
+    const qsizetype n = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    return path.mid(n + 1);
+}
+
+QChar SeparatorOf(const QString& path)
+{
+    return path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/')) ? QLatin1Char('\\')
+                                                                                      : QLatin1Char('/');
+}
+
+QString Reason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// "name.ext" -> "name (2).ext", the first that does not exist.
+QString KeepBothName(const QDir& dir, const QString& name)
+{
+    const QFileInfo fi(name);
+    const QString base = fi.completeBaseName().isEmpty() ? name : fi.completeBaseName();
+    const QString ext = fi.completeBaseName().isEmpty() || fi.suffix().isEmpty() ? QString()
+                                                                                 : QLatin1Char('.') + fi.suffix();
+    for (int i = 2; i < 10000; ++i) {
+        const QString candidate = SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base).arg(i).arg(ext));
+        if (!QFileInfo::exists(dir.filePath(candidate)))
+            return candidate;
+    }
+    return {};
+}
+
+class Job
+{
+public:
+    Job(ShareFs& fs, const std::atomic<bool>& cancel, const Callbacks& cb) : m_fs(fs), m_cancel(cancel), m_cb(cb) {}
+
+    // True when the source is completely copied (and, moving, removed).
+    // remoteName: the entry's name as the listing gave it (empty: the last part of src).
+    bool CopyEntry(const QString& src, bool bFolder, const QDir& target, bool bMove,
+                   const QString& remoteName = QString());
+    bool DeleteEntry(const QString& src, bool bFolder);
+
+    Outcome m_outcome;
+
+private:
+    bool CopyFile(const QString& src, const QString& dst, bool bReplace);
+    Clash Ask(const QString& target);
+
+    ShareFs& m_fs;
+    const std::atomic<bool>& m_cancel;
+    const Callbacks& m_cb;
+    bool m_bApplyAll = false;
+    int m_nDepth = 0;
+    Clash m_remembered = Clash::Replace;
+    std::vector<unsigned char> m_buffer;
+};
+
+Clash Job::Ask(const QString& target)
+{
+    if (m_bApplyAll)
+        return m_remembered;
+    bool bAll = false;
+    const Clash c = m_cb.fnAskClash ? m_cb.fnAskClash(target, &bAll) : Clash::Skip;
+    if (bAll) {
+        m_bApplyAll = true;
+        m_remembered = c;
+    }
+    return c;
+}
+
+bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace)
+{
+    std::unique_ptr<FsReader> reader = m_fs.OpenRead(src);
+    if (!reader) {
+        m_outcome.failed << src + QStringLiteral(": cannot be read");
+        return false;
+    }
+    // Written beside the target and put in its place only when complete.
+    QSaveFile out(dst);
+    out.setDirectWriteFallback(false);
+    if (!bReplace && QFileInfo::exists(dst)) {
+        m_outcome.failed << src + QStringLiteral(": target exists");
+        return false;
+    }
+    if (!out.open(QIODevice::WriteOnly)) {
+        m_outcome.failed << src + QStringLiteral(": ") + out.errorString();
+        return false;
+    }
+    m_buffer.resize(1 << 20);
+    quint64 nDone = 0;
+    for (;;) {
+        if (m_cancel) {
+            out.cancelWriting();
+            m_outcome.bCancelled = true;
+            return false;
+        }
+        const std::int64_t got = reader->Read(m_buffer.data(), m_buffer.size());
+        if (got < 0) {
+            out.cancelWriting();
+            m_outcome.failed << src + QStringLiteral(": read error");
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (out.write(reinterpret_cast<const char*>(m_buffer.data()), got) != got) {
+            m_outcome.failed << src + QStringLiteral(": ") + out.errorString();
+            out.cancelWriting();
+            return false;
+        }
+        nDone += static_cast<quint64>(got);
+        if (m_cb.fnProgress)
+            m_cb.fnProgress(src, nDone, 0);
+    }
+    if (!out.commit()) {
+        m_outcome.failed << src + QStringLiteral(": ") + out.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool bMove,
+                    const QString& remoteName)
+{
+    if (m_cancel) {
+        m_outcome.bCancelled = true;
+        return false;
+    }
+    QString name = SafeLocalName(remoteName.isEmpty() ? LastComponent(src) : remoteName);
+    QString dst = target.filePath(name);
+    // Never outside the chosen folder, whatever the name was.
+    if (QFileInfo(dst).absolutePath() != QFileInfo(target.absolutePath()).absoluteFilePath()) {
+        m_outcome.failed << src + QStringLiteral(": unsafe name");
+        return false;
+    }
+    if (bFolder) {
+        // Folder loops (links on the share) end here at the latest.
+        if (src.size() > kMaxFolderPath || m_nDepth >= 64) {
+            m_outcome.failed << src + QStringLiteral(": too deep");
+            return false;
+        }
+        if (!QFileInfo(dst).isDir() && !target.mkdir(name)) {
+            m_outcome.failed << src + QStringLiteral(": cannot create ") + dst;
+            return false;
+        }
+        std::vector<FsEntry> entries;
+        const int err = m_fs.ListFolder(src, entries);
+        if (err != 0) {
+            m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
+            return false;
+        }
+        bool bAll = true;
+        const QChar sep = SeparatorOf(src);
+        ++m_nDepth;
+        for (const FsEntry& e : entries)
+            bAll &= CopyEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory, QDir(dst), bMove,
+                              e.strName);
+        --m_nDepth;
+        if (bAll && bMove) {
+            if (const int rm = m_fs.Remove(src, true); rm != 0) {
+                m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") + Reason(rm);
+                return false;
+            }
+        }
+        return bAll;
+    }
+    bool bReplace = false;
+    if (QFileInfo::exists(dst)) {
+        switch (Ask(dst)) {
+        case Clash::Replace: bReplace = true; break;
+        case Clash::Skip: return false;
+        case Clash::Cancel: m_outcome.bCancelled = true; return false;
+        case Clash::KeepBoth:
+            name = KeepBothName(target, name);
+            if (name.isEmpty())
+                return false;
+            dst = target.filePath(name);
+            break;
+        }
+    }
+    if (!CopyFile(src, dst, bReplace))
+        return false;
+    if (bMove) {
+        if (const int rm = m_fs.Remove(src, false); rm != 0) {
+            m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") + Reason(rm);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Job::DeleteEntry(const QString& src, bool bFolder)
+{
+    if (m_cancel) {
+        m_outcome.bCancelled = true;
+        return false;
+    }
+    if (bFolder) {
+        if (src.size() > kMaxFolderPath || m_nDepth >= 64) {
+            m_outcome.failed << src + QStringLiteral(": too deep");
+            return false;
+        }
+        std::vector<FsEntry> entries;
+        if (const int err = m_fs.ListFolder(src, entries); err != 0) {
+            m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
+            return false;
+        }
+        bool bAll = true;
+        const QChar sep = SeparatorOf(src);
+        ++m_nDepth;
+        for (const FsEntry& e : entries)
+            bAll &= DeleteEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory);
+        --m_nDepth;
+        if (!bAll)
+            return false;
+    }
+    if (const int err = m_fs.Remove(src, bFolder); err != 0) {
+        m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
+        return false;
+    }
+    if (m_cb.fnProgress)
+        m_cb.fnProgress(src, 0, 0);
+    return true;
+}
+
+} // namespace
+
+QString SafeLocalName(const QString& remoteName)
+{
+    QString name = remoteName;
+    for (QChar& c : name)
+        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('_');
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("_");
+    // File names hold at most 255 bytes here; keep the extension when shortening.
+    if (name.toUtf8().size() > 255) {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString ext = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
+        QString base = name.left(name.size() - ext.size());
+        while ((base + ext).toUtf8().size() > 255)
+            base.chop(1);
+        if (!base.isEmpty() && base.back().isHighSurrogate())
+            base.chop(1);
+        name = base + ext;
+    }
+    return name;
+}
+
+Outcome CopyInto(ShareFs& fs, const QList<Item>& items, const QString& targetDir, bool bMove,
+                 const std::atomic<bool>& cancel, const Callbacks& callbacks)
+{
+    Job job(fs, cancel, callbacks);
+    const QDir target(targetDir);
+    for (const Item& item : items) {
+        if (cancel || job.m_outcome.bCancelled) {
+            job.m_outcome.bCancelled = true;
+            break;
+        }
+        if (job.CopyEntry(item.strPath, item.bFolder, target, bMove))
+            job.m_outcome.done << item.strPath;
+    }
+    return job.m_outcome;
+}
+
+Outcome Delete(ShareFs& fs, const QList<Item>& items, const std::atomic<bool>& cancel,
+               const Callbacks& callbacks)
+{
+    Job job(fs, cancel, callbacks);
+    for (const Item& item : items) {
+        if (cancel) {
+            job.m_outcome.bCancelled = true;
+            break;
+        }
+        if (job.DeleteEntry(item.strPath, item.bFolder))
+            job.m_outcome.done << item.strPath;
+    }
+    return job.m_outcome;
+}
+
+} // namespace fileops
