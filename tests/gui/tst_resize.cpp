@@ -117,6 +117,35 @@ private slots:
         QCOMPARE(r.fyPos, -1.0);
     }
 
+    // Adding a control again keeps one record, the later one, with the rectangle it has then.
+    void addingTwiceKeepsTheLater()
+    {
+        struct Dlg : CResizeDlg
+        {
+            QWidget* child = new QWidget(this);
+            Dlg()
+            {
+                resize(200, 100);
+                child->setGeometry(10, 10, 20, 20);
+                InitLayout();
+                AddControl(child, Stay, Stay, Stay, Stay);
+                child->setGeometry(30, 10, 20, 20);
+                AddControl(child, Move, Move, Stay, Stay);
+            }
+        } dlg;
+        QCOMPARE(dlg.Records().size(), std::size_t(2)); // the size grip and the control
+        QCOMPARE(dlg.Records().back().rect, QRect(30, 10, 20, 20));
+        QCOMPARE(dlg.Records().back().nLeft, int(Move));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.m_fnPointer = [&dlg] { return dlg.mapToGlobal(QPoint(199, 50)); };
+        dlg.resize(240, 100);
+        QCOMPARE(dlg.child->geometry(), QRect(70, 10, 20, 20));
+        // Moving without resizing moves nothing.
+        dlg.move(dlg.pos() + QPoint(15, 15));
+        QCOMPARE(dlg.child->geometry(), QRect(70, 10, 20, 20));
+    }
+
     // The Search Bar's dialog: wider stretches the boxes and the tree and keeps the button at
     // the right edge; taller lengthens the tree and moves Discover down; the animation stays
     // centred; it cannot shrink below its first size.

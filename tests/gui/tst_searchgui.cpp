@@ -7,6 +7,7 @@
 #include "log/LogModel.h"
 #include "network/NetworkTreeModel.h"
 #include "results/CResultsWindow.h"
+#include "results/FileOps.h"
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
 
@@ -243,6 +244,66 @@ private slots:
         Frame().RunCommand(ID_SAVE_RESULTS);
         QCOMPARE(m_prompter->messages.last().strText, QString("Can't create file!"));
         QCOMPARE(m_prompter->messages.last().strCaption, QString("Brindle Cove"));
+    }
+
+    void copyMoveDeleteFromTheList()
+    {
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.doc;*report.txt");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        CChildFrame* results = Frame().ActiveResults();
+        QCOMPARE(results->Model()->rowCount(), 2);
+        QTemporaryDir target;
+        QSignalSpy done(&Frame(), &CMainFrame::FileOperationFinished);
+        // Copy both: they arrive, the rows stay.
+        results->View()->selectAll();
+        m_prompter->strNextFile = target.path();
+        Frame().RunCommand(ID_COPY_FILES);
+        QVERIFY(done.wait(10000));
+        QVERIFY(QFile::exists(target.filePath("b.doc")));
+        QVERIFY(QFile::exists(target.filePath("report.txt")));
+        QCOMPARE(results->Model()->rowCount(), 2);
+        // Move again into the same folder: the clash question, answered "keep both"; the rows
+        // of moved files leave the list and the sources are gone.
+        m_prompter->clashAnswers = {fileops::Clash::KeepBoth};
+        m_prompter->bClashApplyAll = true;
+        results->View()->selectAll();
+        Frame().RunCommand(ID_MOVE_FILES);
+        QVERIFY(done.wait(10000));
+        QCOMPARE(m_prompter->clashes.size(), 1);
+        QVERIFY(QFile::exists(target.filePath("b (2).doc")));
+        QVERIFY(QFile::exists(target.filePath("report (2).txt")));
+        QVERIFY(!QFile::exists(m_dir.filePath("PC1/Docs/b.doc")));
+        QCOMPARE(results->Model()->rowCount(), 0);
+        // Put them back for the other tests.
+        QFile::copy(target.filePath("b.doc"), m_dir.filePath("PC1/Docs/b.doc"));
+        QFile::copy(target.filePath("report.txt"), m_dir.filePath("PC1/Docs/report.txt"));
+        QVERIFY(m_prompter->messages.isEmpty());
+    }
+
+    void deleteAsksFirst()
+    {
+        MakeFiles(m_dir.path(), {{"PC1/Docs/victim.tmp", "x"}});
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.tmp");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        CChildFrame* results = Frame().ActiveResults();
+        results->View()->selectAll();
+        m_prompter->nextAnswer = Prompter::AnswerNo;
+        Frame().RunCommand(ID_DELETE_FILES);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText, QString("Delete 1 selected file(s)? This cannot be undone."));
+        QVERIFY(QFile::exists(m_dir.filePath("PC1/Docs/victim.tmp")));
+        m_prompter->nextAnswer = Prompter::AnswerYes;
+        QSignalSpy done(&Frame(), &CMainFrame::FileOperationFinished);
+        Frame().RunCommand(ID_DELETE_FILES);
+        QVERIFY(done.wait(10000));
+        QVERIFY(!QFile::exists(m_dir.filePath("PC1/Docs/victim.tmp")));
+        QCOMPARE(results->Model()->rowCount(), 0);
     }
 
     void closeWhileSearching()
