@@ -16,6 +16,6 @@ int main(int argc, char* argv[])
     WidgetPrompter prompter;
     CMainFrame frame(prompter);
     prompter.SetParent(&frame);
-    frame.show();
+    frame.ShowAsPlaced();
     return app.exec();
 }

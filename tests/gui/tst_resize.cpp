@@ -181,7 +181,12 @@ private slots:
         dlg.resize(start);
         QCOMPARE(dlg.SearchEdit()->geometry(), edit);
         QCOMPARE(dlg.SearchButton()->geometry(), button);
-        QCOMPARE(dlg.minimumSize(), start);
+        QCOMPARE(dlg.minimumWidth(), start.width());
+        QVERIFY(dlg.minimumHeight() < start.height());
+        dlg.resize(start.width(), 10);
+        QCOMPARE(dlg.height(), dlg.minimumHeight());
+        QVERIFY(dlg.Tree()->height() >= 3 * dlg.fontMetrics().height());
+        QVERIFY(dlg.DiscoverButton()->geometry().top() >= dlg.Tree()->geometry().bottom());
     }
 };
 

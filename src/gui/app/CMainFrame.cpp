@@ -11,6 +11,7 @@
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
+#include "ui/DockState.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,6 +22,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QStatusBar>
+#include <QScreen>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeView>
@@ -69,7 +71,13 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     setWindowTitle(tr("Brindlecove"));
     setWindowIcon(QIcon(QStringLiteral(":/images/brindlecove.png")));
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
-    resize(980, 680);
+    // Where the frame stood when it last closed (590 x 390 at 10,10 on the first run).
+    const dockstate::Placement placement = dockstate::ReadPlacement();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(dockstate::PlaceOnScreen(placement.normal, screen->availableGeometry(),
+                                             screen->geometry().size()));
+    m_nShowCommand = placement.nStatus;
+    m_nDisplayStyle = placement.nStyle;
 
     // The multiple-document client area, its children reached through tabs.
     m_mdiArea = new QMdiArea(this);
@@ -115,10 +123,10 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     addDockWidget(Qt::BottomDockWidgetArea, m_wndLogBar);
     connect(m_wndLogBar, &CLogBar::ContextMenuRequested, this,
             [this](const QPoint&) { ShowLogMenu(); });
-    resizeDocks({m_wndSearchBar}, {260}, Qt::Horizontal);
-    resizeDocks({m_wndLogBar}, {160}, Qt::Vertical);
 
     ApplyDisplayStyle(32770);
+    // The bar layout of the last run, unless it names bars this frame does not have.
+    dockstate::RestoreLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455});
     m_menuFiles = BuildPopup(IDR_FILES);
     m_menuServers = BuildPopup(IDR_SERVERS);
     m_menuLog = BuildPopup(IDR_LOG);
@@ -202,9 +210,30 @@ QString CMainFrame::StatusPaneText() const
 
 void CMainFrame::closeEvent(QCloseEvent* e)
 {
-    if (!m_bClosed)
+    if (!m_bClosed) {
         OnClose();
+        SaveWindowState();
+    }
     e->accept();
+}
+
+void CMainFrame::SaveWindowState()
+{
+    const bool bNormal = !isMaximized() && !isMinimized();
+    const int nStatus = isMaximized() ? 3 : isMinimized() ? 2 : 1;
+    dockstate::WritePlacement(bNormal ? geometry() : normalGeometry(), nStatus, m_nDisplayStyle,
+                              false);
+    dockstate::SaveLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455}, {{}, {}});
+}
+
+void CMainFrame::ShowAsPlaced()
+{
+    if (m_nShowCommand == 3)
+        showMaximized();
+    else if (m_nShowCommand == 2)
+        showMinimized();
+    else
+        show();
 }
 
 void CMainFrame::OnClose()
@@ -379,7 +408,15 @@ void CMainFrame::OnTimer()
 
 void CMainFrame::ApplyDisplayStyle(int nStyle)
 {
+    // 32769: the platform's own look. 32770: flat bars with tinted captions.
     m_nDisplayStyle = nStyle;
+    if (nStyle == 32770)
+        setStyleSheet(QStringLiteral(
+            "QToolBar { border: none; spacing: 2px; }"
+            "QDockWidget::title { background: #dfe6ee; padding: 4px; text-align: left; }"
+            "QStatusBar QLabel[objectName^=\"indicator\"] { color: #22344f; }"));
+    else
+        setStyleSheet(QString());
 }
 
 void CMainFrame::OnSubWindowActivated(QMdiSubWindow* w)

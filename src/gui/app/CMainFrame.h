@@ -56,6 +56,10 @@ public:
     // GUI thread: appends one log row (no row for an empty text).
     void AddLogEntry(const QString& text);
 
+    // Shows the frame as it was when it last closed: normal, minimised or maximised.
+    void ShowAsPlaced();
+    int DisplayStyle() const { return m_nDisplayStyle; }
+
     void ShowFilesMenu();
     void ShowServersMenu();
     void ShowLogMenu();
@@ -163,6 +167,7 @@ private:
     void CreateStatusBar();
     void UpdateLockIndicators();
     void ApplyDisplayStyle(int nStyle);
+    void SaveWindowState();
     void OnSubWindowActivated(QMdiSubWindow* w);
     void ToggleBar(QWidget* bar);
     void PopupMenu(QMenu* menu);
@@ -195,5 +200,6 @@ private:
     QHash<int, QAction*> m_actions;
     int m_nMenuResource = 0;
     int m_nDisplayStyle = 0;
+    int m_nShowCommand = 1;
     bool m_bClosed = false;
 };

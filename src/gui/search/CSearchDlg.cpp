@@ -68,6 +68,9 @@ CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
     AddControl(m_editContaining, resize::Stretch, resize::Stretch, resize::Stay, resize::Stay);
     AddControl(m_wndTree, resize::Stretch, resize::Stretch, resize::Stretch, resize::Stretch);
     AddControl(m_wndDiscover, resize::Stretch, resize::Stretch, resize::Move, resize::Move);
+    // The bar may be shorter than the template, down to a tree of three rows: a docked bar that
+    // insisted on the whole template height would force the frame itself to grow.
+    setMinimumHeight(height() - m_wndTree->height() + 3 * (fm.height() + 4));
 
     SetSearching(false);
     connect(m_wndSearchButton, &QPushButton::clicked, this, &CSearchDlg::ToggleSearchRequested);

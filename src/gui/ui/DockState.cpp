@@ -1,0 +1,148 @@
+#include "DockState.h"
+
+#include <QDockWidget>
+#include <QMainWindow>
+#include <QSettings>
+#include <QToolBar>
+
+namespace dockstate {
+namespace {
+
+QSettings Open()
+{
+    return QSettings(QStringLiteral("Halvorn"), QStringLiteral("Brindlecove"));
+}
+
+const QString kProfile = QStringLiteral("GuiTabbed");
+
+QString BarSection(int nId)
+{
+    return QStringLiteral("%1-Bar%2").arg(kProfile).arg(nId);
+}
+
+// Values come back as strings from a settings file: always convert.
+int Int(const QSettings& s, const QString& key, int def)
+{
+    bool ok = false;
+    const int v = s.value(key, def).toInt(&ok);
+    return ok ? v : def;
+}
+
+} // namespace
+
+Placement ReadPlacement()
+{
+    QSettings s = Open();
+    s.beginGroup(QStringLiteral("BrindlecoveMain"));
+    Placement p;
+    const int left = Int(s, QStringLiteral("left"), 10);
+    const int top = Int(s, QStringLiteral("top"), 10);
+    const int right = Int(s, QStringLiteral("right"), 600);
+    const int bottom = Int(s, QStringLiteral("bottom"), 400);
+    p.normal = QRect(left, top, right - left, bottom - top);
+    p.nStatus = Int(s, QStringLiteral("status"), 1);
+    p.nStyle = Int(s, QStringLiteral("Style"), 32769);
+    return p;
+}
+
+void WritePlacement(const QRect& normal, int nStatus, int nStyle, bool bTheme)
+{
+    QSettings s = Open();
+    s.remove(QStringLiteral("BrindlecoveMain"));
+    s.beginGroup(QStringLiteral("BrindlecoveMain"));
+    s.setValue(QStringLiteral("left"), normal.left());
+    s.setValue(QStringLiteral("right"), normal.left() + normal.width());
+    s.setValue(QStringLiteral("bottom"), normal.top() + normal.height());
+    s.setValue(QStringLiteral("top"), normal.top());
+    s.setValue(QStringLiteral("status"), nStatus);
+    s.setValue(QStringLiteral("Style"), nStyle);
+    s.setValue(QStringLiteral("Theme"), bTheme ? 1 : 0);
+}
+
+QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& screen, const QSize& icon)
+{
+    const int x = std::min(normal.left() + workArea.left(), screen.width() - icon.width());
+    const int y = std::min(normal.top() + workArea.top(), screen.height() - icon.height());
+    return QRect(x, y, std::max(normal.width(), 1), std::max(normal.height(), 1));
+}
+
+BarState ReadBar(int nId)
+{
+    QSettings s = Open();
+    s.beginGroup(BarSection(nId));
+    BarState b;
+    b.sizeHorz = QSize(Int(s, QStringLiteral("sizeHorz.cx"), 200), Int(s, QStringLiteral("sizeHorz.cy"), 100));
+    b.sizeVert = QSize(Int(s, QStringLiteral("sizeVert.cx"), 200), Int(s, QStringLiteral("sizeVert.cy"), 100));
+    b.bAutoHide = Int(s, QStringLiteral("AutoHide"), 0) == 1;
+    b.nAling = Int(s, QStringLiteral("Aling"), 0);
+    return b;
+}
+
+void WriteBar(int nId, const BarState& b)
+{
+    QSettings s = Open();
+    s.remove(BarSection(nId));
+    s.beginGroup(BarSection(nId));
+    s.setValue(QStringLiteral("sizeHorz.cx"), b.sizeHorz.width());
+    s.setValue(QStringLiteral("sizeHorz.cy"), b.sizeHorz.height());
+    s.setValue(QStringLiteral("sizeVert.cx"), b.sizeVert.width());
+    s.setValue(QStringLiteral("sizeVert.cy"), b.sizeVert.height());
+    s.setValue(QStringLiteral("AutoHide"), b.bAutoHide ? 1 : 0);
+    s.setValue(QStringLiteral("Aling"), b.bAutoHide ? b.nAling : 0);
+}
+
+bool RestoreLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QList<int>& ids)
+{
+    QSettings s = Open();
+    s.beginGroup(kProfile);
+    const QByteArray state = s.value(QStringLiteral("DockState")).toByteArray();
+    const QStringList named = s.value(QStringLiteral("Bars")).toStringList();
+    s.endGroup();
+    // Verify: every bar the stored layout names must exist, or nothing of it is used.
+    for (const QString& name : named) {
+        if (!frame.findChild<QDockWidget*>(name) && !frame.findChild<QToolBar*>(name))
+            return false;
+    }
+    if (!state.isEmpty() && !frame.restoreState(state, 1))
+        return false;
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        const BarState b = ReadBar(ids[i]);
+        const Qt::DockWidgetArea area = frame.dockWidgetArea(bars[i]);
+        if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea)
+            frame.resizeDocks({bars[i]}, {b.sizeVert.width()}, Qt::Horizontal);
+        else if (area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea)
+            frame.resizeDocks({bars[i]}, {b.sizeHorz.height()}, Qt::Vertical);
+    }
+    return true;
+}
+
+void SaveLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QList<int>& ids,
+                const QList<BarState>& states)
+{
+    QStringList named;
+    for (QDockWidget* d : frame.findChildren<QDockWidget*>())
+        named << d->objectName();
+    for (QToolBar* t : frame.findChildren<QToolBar*>())
+        named << t->objectName();
+    {
+        QSettings s = Open();
+        s.beginGroup(kProfile);
+        s.setValue(QStringLiteral("DockState"), frame.saveState(1));
+        s.setValue(QStringLiteral("Bars"), named);
+    }
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        BarState b = ReadBar(ids[i]);
+        const Qt::DockWidgetArea area = frame.dockWidgetArea(bars[i]);
+        if (!bars[i]->isFloating() && bars[i]->isVisible()) {
+            if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea)
+                b.sizeVert = bars[i]->size();
+            else if (area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea)
+                b.sizeHorz = bars[i]->size();
+        }
+        b.bAutoHide = states.value(i).bAutoHide;
+        b.nAling = states.value(i).nAling;
+        WriteBar(ids[i], b);
+    }
+}
+
+} // namespace dockstate
