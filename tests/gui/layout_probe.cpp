@@ -6,6 +6,9 @@
 
 #include "app/CMainFrame.h"
 #include "log/CLogBar.h"
+#include "ui/CAutoHide.h"
+
+#include <QToolButton>
 
 #include <QApplication>
 #include <QDockWidget>
@@ -32,6 +35,8 @@ int main(int argc, char* argv[])
             frame.addDockWidget(Qt::RightDockWidgetArea, frame.LogBar());
         } else if (a == "--hide-search") {
             frame.SearchBar()->hide();
+        } else if (a == "--autohide-log") {
+            frame.LogBar()->titleBarWidget()->findChild<QToolButton*>("pin")->click();
         } else if (a == "--search-width") {
             frame.resizeDocks({frame.SearchBar()}, {args[++i].toInt()}, Qt::Horizontal);
         }
@@ -45,6 +50,8 @@ int main(int argc, char* argv[])
                 frame.SearchBar()->width());
     std::printf("log=%d,%d\n", int(frame.dockWidgetArea(frame.LogBar())), frame.LogBar()->isVisible() ? 1 : 0);
     std::printf("style=%d\n", frame.DisplayStyle());
+    std::printf("autohide=%d,%d\n", frame.AutoHide()->IsCollapsed(frame.LogBar()) ? 1 : 0,
+                CAutoHide::AlingOf(frame.AutoHide()->SideOf(frame.LogBar())));
     std::fflush(stdout);
     frame.close();
     return 0;

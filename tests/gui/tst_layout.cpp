@@ -94,6 +94,18 @@ private slots:
         QCOMPARE(r["normal"].section(',', 2), QString("700,500"));
     }
 
+    void autoHideSideIsKept()
+    {
+        const auto first = Run({"--geometry", "20,20,800,600", "--autohide-log"});
+        QCOMPARE(first["autohide"], QString("1,32768"));
+        QSettings s = Settings();
+        QCOMPARE(s.value("GuiTabbed-Bar2455/AutoHide").toInt(), 1);
+        QCOMPARE(s.value("GuiTabbed-Bar2455/Aling").toInt(), 32768);
+        const auto second = Run();
+        QCOMPARE(second["autohide"], QString("1,32768"));
+        QCOMPARE(second["log"].section(',', 1), QString("0")); // collapsed: only its tab shows
+    }
+
     void offScreenLeftIsClamped()
     {
         {

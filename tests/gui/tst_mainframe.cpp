@@ -8,6 +8,9 @@
 #include "log/LogModel.h"
 #include "network/NetworkTreeModel.h"
 #include "search/CSearchDlg.h"
+#include "ui/CAutoHide.h"
+
+#include <QToolButton>
 
 #include <QAction>
 #include <QDockWidget>
@@ -326,7 +329,7 @@ private slots:
         QWidget* bar = id == ID_VIEW_SEARCHBAR    ? static_cast<QWidget*>(Frame().SearchBar())
                        : id == ID_VIEW_NETWORKLOG ? static_cast<QWidget*>(Frame().LogBar())
                        : id == ID_VIEW_TOOLBAR
-                           ? static_cast<QWidget*>(Frame().findChild<QToolBar*>())
+                           ? static_cast<QWidget*>(Frame().findChild<QToolBar*>("ToolBar130"))
                            : static_cast<QWidget*>(Frame().statusBar());
         Frame().UpdateCommandUI();
         QVERIFY(Frame().Action(id)->isChecked());
@@ -342,9 +345,41 @@ private slots:
         QVERIFY(!Frame().Action(id)->isChecked());
     }
 
+    void autoHideCollapsesToATab()
+    {
+        CAutoHide* ah = Frame().AutoHide();
+        QDockWidget* log = Frame().LogBar();
+        auto* pin = log->titleBarWidget()->findChild<QToolButton*>("pin");
+        QVERIFY(pin);
+        pin->click();
+        QVERIFY(ah->IsCollapsed(log));
+        QCOMPARE(ah->SideOf(log), Qt::BottomDockWidgetArea);
+        QVERIFY(!log->isVisible());
+        QToolButton* tab = ah->TabOf(log);
+        QVERIFY(tab && tab->isVisible());
+        QCOMPARE(tab->text(), QString("Network Log"));
+        QVERIFY(ah->Strip(Qt::BottomDockWidgetArea)->isVisible());
+        QVERIFY(!ah->Strip(Qt::LeftDockWidgetArea)->isVisible());
+        // The pointer on the tab shows the bar over the frame; away from both, it goes.
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(tab, &enter);
+        QVERIFY(log->isVisible());
+        QVERIFY(log->isFloating());
+        QCursor::setPos(Frame().mapToGlobal(QPoint(5, 5)));
+        QTRY_VERIFY(!log->isVisible());
+        // The pin of the shown bar docks it back on its side.
+        QCoreApplication::sendEvent(tab, &enter);
+        pin->click();
+        QVERIFY(!ah->IsCollapsed(log));
+        QVERIFY(!log->isFloating());
+        QCOMPARE(Frame().dockWidgetArea(log), Qt::BottomDockWidgetArea);
+        QVERIFY(log->isVisible());
+        QVERIFY(!ah->Strip(Qt::BottomDockWidgetArea)->isVisible());
+    }
+
     void toolbarHasItsButtons()
     {
-        QToolBar* tb = Frame().findChild<QToolBar*>();
+        QToolBar* tb = Frame().findChild<QToolBar*>("ToolBar130");
         QList<int> ids;
         for (QAction* a : tb->actions())
             ids << (a->isSeparator() ? 0 : a->data().toInt());

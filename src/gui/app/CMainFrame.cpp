@@ -11,6 +11,7 @@
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
+#include "ui/CAutoHide.h"
 #include "ui/DockState.h"
 
 #include <QApplication>
@@ -125,8 +126,21 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
             [this](const QPoint&) { ShowLogMenu(); });
 
     ApplyDisplayStyle(32770);
+    m_autoHide = new CAutoHide(this);
+    m_autoHide->Manage(m_wndSearchBar);
+    m_autoHide->Manage(m_wndLogBar);
     // The bar layout of the last run, unless it names bars this frame does not have.
-    dockstate::RestoreLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455});
+    if (dockstate::RestoreLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455})) {
+        const QList<QDockWidget*> bars{m_wndSearchBar, m_wndLogBar};
+        const QList<int> ids{2454, 2455};
+        for (qsizetype i = 0; i < bars.size(); ++i) {
+            const dockstate::BarState b = dockstate::ReadBar(ids[i]);
+            const Qt::DockWidgetArea side = CAutoHide::SideOfAling(b.nAling);
+            if (b.bAutoHide && side != Qt::NoDockWidgetArea)
+                m_autoHide->Collapse(bars[i], side);
+        }
+    }
+    m_autoHide->SyncStrips();
     m_menuFiles = BuildPopup(IDR_FILES);
     m_menuServers = BuildPopup(IDR_SERVERS);
     m_menuLog = BuildPopup(IDR_LOG);
@@ -223,7 +237,14 @@ void CMainFrame::SaveWindowState()
     const int nStatus = isMaximized() ? 3 : isMinimized() ? 2 : 1;
     dockstate::WritePlacement(bNormal ? geometry() : normalGeometry(), nStatus, m_nDisplayStyle,
                               false);
-    dockstate::SaveLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455}, {{}, {}});
+    QList<dockstate::BarState> states;
+    for (QDockWidget* bar : {m_wndSearchBar, static_cast<QDockWidget*>(m_wndLogBar)}) {
+        dockstate::BarState b;
+        b.bAutoHide = m_autoHide->IsCollapsed(bar);
+        b.nAling = CAutoHide::AlingOf(m_autoHide->SideOf(bar));
+        states << b;
+    }
+    dockstate::SaveLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455}, states);
 }
 
 void CMainFrame::ShowAsPlaced()

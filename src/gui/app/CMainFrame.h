@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+class CAutoHide;
 class CChildFrame;
 namespace fileops {
 struct Item;
@@ -59,6 +60,7 @@ public:
     // Shows the frame as it was when it last closed: normal, minimised or maximised.
     void ShowAsPlaced();
     int DisplayStyle() const { return m_nDisplayStyle; }
+    CAutoHide* AutoHide() const { return m_autoHide; }
 
     void ShowFilesMenu();
     void ShowServersMenu();
@@ -191,6 +193,7 @@ private:
     CSearchDlg* m_searchDlg = nullptr;
     CLogBar* m_wndLogBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
+    CAutoHide* m_autoHide = nullptr;
     QLabel* m_wndStatusPane = nullptr;
     QLabel* m_wndIndicators[3] = {};
     QMenu* m_menuFiles = nullptr;

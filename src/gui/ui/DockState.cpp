@@ -133,7 +133,7 @@ void SaveLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QList
     for (qsizetype i = 0; i < bars.size(); ++i) {
         BarState b = ReadBar(ids[i]);
         const Qt::DockWidgetArea area = frame.dockWidgetArea(bars[i]);
-        if (!bars[i]->isFloating() && bars[i]->isVisible()) {
+        if (!bars[i]->isFloating()) {
             if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea)
                 b.sizeVert = bars[i]->size();
             else if (area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea)
