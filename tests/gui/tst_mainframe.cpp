@@ -1,6 +1,7 @@
 #include "TestPrompter.h"
 #include "common/FakeLanBrowser.h"
 
+#include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/Commands.h"
 #include "app/Settings.h"
@@ -396,6 +397,36 @@ private slots:
         for (QAction* a : tb->actions())
             if (!a->isSeparator())
                 QVERIFY(!a->icon().pixmap(48, 48).isNull());
+    }
+
+    // The prompt of a command shows in the status bar while its item is under the pointer.
+    void promptsShowInTheStatusBar()
+    {
+        QMenu* network = Frame().menuBar()->actions().first()->menu();
+        QAction* discover = network->actions().first();
+        QCOMPARE(discover->text(), QString("Discover Network structure"));
+        discover->showStatusText(&Frame());
+        QCOMPARE(Frame().statusBar()->currentMessage(), QString("Discover Network structure."));
+        Frame().Action(ID_LOAD_TREE)->showStatusText(&Frame());
+        QCOMPARE(Frame().statusBar()->currentMessage(), QString("Load Network tree from file."));
+    }
+
+    void aboutBox()
+    {
+        CAboutDlg about(&Frame());
+        QCOMPARE(about.windowTitle(), QString("About Brindlecove"));
+        QCOMPARE(about.findChild<QLabel*>("versionText")->text(), QString("Brindlecove Version 2.1"));
+        auto* ok = about.findChild<QPushButton*>("btnOk");
+        QCOMPARE(ok->text(), QString("&OK"));
+        about.show();
+        ok->click();
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+    }
+
+    void displayStyleIsReappliedOnce()
+    {
+        QCOMPARE(Frame().DisplayStyle(), 32770);
+        QVERIFY(!Frame().styleSheet().isEmpty());
     }
 
     void helpOpensFileNextToProgram()

@@ -15,6 +15,9 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QTabBar>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
@@ -304,6 +307,40 @@ private slots:
         QVERIFY(done.wait(10000));
         QVERIFY(!QFile::exists(m_dir.filePath("PC1/Docs/victim.tmp")));
         QCOMPARE(results->Model()->rowCount(), 0);
+    }
+
+    void windowMenuAndTabMenu()
+    {
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.doc");
+        QVERIFY(finished.wait(10000));
+        Search("*.txt");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        // The tab strip's menu (132) on a right click of a tab.
+        QTabBar* tabs = Frame().MdiArea()->findChild<QTabBar*>();
+        QVERIFY(tabs);
+        QCOMPARE(tabs->count(), 2);
+        emit tabs->customContextMenuRequested(QPoint(5, 5));
+        QMenu* tabMenu = nullptr;
+        for (QMenu* m : Frame().findChildren<QMenu*>())
+            if (m->objectName() == "_TAB_MENU_")
+                tabMenu = m;
+        QVERIFY(tabMenu && tabMenu->isVisible());
+        QStringList texts;
+        for (QAction* a : tabMenu->actions())
+            texts << a->text();
+        QCOMPARE(texts, (QStringList{"Save &finds as text file...", "&Close"}));
+        tabMenu->hide();
+        // Tile shows the windows side by side; maximising one brings the tabs back.
+        Frame().RunCommand(ID_WINDOW_TILE_HORZ);
+        QCOMPARE(Frame().MdiArea()->viewMode(), QMdiArea::SubWindowView);
+        QVERIFY(!Frame().MdiArea()->subWindowList()[0]->isMaximized());
+        Frame().MdiArea()->subWindowList()[0]->showMaximized();
+        QTRY_COMPARE(Frame().MdiArea()->viewMode(), QMdiArea::TabbedView);
+        Frame().RunCommand(ID_WINDOW_CASCADE);
+        QCOMPARE(Frame().MdiArea()->viewMode(), QMdiArea::SubWindowView);
     }
 
     void closeWhileSearching()

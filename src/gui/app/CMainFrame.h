@@ -172,6 +172,7 @@ private:
     void SaveWindowState();
     void OnSubWindowActivated(QMdiSubWindow* w);
     void ToggleBar(QWidget* bar);
+    void ArrangeResults(int nId);
     void PopupMenu(QMenu* menu);
 
     Prompter& m_prompter;

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTimer>
 #include <QUrl>
 
 void CMainFrame::CreateActions()
@@ -302,13 +303,9 @@ void CMainFrame::RunCommand(int nId)
         m_mdiArea->closeActiveSubWindow();
         break;
     case ID_WINDOW_CASCADE:
-        m_mdiArea->cascadeSubWindows();
-        break;
     case ID_WINDOW_TILE_HORZ:
-        m_mdiArea->tileSubWindows();
-        break;
     case ID_WINDOW_ARRANGE:
-        m_mdiArea->tileSubWindows();
+        ArrangeResults(nId);
         break;
     default:
         OnCommandNotYetAvailable(nId);
@@ -374,4 +371,38 @@ void CMainFrame::OnSaveLog()
     if (!m_logModel->SaveLog(path, &strError))
         m_prompter.Message(tr("The log could not be saved to %1: %2").arg(path, strError),
                            tr("Error"), Prompter::Critical, Prompter::Ok);
+}
+
+void CMainFrame::ArrangeResults(int nId)
+{
+    // Cascade and Tile show the results windows side by side instead of as tabs; maximising one
+    // of them brings the tabs back. Arrange Icons lines the minimised ones up along the bottom.
+    if (nId != ID_WINDOW_ARRANGE)
+        m_mdiArea->setViewMode(QMdiArea::SubWindowView);
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList();
+    for (QMdiSubWindow* w : windows) {
+        if (nId != ID_WINDOW_ARRANGE && w->isMaximized())
+            w->showNormal();
+        if (w->property("bcWatched").toBool())
+            continue;
+        w->setProperty("bcWatched", true);
+        connect(w, &QMdiSubWindow::windowStateChanged, this,
+                [this](Qt::WindowStates, Qt::WindowStates now) {
+                    if ((now & Qt::WindowMaximized) && m_mdiArea->viewMode() == QMdiArea::SubWindowView)
+                        QTimer::singleShot(0, this, [this] { m_mdiArea->setViewMode(QMdiArea::TabbedView); });
+                });
+    }
+    if (nId == ID_WINDOW_CASCADE) {
+        m_mdiArea->cascadeSubWindows();
+    } else if (nId == ID_WINDOW_TILE_HORZ) {
+        m_mdiArea->tileSubWindows();
+    } else {
+        int x = 0;
+        for (QMdiSubWindow* w : windows) {
+            if (!w->isMinimized())
+                continue;
+            w->move(x, m_mdiArea->viewport()->height() - w->height());
+            x += w->width();
+        }
+    }
 }
