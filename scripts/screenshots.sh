@@ -23,6 +23,9 @@ xvfb-run -a -s "-screen 0 1100x720x24" bash -c '
   xdotool windowfocus --sync "$win"
   sleep 1
   import -window root "$out/mainframe.png"
+  xdotool key alt+n; sleep 0.7
+  import -window root "$out/menu128.png"
+  xdotool key Escape; sleep 0.3
   # Network > Discover Network structure, then OK in the question.
   xdotool key alt+n; sleep 0.5; xdotool key Return; sleep 1
   focus; xdotool key Return; sleep 0.3
@@ -36,6 +39,21 @@ xvfb-run -a -s "-screen 0 1100x720x24" bash -c '
   xdotool key ctrl+a; xdotool type --delay 40 "*.txt"; xdotool key Return; sleep 4
   focus; xdotool key Return; sleep 1              # "Search finished. N files found."
   import -window root "$out/results.png"
+  xdotool windowfocus --sync "$win"; xdotool key alt+f; sleep 0.7
+  import -window root "$out/menu129.png"
+  xdotool key Escape; sleep 0.3
+  kill $pid; wait $pid 2>/dev/null || true
+  # A second run with the Network Log in auto-hide at the bottom; the pointer on its tab.
+  conf="$XDG_CONFIG_HOME/Halvorn/Brindlecove.conf"
+  mkdir -p "$(dirname "$conf")"
+  printf "[GuiTabbed-Bar2455]\nAutoHide=1\nAling=32768\n" >> "$conf"
+  ./build/bin/brindlecove & pid=$!
+  sleep 3
+  win=$(xdotool search --sync --pid $pid --name "^Brindlecove" | head -n1)
+  xdotool windowmove "$win" 0 0 windowsize "$win" 1100 720; sleep 1
+  tab=$(xdotool search --pid $pid --name "." 2>/dev/null | head -n1)
+  xdotool mousemove 40 683; sleep 1
+  import -window root "$out/autohide.png"
   kill $pid; wait $pid 2>/dev/null || true
 ' _ "$out"
 rm -rf "$tmp"

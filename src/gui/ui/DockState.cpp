@@ -106,6 +106,9 @@ bool RestoreLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QL
     if (!state.isEmpty() && !frame.restoreState(state, 1))
         return false;
     for (qsizetype i = 0; i < bars.size(); ++i) {
+        // Without a stored size a bar keeps the size its contents ask for.
+        if (!Open().childGroups().contains(BarSection(ids[i])))
+            continue;
         const BarState b = ReadBar(ids[i]);
         const Qt::DockWidgetArea area = frame.dockWidgetArea(bars[i]);
         if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea)
