@@ -15,15 +15,18 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     {
         NetworkTree t;
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         QElapsedTimer timer;
         timer.start();
         std::vector<std::thread> threads;
         for (int w = 0; w < 4; ++w)
             threads.emplace_back([&t, root, w] {
-                const NodeHandle d = t.InsertItem(root, InsertPos::Sort, QString("WG%1").arg(w), NK_DOMAIN);
+                const NodeHandle d =
+                    t.InsertItem(root, InsertPos::Sort, QString("WG%1").arg(w), NK_DOMAIN);
                 for (int i = 0; i < 5000; ++i) {
-                    const NodeHandle s = t.InsertItem(d, InsertPos::Sort, QString("SRV%1").arg(i * 7919 % 5000), NK_SERVER);
+                    const NodeHandle s = t.InsertItem(
+                        d, InsertPos::Sort, QString("SRV%1").arg(i * 7919 % 5000), NK_SERVER);
                     for (int k = 0; k < 5; ++k)
                         t.InsertItem(s, InsertPos::Last, QString("share%1").arg(k), NK_SHARE);
                 }
@@ -31,8 +34,8 @@ int main(int argc, char* argv[])
         for (auto& th : threads)
             th.join();
         const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-        std::printf("tree: %d nodes inserted by 4 threads in %.1f ms (%.0f nodes/s)\n", t.GetCount(), ms,
-                    t.GetCount() / (ms / 1000.0));
+        std::printf("tree: %d nodes inserted by 4 threads in %.1f ms (%.0f nodes/s)\n",
+                    t.GetCount(), ms, t.GetCount() / (ms / 1000.0));
         timer.restart();
         SortTree(t, root);
         std::printf("tree: SortTree over %d nodes in %.1f ms\n", t.GetCount(),

@@ -37,8 +37,12 @@ int main(int argc, char* argv[])
     t.start();
     std::thread producer([&] {
         for (int i = 0; i < kRows; ++i)
-            sink->Add({QStringLiteral("\\\\SERVER%1\\Share\\folder %2\\file %3.txt").arg(i % 13).arg(i % 977).arg(i),
-                       0x80, quint64((i * 7919ULL) % 100000000ULL), 133000000000000000ULL + quint64(i) * 10000000ULL});
+            sink->Add({QStringLiteral("\\\\SERVER%1\\Share\\folder %2\\file %3.txt")
+                           .arg(i % 13)
+                           .arg(i % 977)
+                           .arg(i),
+                       0x80, quint64((i * 7919ULL) % 100000000ULL),
+                       133000000000000000ULL + quint64(i) * 10000000ULL});
     });
     nLast = beat.elapsed();
     tick.start();
@@ -49,8 +53,9 @@ int main(int argc, char* argv[])
     }
     const double secsStream = static_cast<double>(t.nsecsElapsed()) / 1e9;
     producer.join();
-    std::printf("5. results: %d rows streamed into the window in %.2f s; longest event-loop gap %lld ms\n",
-                window.Model()->rowCount(), secsStream, static_cast<long long>(nLongestGap));
+    std::printf(
+        "5. results: %d rows streamed into the window in %.2f s; longest event-loop gap %lld ms\n",
+        window.Model()->rowCount(), secsStream, static_cast<long long>(nLongestGap));
 
     for (int column : {0, 1, 2}) {
         nLongestGap = 0;
@@ -58,14 +63,18 @@ int main(int argc, char* argv[])
         QElapsedTimer s;
         s.start();
         bool bDone = false;
-        auto c = QObject::connect(window.Model(), &ResultsModel::SortApplied, [&] { bDone = true; });
+        auto c =
+            QObject::connect(window.Model(), &ResultsModel::SortApplied, [&] { bDone = true; });
         emit window.View()->horizontalHeader()->sectionClicked(column);
         while (!bDone && s.elapsed() < 120000)
             app.processEvents(QEventLoop::AllEvents, 5);
         QObject::disconnect(c);
         std::printf("   sort by %-10s %.2f s (background), longest event-loop gap %lld ms\n",
-                    column == 0 ? "File Name" : column == 1 ? "Size" : "Timestamp",
-                    static_cast<double>(s.nsecsElapsed()) / 1e9, static_cast<long long>(nLongestGap));
+                    column == 0   ? "File Name"
+                    : column == 1 ? "Size"
+                                  : "Timestamp",
+                    static_cast<double>(s.nsecsElapsed()) / 1e9,
+                    static_cast<long long>(nLongestGap));
     }
     return 0;
 }

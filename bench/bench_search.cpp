@@ -51,8 +51,9 @@ void ContentThroughput()
     {
         QFile f(path);
         f.open(QIODevice::WriteOnly);
-        QByteArray line = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
-                          "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam.\n";
+        QByteArray line =
+            "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+            "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam.\n";
         QByteArray block;
         while (block.size() < (1 << 20))
             block += line;
@@ -72,8 +73,9 @@ void ContentThroughput()
             QElapsedTimer t;
             t.start();
             const unsigned char* p = reader->Map(&n);
-            const auto at = content::FindBytesNoCase(p, n, reinterpret_cast<const unsigned char*>(needle.constData()),
-                                                     static_cast<std::size_t>(needle.size()));
+            const auto at = content::FindBytesNoCase(
+                p, n, reinterpret_cast<const unsigned char*>(needle.constData()),
+                static_cast<std::size_t>(needle.size()));
             best = std::min(best, Seconds(t));
             if (at >= 0)
                 std::printf("unexpected match\n");
@@ -87,12 +89,18 @@ void ContentThroughput()
     for (QChar c : text)
         widePattern += QString(c) + QStringLiteral("\\x00");
     for (int i = 0; i < 3; ++i) {
-        grepAscii = std::min(grepAscii, TimeCommand(QStringLiteral("grep -c -F -i '%1' '%2'").arg(text, path)));
-        grepWide = std::min(grepWide, TimeCommand(QStringLiteral("LC_ALL=C grep -c -a -i -P '%1' '%2'").arg(widePattern, path)));
+        grepAscii = std::min(
+            grepAscii, TimeCommand(QStringLiteral("grep -c -F -i '%1' '%2'").arg(text, path)));
+        grepWide = std::min(
+            grepWide,
+            TimeCommand(
+                QStringLiteral("LC_ALL=C grep -c -a -i -P '%1' '%2'").arg(widePattern, path)));
     }
     std::printf("1. content search, 1 GiB in the page cache (best of 3):\n");
-    std::printf("   ours, Windows-1252 needle  %7.0f MB/s   grep -c -F -i        %7.0f MB/s\n", 1024 / ansi, 1024 / grepAscii);
-    std::printf("   ours, UTF-16LE needle      %7.0f MB/s   grep -c -a -i -P     %7.0f MB/s\n", 1024 / wide, 1024 / grepWide);
+    std::printf("   ours, Windows-1252 needle  %7.0f MB/s   grep -c -F -i        %7.0f MB/s\n",
+                1024 / ansi, 1024 / grepAscii);
+    std::printf("   ours, UTF-16LE needle      %7.0f MB/s   grep -c -a -i -P     %7.0f MB/s\n",
+                1024 / wide, 1024 / grepWide);
     std::printf("   ours, both needles (one file test)      %7.0f MB/s\n", 1024 / (ansi + wide));
 }
 
@@ -100,17 +108,23 @@ void WildcardSpeed()
 {
     QStringList paths;
     for (int i = 0; i < 200000; ++i)
-        paths << QStringLiteral("\\\\SERVER%1\\Share\\Projects\\2026\\Quarter %2\\Report-%3 final.%4")
-                     .arg(i % 17).arg(i % 4).arg(i).arg(i % 3 ? "docx" : "txt");
+        paths << QStringLiteral(
+                     "\\\\SERVER%1\\Share\\Projects\\2026\\Quarter %2\\Report-%3 final.%4")
+                     .arg(i % 17)
+                     .arg(i % 4)
+                     .arg(i)
+                     .arg(i % 3 ? "docx" : "txt");
     std::printf("2. wildcard match (upper-casing included), ns per path:\n");
-    for (const char* p : {"*.txt", "*report*", "*\\report-1? final.txt", "*.doc;*.xls;*.txt", "*"}) {
+    for (const char* p :
+         {"*.txt", "*report*", "*\\report-1? final.txt", "*.doc;*.xls;*.txt", "*"}) {
         const QStringList list = patterns::ParsePatternList(QString::fromLatin1(p));
         int n = 0;
         QElapsedTimer t;
         t.start();
         for (const QString& path : paths)
             n += patterns::MatchesPatternList(path, list);
-        std::printf("   %-26s %6.0f ns   (%d of %lld match)\n", p, static_cast<double>(t.nsecsElapsed()) / paths.size(), n,
+        std::printf("   %-26s %6.0f ns   (%d of %lld match)\n", p,
+                    static_cast<double>(t.nsecsElapsed()) / paths.size(), n,
                     static_cast<long long>(paths.size()));
     }
 }
@@ -121,7 +135,8 @@ struct Counter : ResultSink
     void Add(const SearchResult&) override { ++n; }
 };
 
-double RunSearch(const QString& folder, const QString& pattern, const QString& containing, quint64* pFound)
+double RunSearch(const QString& folder, const QString& pattern, const QString& containing,
+                 quint64* pFound)
 {
     auto sink = std::make_shared<Counter>();
     std::mutex m;
@@ -146,18 +161,26 @@ double RunSearch(const QString& folder, const QString& pattern, const QString& c
 void SmbWalk()
 {
     quint64 n = 0;
-    RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\tree\\d00"), QStringLiteral("*"), QString(), &n); // warm up
+    RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\tree\\d00"), QStringLiteral("*"), QString(),
+              &n); // warm up
     double ours = 1e9;
     for (int i = 0; i < 3; ++i)
-        ours = std::min(ours, RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\tree"), QStringLiteral("*"), QString(), &n));
+        ours = std::min(ours, RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\tree"),
+                                        QStringLiteral("*"), QString(), &n));
     QByteArray out;
     double smb = 1e9;
     for (int i = 0; i < 3; ++i)
-        smb = std::min(smb, TimeCommand(QStringLiteral("smbclient //127.0.0.11/bench -N -c 'recurse; ls tree' 2>/dev/null"), &out));
+        smb = std::min(
+            smb,
+            TimeCommand(
+                QStringLiteral("smbclient //127.0.0.11/bench -N -c 'recurse; ls tree' 2>/dev/null"),
+                &out));
     const int nLines = static_cast<int>(out.count('\n'));
     std::printf("3. walking \\\\ALPHA\\bench\\tree over SMB (pattern \"*\", best of 3):\n");
-    std::printf("   ours        %llu entries in %.2f s = %6.0f entries/s\n", static_cast<unsigned long long>(n), ours, n / ours);
-    std::printf("   smbclient   ~%d lines    in %.2f s = %6.0f entries/s  (recurse; ls)\n", nLines, smb, n / smb);
+    std::printf("   ours        %llu entries in %.2f s = %6.0f entries/s\n",
+                static_cast<unsigned long long>(n), ours, n / ours);
+    std::printf("   smbclient   ~%d lines    in %.2f s = %6.0f entries/s  (recurse; ls)\n", nLines,
+                smb, n / smb);
 }
 
 void SmbContent()
@@ -166,14 +189,20 @@ void SmbContent()
     const double mib = 10 * 32;
     double ours = 1e9;
     for (int i = 0; i < 2; ++i)
-        ours = std::min(ours, RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\content"), QStringLiteral("*"),
-                                        QStringLiteral("Quixotic needle"), &n));
+        ours =
+            std::min(ours, RunSearch(QStringLiteral("\\\\127.0.0.11\\bench\\content"),
+                                     QStringLiteral("*"), QStringLiteral("Quixotic needle"), &n));
     QTemporaryDir ram(QStringLiteral("/dev/shm/bc-bench-XXXXXX"));
     double smb = 1e9;
     for (int i = 0; i < 2; ++i)
-        smb = std::min(smb, TimeCommand(QStringLiteral("cd '%1' && smbclient //127.0.0.11/bench -N -c 'prompt off; recurse; cd content; mget *' >/dev/null 2>&1").arg(ram.path())));
+        smb = std::min(
+            smb, TimeCommand(QStringLiteral("cd '%1' && smbclient //127.0.0.11/bench -N -c 'prompt "
+                                            "off; recurse; cd content; mget *' >/dev/null 2>&1")
+                                 .arg(ram.path())));
     std::printf("4. content search over SMB, 10 files of 32 MiB, no match (best of 2):\n");
-    std::printf("   ours        %6.0f MB/s\n   smbclient   %6.0f MB/s  (recurse; mget * into a RAM folder)\n", mib / ours, mib / smb);
+    std::printf("   ours        %6.0f MB/s\n   smbclient   %6.0f MB/s  (recurse; mget * into a RAM "
+                "folder)\n",
+                mib / ours, mib / smb);
 }
 
 // Discovery against the test network: Discover, a silent host, a range where nobody listens.
@@ -202,14 +231,19 @@ void DiscoveryBounds()
                 runActivity([](Discovery& d) { return d.DiscoverNetwork(); }));
     std::printf("   Scan 127.0.0.30-127.0.0.229 (200 dead addresses)   %.2f s\n",
                 runActivity([](Discovery& d) {
-                    return d.ScanIpRange(QStringLiteral("dead"), *iprange::FromText(QStringLiteral("127.0.0.30")),
+                    return d.ScanIpRange(QStringLiteral("dead"),
+                                         *iprange::FromText(QStringLiteral("127.0.0.30")),
                                          *iprange::FromText(QStringLiteral("127.0.0.229")));
                 }));
     // A host that accepts connections and never answers.
     QProcess silent;
-    silent.start(QStringLiteral("python3"), {QStringLiteral("-c"),
-        QStringLiteral("import socket,time; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); "
-                       "s.bind(('127.0.0.20',445)); s.listen(64); print('up', flush=True); time.sleep(60)")});
+    silent.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "import socket,time; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
+             "socket.SO_REUSEADDR, 1); "
+             "s.bind(('127.0.0.20',445)); s.listen(64); print('up', flush=True); time.sleep(60)")});
     silent.waitForReadyRead(5000);
     SmbLanBrowser browser;
     std::atomic<bool> abort{false};
@@ -217,7 +251,9 @@ void DiscoveryBounds()
     QElapsedTimer t;
     t.start();
     browser.EnumShares(QStringLiteral("127.0.0.20"), resume, abort);
-    std::printf("   share list of a host that never answers            %.2f s  (unbounded libsmbclient: ~40 s)\n", Seconds(t));
+    std::printf("   share list of a host that never answers            %.2f s  (unbounded "
+                "libsmbclient: ~40 s)\n",
+                Seconds(t));
     silent.kill();
     silent.waitForFinished();
 }

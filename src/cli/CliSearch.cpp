@@ -25,15 +25,25 @@ QString IsoTime(quint64 nFileTime)
 class PrintingSink : public ResultSink
 {
 public:
-    enum Format { Plain, Long, Json };
+    enum Format
+    {
+        Plain,
+        Long,
+        Json
+    };
     explicit PrintingSink(Format f) : m_format(f) {}
     void Add(const SearchResult& r) override
     {
         ++m_nFound;
         switch (m_format) {
-        case Plain: Print(r.strPath + QLatin1Char('\n')); break;
+        case Plain:
+            Print(r.strPath + QLatin1Char('\n'));
+            break;
         case Long:
-            Print(QStringLiteral("%1\t%2\t%3\n").arg(r.strPath).arg(r.nSize).arg(IsoTime(r.nLastWrite)));
+            Print(QStringLiteral("%1\t%2\t%3\n")
+                      .arg(r.strPath)
+                      .arg(r.nSize)
+                      .arg(IsoTime(r.nLastWrite)));
             break;
         case Json: {
             QJsonObject o;
@@ -41,7 +51,8 @@ public:
             o[QStringLiteral("size")] = static_cast<qint64>(r.nSize);
             o[QStringLiteral("time")] = IsoTime(r.nLastWrite);
             o[QStringLiteral("folder")] = (r.nAttributes & kAttrDirectory) != 0;
-            Print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+            Print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) +
+                  QLatin1Char('\n'));
             break;
         }
         }
@@ -75,49 +86,51 @@ NodeHandle FindNode(const NetworkTree& tree, NodeHandle root, const QString& pat
 
 int RunSearchCommand(QStringList args)
 {
-    SearchSpec spec;
+    SearchJob job;
     QString strNft, strNode;
     const bool bVerbose = TakeFlag(args, QStringLiteral("--verbose"));
     const bool bLong = TakeFlag(args, QStringLiteral("--long"));
     const bool bJson = TakeFlag(args, QStringLiteral("--json"));
     bool bPattern = args.contains(QStringLiteral("--pattern"));
-    if (!TakeOption(args, QStringLiteral("--pattern"), &spec.strPatternText) ||
-        !TakeOption(args, QStringLiteral("--containing"), &spec.strContainingText) ||
+    if (!TakeOption(args, QStringLiteral("--pattern"), &job.strPatternText) ||
+        !TakeOption(args, QStringLiteral("--containing"), &job.strContainingText) ||
         !TakeOption(args, QStringLiteral("--nft"), &strNft) ||
         !TakeOption(args, QStringLiteral("--node"), &strNode))
         return Fail(QStringLiteral("an option is missing its value"));
     if (!bPattern)
-        return Fail(QStringLiteral("search needs --pattern (for example --pattern \"*.txt;*.doc\")"));
+        return Fail(
+            QStringLiteral("search needs --pattern (for example --pattern \"*.txt;*.doc\")"));
     for (const QString& a : args)
         if (a.startsWith(QLatin1String("--")))
             return Fail(QStringLiteral("unknown option '%1'").arg(a));
-    if (spec.strContainingText.size() > 4095)
+    if (job.strContainingText.size() > 4095)
         return Fail(QStringLiteral("the containing text is too long (at most 4095 characters)"));
 
     if (!strNft.isEmpty()) {
         if (!args.isEmpty())
             return Fail(QStringLiteral("give either --nft with --node or paths, not both"));
-        spec.tree = std::make_shared<NetworkTree>();
+        job.tree = std::make_shared<NetworkTree>();
         QString err;
-        const NodeHandle root = treefile::Load(*spec.tree, strNft, &err);
+        const NodeHandle root = treefile::Load(*job.tree, strNft, &err);
         if (root == NoNode)
             return Fail(QStringLiteral("cannot read %1: %2").arg(strNft, err));
-        spec.hStartNode = strNode.isEmpty() ? root : FindNode(*spec.tree, root, strNode);
-        if (spec.hStartNode == NoNode)
+        job.hStartNode = strNode.isEmpty() ? root : FindNode(*job.tree, root, strNode);
+        if (job.hStartNode == NoNode)
             return Fail(QStringLiteral("no node '%1' in %2").arg(strNode, strNft));
     } else {
         if (args.isEmpty())
             return Fail(QStringLiteral("search needs a share, a server, a folder or --nft"));
         SmbLanBrowser browser;
         for (QString target : args) {
-            const bool bUnc = target.startsWith(QLatin1String("\\\\")) || target.startsWith(QLatin1String("//"));
+            const bool bUnc =
+                target.startsWith(QLatin1String("\\\\")) || target.startsWith(QLatin1String("//"));
             if (bUnc)
                 target.replace(QLatin1Char('/'), QLatin1Char('\\'));
             while (bUnc && target.size() > 2 && target.endsWith(QLatin1Char('\\')))
                 target.chop(1);
             const bool bServer = bUnc && !target.mid(2).contains(QLatin1Char('\\'));
             if (!bServer) {
-                spec.folders << target;
+                job.folders << target;
                 continue;
             }
             // A server: its shares, as the network lists them.
@@ -126,16 +139,18 @@ int RunSearchCommand(QStringList args)
             const QString host = target.mid(2);
             const EnumResult r = browser.EnumShares(host, resume, abort);
             if (!r.Usable())
-                return Fail(QStringLiteral("cannot list the shares of %1 (error %2)").arg(host).arg(r.nStatus));
+                return Fail(QStringLiteral("cannot list the shares of %1 (error %2)")
+                                .arg(host)
+                                .arg(r.nStatus));
             for (const QString& share : r.names)
-                spec.folders << target + QLatin1Char('\\') + share;
+                job.folders << target + QLatin1Char('\\') + share;
         }
     }
 
-    auto sink = std::make_shared<PrintingSink>(bJson ? PrintingSink::Json
+    auto sink = std::make_shared<PrintingSink>(bJson   ? PrintingSink::Json
                                                : bLong ? PrintingSink::Long
                                                        : PrintingSink::Plain);
-    spec.sink = sink;
+    job.sink = sink;
     std::mutex m;
     std::condition_variable cv;
     bool bDone = false;
@@ -150,7 +165,7 @@ int RunSearchCommand(QStringList args)
     SearchEngine engine(cb, [] { return MakeShareFs(); });
     engine.SetWorkerStartPause(0);
     SearchEngine::StartError err;
-    if (engine.Start(spec, &err) == 0)
+    if (engine.Start(job, &err) == 0)
         return Fail(QStringLiteral("the search could not start"));
     {
         std::unique_lock lock(m);

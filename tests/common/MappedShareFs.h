@@ -13,7 +13,9 @@
 class MappedShareFs : public ShareFs
 {
 public:
-    MappedShareFs(QString root, int delayMs) : m_root(std::move(root)), m_delayMs(delayMs), m_local(MakeLocalShareFs()) {}
+    MappedShareFs(QString root, int delayMs)
+        : m_root(std::move(root)), m_delayMs(delayMs), m_local(MakeLocalShareFs())
+    {}
     int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
     {
         if (m_delayMs > 0)
@@ -22,8 +24,14 @@ public:
             return 36;
         return m_local->ListFolder(Map(folder), out);
     }
-    std::unique_ptr<FsReader> OpenRead(const QString& path) override { return m_local->OpenRead(Map(path)); }
-    int Remove(const QString& path, bool bFolder) override { return m_local->Remove(Map(path), bFolder); }
+    std::unique_ptr<FsReader> OpenRead(const QString& path) override
+    {
+        return m_local->OpenRead(Map(path));
+    }
+    int Remove(const QString& path, bool bFolder) override
+    {
+        return m_local->Remove(Map(path), bFolder);
+    }
 
     QString Map(const QString& unc) const
     {

@@ -46,9 +46,10 @@ int main(int argc, char* argv[])
     const QRect g = frame.isMaximized() ? frame.normalGeometry() : frame.geometry();
     std::printf("normal=%d,%d,%d,%d\n", g.x(), g.y(), g.width(), g.height());
     std::printf("maximized=%d\n", frame.isMaximized() ? 1 : 0);
-    std::printf("search=%d,%d,%d\n", int(frame.dockWidgetArea(frame.SearchBar())), frame.SearchBar()->isVisible() ? 1 : 0,
-                frame.SearchBar()->width());
-    std::printf("log=%d,%d\n", int(frame.dockWidgetArea(frame.LogBar())), frame.LogBar()->isVisible() ? 1 : 0);
+    std::printf("search=%d,%d,%d\n", int(frame.dockWidgetArea(frame.SearchBar())),
+                frame.SearchBar()->isVisible() ? 1 : 0, frame.SearchBar()->width());
+    std::printf("log=%d,%d\n", int(frame.dockWidgetArea(frame.LogBar())),
+                frame.LogBar()->isVisible() ? 1 : 0);
     std::printf("style=%d\n", frame.DisplayStyle());
     std::printf("autohide=%d,%d\n", frame.AutoHide()->IsCollapsed(frame.LogBar()) ? 1 : 0,
                 CAutoHide::AlingOf(frame.AutoHide()->SideOf(frame.LogBar())));

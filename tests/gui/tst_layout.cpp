@@ -20,17 +20,18 @@ class TestLayout : public QObject
         p.start(QCoreApplication::applicationDirPath() + "/layout_probe", args);
         p.waitForFinished(30000);
         QMap<QString, QString> out;
-        for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        for (const QString& line :
+             QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             out.insert(line.section('=', 0, 0), line.section('=', 1));
         return out;
     }
-    QSettings Settings() { return QSettings(m_config.path() + "/Halvorn/Brindlecove.conf", QSettings::IniFormat); }
+    QSettings Settings()
+    {
+        return QSettings(m_config.path() + "/Halvorn/Brindlecove.conf", QSettings::IniFormat);
+    }
 
 private slots:
-    void init()
-    {
-        QFile::remove(m_config.path() + "/Halvorn/Brindlecove.conf");
-    }
+    void init() { QFile::remove(m_config.path() + "/Halvorn/Brindlecove.conf"); }
 
     void firstRunDefaults()
     {
@@ -56,7 +57,7 @@ private slots:
         QCOMPARE(first["log"], QString("2,1"));
         const auto second = Run();
         QCOMPARE(second["normal"], first["normal"]);
-        QCOMPARE(second["log"], QString("2,1"));          // right
+        QCOMPARE(second["log"], QString("2,1"));                       // right
         QCOMPARE(second["search"].section(',', 0, 1), QString("1,0")); // left, hidden
     }
 

@@ -415,7 +415,8 @@ private slots:
     {
         CAboutDlg about(&Frame());
         QCOMPARE(about.windowTitle(), QString("About Brindlecove"));
-        QCOMPARE(about.findChild<QLabel*>("versionText")->text(), QString("Brindlecove Version 2.1"));
+        QCOMPARE(about.findChild<QLabel*>("versionText")->text(),
+                 QString("Brindlecove Version 2.1"));
         auto* ok = about.findChild<QPushButton*>("btnOk");
         QCOMPARE(ok->text(), QString("&OK"));
         about.show();

@@ -23,19 +23,28 @@ private slots:
         QTest::addColumn<QRect>("expected");
         QTest::addColumn<bool>("stored");
         // Dragging the right edge 40 pixels wider.
-        QTest::newRow("stay") << int(Stay) << true << 200 << 240 << QRect(10, 5, 50, 10) << QRect(10, 5, 50, 10) << true;
-        QTest::newRow("stretch") << int(Stretch) << true << 200 << 240 << QRect(10, 5, 50, 10) << QRect(10, 5, 90, 10) << true;
-        QTest::newRow("move") << int(Move) << true << 200 << 240 << QRect(10, 5, 50, 10) << QRect(50, 5, 50, 10) << true;
+        QTest::newRow("stay") << int(Stay) << true << 200 << 240 << QRect(10, 5, 50, 10)
+                              << QRect(10, 5, 50, 10) << true;
+        QTest::newRow("stretch") << int(Stretch) << true << 200 << 240 << QRect(10, 5, 50, 10)
+                                 << QRect(10, 5, 90, 10) << true;
+        QTest::newRow("move") << int(Move) << true << 200 << 240 << QRect(10, 5, 50, 10)
+                              << QRect(50, 5, 50, 10) << true;
         // The left edge dragged: the same in client coordinates for equal left/right rules.
-        QTest::newRow("move, left edge") << int(Move) << false << 200 << 240 << QRect(10, 5, 50, 10) << QRect(50, 5, 50, 10) << true;
-        QTest::newRow("stretch, narrower") << int(Stretch) << true << 200 << 170 << QRect(10, 5, 50, 10) << QRect(10, 5, 20, 10) << true;
+        QTest::newRow("move, left edge") << int(Move) << false << 200 << 240 << QRect(10, 5, 50, 10)
+                                         << QRect(50, 5, 50, 10) << true;
+        QTest::newRow("stretch, narrower") << int(Stretch) << true << 200 << 170
+                                           << QRect(10, 5, 50, 10) << QRect(10, 5, 20, 10) << true;
         // Centre at 30% of 200 (60 = centre of 35..85): at 30% of 400 = 120.
-        QTest::newRow("centre") << int(Centre) << true << 200 << 400 << QRect(35, 5, 50, 10) << QRect(95, 5, 50, 10) << true;
+        QTest::newRow("centre") << int(Centre) << true << 200 << 400 << QRect(35, 5, 50, 10)
+                                << QRect(95, 5, 50, 10) << true;
         // Scale 10..60 in 200: 20..120 in 400; never stored.
-        QTest::newRow("scale") << int(Scale) << true << 200 << 400 << QRect(10, 5, 50, 10) << QRect(20, 5, 100, 10) << false;
-        QTest::newRow("scale back") << int(Scale) << true << 200 << 200 << QRect(10, 5, 50, 10) << QRect(10, 5, 50, 10) << false;
+        QTest::newRow("scale") << int(Scale) << true << 200 << 400 << QRect(10, 5, 50, 10)
+                               << QRect(20, 5, 100, 10) << false;
+        QTest::newRow("scale back") << int(Scale) << true << 200 << 200 << QRect(10, 5, 50, 10)
+                                    << QRect(10, 5, 50, 10) << false;
         // Unknown rules act as stay.
-        QTest::newRow("rule 9") << 9 << true << 200 << 240 << QRect(10, 5, 50, 10) << QRect(10, 5, 50, 10) << true;
+        QTest::newRow("rule 9") << 9 << true << 200 << 240 << QRect(10, 5, 50, 10)
+                                << QRect(10, 5, 50, 10) << true;
     }
     void rules()
     {
@@ -51,7 +60,8 @@ private slots:
         Edges e;
         e.bRight = rightEdge;
         e.bLeft = !rightEdge;
-        const Outcome o = Layout(r, e, QSize(newWidth, 100), initial, QSize(newWidth - oldWidth, 0), rect);
+        const Outcome o =
+            Layout(r, e, QSize(newWidth, 100), initial, QSize(newWidth - oldWidth, 0), rect);
         QCOMPARE(o.rect, expected);
         QCOMPARE(o.bStore, stored);
         QCOMPARE(o.bMove, expected != rect);
@@ -64,7 +74,8 @@ private slots:
                                     QRect(10, 0, 50, 10), QSize(200, 100));
         Edges e;
         e.bRight = true;
-        const Outcome o = Layout(r, e, QSize(400, 100), QSize(200, 100), QSize(200, 0), QRect(10, 0, 50, 10));
+        const Outcome o =
+            Layout(r, e, QSize(400, 100), QSize(200, 100), QSize(200, 0), QRect(10, 0, 50, 10));
         QCOMPARE(o.rect, QRect(110, 0, 150, 10)); // left 10+100, right 10+50+1.0*200
         QVERIFY(!o.bStore);
     }
@@ -73,10 +84,12 @@ private slots:
     {
         // A scale rule on the left edge only: a right-edge drag picks rule 0 there (the left rule
         // is not used), whose special case keeps the control where it is now.
-        const Record r = MakeRecord(1, Scale, Stay, Stay, Stay, 0, -1, -1, -1, -1, QRect(10, 0, 50, 10), QSize(200, 100));
+        const Record r = MakeRecord(1, Scale, Stay, Stay, Stay, 0, -1, -1, -1, -1,
+                                    QRect(10, 0, 50, 10), QSize(200, 100));
         Edges e;
         e.bRight = true;
-        const Outcome o = Layout(r, e, QSize(400, 100), QSize(200, 100), QSize(200, 0), QRect(33, 0, 44, 10));
+        const Outcome o =
+            Layout(r, e, QSize(400, 100), QSize(200, 100), QSize(200, 0), QRect(33, 0, 44, 10));
         QCOMPARE(o.rect, QRect(33, 0, 44, 10));
         QVERIFY(!o.bMove);
         QVERIFY(!o.bStore);
@@ -88,12 +101,18 @@ private slots:
         QTest::addColumn<QRect>("newClient");
         QTest::addColumn<QPoint>("pointer");
         QTest::addColumn<QString>("edges");
-        QTest::newRow("right") << QRect(0, 0, 200, 100) << QRect(0, 0, 240, 100) << QPoint(239, 50) << "R";
-        QTest::newRow("left") << QRect(100, 0, 200, 100) << QRect(60, 0, 240, 100) << QPoint(61, 50) << "L";
-        QTest::newRow("at the centre is right") << QRect(0, 0, 200, 100) << QRect(0, 0, 240, 100) << QPoint(120, 50) << "R";
-        QTest::newRow("bottom") << QRect(0, 0, 200, 100) << QRect(0, 0, 200, 140) << QPoint(10, 139) << "B";
-        QTest::newRow("top") << QRect(0, 100, 200, 100) << QRect(0, 60, 200, 140) << QPoint(10, 61) << "T";
-        QTest::newRow("moved only") << QRect(0, 0, 200, 100) << QRect(50, 50, 200, 100) << QPoint(0, 0) << "";
+        QTest::newRow("right") << QRect(0, 0, 200, 100) << QRect(0, 0, 240, 100) << QPoint(239, 50)
+                               << "R";
+        QTest::newRow("left") << QRect(100, 0, 200, 100) << QRect(60, 0, 240, 100) << QPoint(61, 50)
+                              << "L";
+        QTest::newRow("at the centre is right")
+            << QRect(0, 0, 200, 100) << QRect(0, 0, 240, 100) << QPoint(120, 50) << "R";
+        QTest::newRow("bottom") << QRect(0, 0, 200, 100) << QRect(0, 0, 200, 140) << QPoint(10, 139)
+                                << "B";
+        QTest::newRow("top") << QRect(0, 100, 200, 100) << QRect(0, 60, 200, 140) << QPoint(10, 61)
+                             << "T";
+        QTest::newRow("moved only")
+            << QRect(0, 0, 200, 100) << QRect(50, 50, 200, 100) << QPoint(0, 0) << "";
     }
     void movingEdges()
     {
@@ -103,16 +122,21 @@ private slots:
         QFETCH(QString, edges);
         const Edges e = GuessMovingEdges(oldClient, newClient, pointer);
         QString got;
-        if (e.bLeft) got += 'L';
-        if (e.bRight) got += 'R';
-        if (e.bTop) got += 'T';
-        if (e.bBottom) got += 'B';
+        if (e.bLeft)
+            got += 'L';
+        if (e.bRight)
+            got += 'R';
+        if (e.bTop)
+            got += 'T';
+        if (e.bBottom)
+            got += 'B';
         QCOMPARE(got, edges);
     }
 
     void centreFactorIsTakenFromTheControl()
     {
-        const Record r = MakeRecord(1, Centre, Centre, Stay, Stay, 0, 0.9, -1, -1, -1, QRect(35, 0, 50, 10), QSize(200, 100));
+        const Record r = MakeRecord(1, Centre, Centre, Stay, Stay, 0, 0.9, -1, -1, -1,
+                                    QRect(35, 0, 50, 10), QSize(200, 100));
         QCOMPARE(r.fxPos, 0.3);
         QCOMPARE(r.fyPos, -1.0);
     }
@@ -152,7 +176,9 @@ private slots:
     void searchBarFollowsItsSize()
     {
         CSearchDlg dlg;
-        dlg.m_fnPointer = [&dlg] { return dlg.mapToGlobal(QPoint(dlg.width() - 1, dlg.height() - 1)); };
+        dlg.m_fnPointer = [&dlg] {
+            return dlg.mapToGlobal(QPoint(dlg.width() - 1, dlg.height() - 1));
+        };
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         const QSize start = dlg.size();

@@ -17,10 +17,10 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
-#include <QTabBar>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTabBar>
 #include <QTreeView>
 #include <QtTest>
 
@@ -52,8 +52,10 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QStringList many;
-        QMap<QString, QByteArray> files{{"PC1/Docs/report.txt", "budget"}, {"PC1/Docs/b.doc", "x"},
-                                        {"PC1/Docs/sub/c.txt", "Budget"}, {"PC2/Public/big.bin", QByteArray(5000, 'z')}};
+        QMap<QString, QByteArray> files{{"PC1/Docs/report.txt", "budget"},
+                                        {"PC1/Docs/b.doc", "x"},
+                                        {"PC1/Docs/sub/c.txt", "Budget"},
+                                        {"PC2/Public/big.bin", QByteArray(5000, 'z')}};
         for (int i = 0; i < 30; ++i)
             files.insert(QString("PC2/Public/f%1/x.txt").arg(i), "x");
         MakeFiles(m_dir.path(), files);
@@ -70,11 +72,13 @@ private slots:
         m_frame = std::make_unique<CMainFrame>(*m_prompter, std::make_shared<FakeLanBrowser>());
         m_frame->Search().SetWorkerStartPause(0);
         NetworkTree& t = Frame().Tree();
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         m_wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
         const NodeHandle pc1 = t.InsertItem(m_wg, InsertPos::Last, "PC1", NK_SERVER);
         t.InsertItem(pc1, InsertPos::Last, "Docs", NK_SHARE);
-        t.InsertItem(t.InsertItem(m_wg, InsertPos::Last, "PC2", NK_SERVER), InsertPos::Last, "Public", NK_SHARE);
+        t.InsertItem(t.InsertItem(m_wg, InsertPos::Last, "PC2", NK_SERVER), InsertPos::Last,
+                     "Public", NK_SHARE);
         Frame().m_hRootNode = root;
         m_frame->show();
     }
@@ -89,7 +93,8 @@ private slots:
         Search("*");
         QCOMPARE(m_prompter->messages.size(), 1);
         QCOMPARE(m_prompter->messages[0].strText,
-                 QString("Select a path for the searching in the left pane\nor press 'Discover' button in order to retrieve current network tree."));
+                 QString("Select a path for the searching in the left pane\nor press 'Discover' "
+                         "button in order to retrieve current network tree."));
         QCOMPARE(m_prompter->messages[0].strCaption, QString("Brindlecove"));
         QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
         QVERIFY(Frame().MdiArea()->subWindowList().isEmpty());
@@ -100,9 +105,12 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("containing");
         QTest::addColumn<int>("found");
-        QTest::newRow("*.txt") << "*.txt" << "" << 32;
-        QTest::newRow("content") << "*" << "BUDGET" << 2;
-        QTest::newRow("empty pattern") << "" << "" << 0;
+        QTest::newRow("*.txt") << "*.txt"
+                               << "" << 32;
+        QTest::newRow("content") << "*"
+                                 << "BUDGET" << 2;
+        QTest::newRow("empty pattern") << ""
+                                       << "" << 0;
     }
     void searchRunsToItsEnd()
     {
@@ -121,7 +129,8 @@ private slots:
         QCOMPARE(results->windowTitle(), pattern);
         QCOMPARE(results->Model()->rowCount(), found);
         QCOMPARE(m_prompter->messages.size(), 1);
-        QCOMPARE(m_prompter->messages[0].strText, QString("Search finished. %1 files found.").arg(found));
+        QCOMPARE(m_prompter->messages[0].strText,
+                 QString("Search finished. %1 files found.").arg(found));
         QCOMPARE(m_prompter->messages[0].strCaption, QString("Brindle Cove"));
         QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
         QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
@@ -219,14 +228,16 @@ private slots:
         QCOMPARE(m_prompter->messages[0].strCaption, QString("Error"));
         // Open file and Open folder act on the first selected row only.
         results->View()->selectRow(3);
-        results->View()->selectionModel()->select(results->Model()->index(1, 0),
-                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        results->View()->selectionModel()->select(
+            results->Model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         Frame().RunCommand(ID_OPEN_FILE);
         Frame().RunCommand(ID_OPEN_FOLDER);
         const QString first = results->Model()->At(1).strPath;
         QCOMPARE(m_prompter->opened.size(), 2);
-        QCOMPARE(m_prompter->opened[0], QUrl::fromEncoded(("smb://" + first.mid(2).replace('\\', '/')).toUtf8()));
-        QCOMPARE(m_prompter->opened[1].toString(), m_prompter->opened[0].toString().section('/', 0, -2));
+        QCOMPARE(m_prompter->opened[0],
+                 QUrl::fromEncoded(("smb://" + first.mid(2).replace('\\', '/')).toUtf8()));
+        QCOMPARE(m_prompter->opened[1].toString(),
+                 m_prompter->opened[0].toString().section('/', 0, -2));
         // Save finds: the rows as shown (sorted by size, descending), CR LF, no header.
         QSignalSpy sorted(results->Model(), &ResultsModel::SortApplied);
         emit results->View()->horizontalHeader()->sectionClicked(1);
@@ -299,7 +310,8 @@ private slots:
         m_prompter->nextAnswer = Prompter::AnswerNo;
         Frame().RunCommand(ID_DELETE_FILES);
         QCOMPARE(m_prompter->messages.size(), 1);
-        QCOMPARE(m_prompter->messages[0].strText, QString("Delete 1 selected file(s)? This cannot be undone."));
+        QCOMPARE(m_prompter->messages[0].strText,
+                 QString("Delete 1 selected file(s)? This cannot be undone."));
         QVERIFY(QFile::exists(m_dir.filePath("PC1/Docs/victim.tmp")));
         m_prompter->nextAnswer = Prompter::AnswerYes;
         QSignalSpy done(&Frame(), &CMainFrame::FileOperationFinished);

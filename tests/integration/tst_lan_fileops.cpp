@@ -15,8 +15,8 @@ class TestLanFileOps : public QObject
     QString SmbLs(const QString& folder)
     {
         QProcess p;
-        p.start("smbclient", {"//127.0.0.11/public", "-N", "-s", m_lan + "/client/.smb/smb.conf", "-c",
-                              "ls \"" + folder + "\\*\""});
+        p.start("smbclient", {"//127.0.0.11/public", "-N", "-s", m_lan + "/client/.smb/smb.conf",
+                              "-c", "ls \"" + folder + "\\*\""});
         p.waitForFinished(30000);
         return QString::fromUtf8(p.readAllStandardOutput());
     }
@@ -32,7 +32,8 @@ private slots:
         m_lan = qEnvironmentVariable("BC_TESTLAN_DIR");
         QVERIFY(QFileInfo(ShareDir("public")).isDir());
         QDir().mkpath(ShareDir("public/ops/folder"));
-        for (const QString& f : {QString("ops/movable.txt"), QString("ops/deletable.txt"), QString("ops/folder/inner.txt")}) {
+        for (const QString& f : {QString("ops/movable.txt"), QString("ops/deletable.txt"),
+                                 QString("ops/folder/inner.txt")}) {
             QFile file(ShareDir("public/" + f));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(f.toUtf8());
@@ -46,12 +47,14 @@ private slots:
     {
         auto fs = MakeShareFs();
         std::atomic<bool> cancel{false};
-        const auto out = fileops::CopyInto(*fs, {{"\\\\127.0.0.11\\public\\readme.txt", false},
-                                                 {"\\\\127.0.0.11\\docs\\sub dir", true}},
+        const auto out = fileops::CopyInto(*fs,
+                                           {{"\\\\127.0.0.11\\public\\readme.txt", false},
+                                            {"\\\\127.0.0.11\\docs\\sub dir", true}},
                                            m_target.path(), false, cancel, {});
         QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
         QCOMPARE(Read(m_target.filePath("readme.txt")), Read(ShareDir("public/readme.txt")));
-        QCOMPARE(Read(m_target.filePath("sub dir/nested/notes.md")), Read(ShareDir("docs/sub dir/nested/notes.md")));
+        QCOMPARE(Read(m_target.filePath("sub dir/nested/notes.md")),
+                 Read(ShareDir("docs/sub dir/nested/notes.md")));
         QCOMPARE(QFileInfo(m_target.filePath("sub dir/data.bin")).size(), qint64(70000));
     }
 
@@ -60,8 +63,9 @@ private slots:
         QVERIFY(SmbLs("ops").contains("movable.txt"));
         auto fs = MakeShareFs();
         std::atomic<bool> cancel{false};
-        const auto out = fileops::CopyInto(*fs, {{"\\\\127.0.0.11\\public\\ops\\movable.txt", false}},
-                                           m_target.path(), true, cancel, {});
+        const auto out =
+            fileops::CopyInto(*fs, {{"\\\\127.0.0.11\\public\\ops\\movable.txt", false}},
+                              m_target.path(), true, cancel, {});
         QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
         QCOMPARE(Read(m_target.filePath("movable.txt")), QByteArray("ops/movable.txt"));
         QVERIFY(!SmbLs("ops").contains("movable.txt"));
@@ -71,8 +75,10 @@ private slots:
     {
         auto fs = MakeShareFs();
         std::atomic<bool> cancel{false};
-        auto out = fileops::Delete(*fs, {{"\\\\127.0.0.11\\public\\ops\\deletable.txt", false},
-                                         {"\\\\127.0.0.11\\public\\ops\\folder", true}}, cancel, {});
+        auto out = fileops::Delete(*fs,
+                                   {{"\\\\127.0.0.11\\public\\ops\\deletable.txt", false},
+                                    {"\\\\127.0.0.11\\public\\ops\\folder", true}},
+                                   cancel, {});
         QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
         const QString ls = SmbLs("ops");
         QVERIFY2(!ls.contains("deletable.txt") && !ls.contains("folder"), qPrintable(ls));

@@ -32,8 +32,8 @@ class TestLanSearch : public QObject
         }
     };
 
-    QList<SearchResult> Search(NodeHandle start, const QString& patternText, const QString& containing,
-                               QStringList* pStatus = nullptr)
+    QList<SearchResult> Search(NodeHandle start, const QString& patternText,
+                               const QString& containing, QStringList* pStatus = nullptr)
     {
         auto sink = std::make_shared<Collect>();
         std::mutex m;
@@ -41,8 +41,15 @@ class TestLanSearch : public QObject
         bool bDone = false;
         QStringList status;
         SearchEngine::Callbacks cb;
-        cb.fnStatus = [&](const QString& s) { std::lock_guard l(m); status << s; };
-        cb.fnFinished = [&](quint64, bool) { std::lock_guard l(m); bDone = true; cv.notify_all(); };
+        cb.fnStatus = [&](const QString& s) {
+            std::lock_guard l(m);
+            status << s;
+        };
+        cb.fnFinished = [&](quint64, bool) {
+            std::lock_guard l(m);
+            bDone = true;
+            cv.notify_all();
+        };
         SearchEngine engine(cb, [] { return MakeShareFs(5000); });
         engine.SetWorkerStartPause(20);
         if (!engine.Start({m_tree, start, {}, patternText, containing, sink}))
@@ -98,8 +105,9 @@ private slots:
         // The tree a discovery builds of the test network.
         m_tree = std::make_shared<NetworkTree>();
         m_root = m_tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
-        const QMap<QString, QStringList> hosts{{"ALPHA", {"admin$", "docs", "IPC$", "laser", "music", "private", "public"}},
-                                               {"BETA", {"IPC$", "projects", "public"}}};
+        const QMap<QString, QStringList> hosts{
+            {"ALPHA", {"admin$", "docs", "IPC$", "laser", "music", "private", "public"}},
+            {"BETA", {"IPC$", "projects", "public"}}};
         const NodeHandle wg = m_tree->InsertItem(m_root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
         for (auto it = hosts.begin(); it != hosts.end(); ++it) {
             const NodeHandle h = m_tree->InsertItem(wg, InsertPos::Last, it.key(), NK_SERVER);
@@ -151,12 +159,16 @@ private slots:
         for (const QString& p : patternText.split(';')) {
             QString rx;
             for (QChar c : p)
-                rx += c == '*' ? QString(".*") : c == '?' ? QString(".") : QRegularExpression::escape(QString(c));
+                rx += c == '*'   ? QString(".*")
+                      : c == '?' ? QString(".")
+                                 : QRegularExpression::escape(QString(c));
             regexes << "^" + rx + "$";
         }
-        const QRegularExpression re(regexes.join('|'), QRegularExpression::CaseInsensitiveOption |
-                                                           QRegularExpression::DotMatchesEverythingOption);
-        const QStringList expected = Expected([&](const Entry& e) { return re.match(e.unc).hasMatch(); });
+        const QRegularExpression re(regexes.join('|'),
+                                    QRegularExpression::CaseInsensitiveOption |
+                                        QRegularExpression::DotMatchesEverythingOption);
+        const QStringList expected =
+            Expected([&](const Entry& e) { return re.match(e.unc).hasMatch(); });
         QVERIFY(!expected.isEmpty());
         QCOMPARE(Paths(rows), expected);
     }
@@ -178,7 +190,8 @@ private slots:
         // The oracle: the file's bytes, lower-cased, hold the text lower-cased in Windows-1252
         // or in UTF-16LE (A-Z only folds, so for these texts plain lower-casing is the same).
         const QByteArray ansi = text.toLatin1().toLower(); // '?' where Latin-1 has no form
-        const QByteArray wide = QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2).toLower();
+        const QByteArray wide =
+            QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2).toLower();
         const QStringList expected = Expected([&](const Entry& e) {
             if (e.bDir)
                 return false;

@@ -14,8 +14,9 @@ class TestContent : public QObject
 
     static std::ptrdiff_t Find(const QByteArray& hay, const QByteArray& needle)
     {
-        return FindBytesNoCase(reinterpret_cast<const unsigned char*>(hay.constData()), std::size_t(hay.size()),
-                               reinterpret_cast<const unsigned char*>(needle.constData()), std::size_t(needle.size()));
+        return FindBytesNoCase(
+            reinterpret_cast<const unsigned char*>(hay.constData()), std::size_t(hay.size()),
+            reinterpret_cast<const unsigned char*>(needle.constData()), std::size_t(needle.size()));
     }
     // What the whole matcher says for a file's bytes.
     static bool Matches(const QByteArray& file, const QString& text)
@@ -24,7 +25,8 @@ class TestContent : public QObject
         if (!needles)
             return text.isEmpty();
         content::StreamScanner s(*needles);
-        return s.Feed(reinterpret_cast<const unsigned char*>(file.constData()), std::size_t(file.size()));
+        return s.Feed(reinterpret_cast<const unsigned char*>(file.constData()),
+                      std::size_t(file.size()));
     }
 
 private slots:
@@ -76,11 +78,19 @@ private slots:
         QTest::newRow("ascii") << QByteArray("the Budget is here") << "budget" << true;
         QTest::newRow("utf16le") << QString("Hello needle").toUtf8() << "NEEDLE" << true;
         const QString u16 = "xx Hello Needle";
-        QTest::newRow("utf16 file") << QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2) << "needle" << true;
-        QTest::newRow("utf16 odd offset") << (QByteArray("!") + QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2)) << "hello" << true;
-        QTest::newRow("cp1252 file") << QByteArray("Caf\xe9 cr\xe8me") << QString::fromUtf8("café") << true;
-        QTest::newRow("cp1252 other case") << QByteArray("CAF\xc9") << QString::fromUtf8("café") << false;
-        QTest::newRow("utf8 file, accented text") << QString::fromUtf8("café").toUtf8() << QString::fromUtf8("café") << false;
+        QTest::newRow("utf16 file")
+            << QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2) << "needle"
+            << true;
+        QTest::newRow("utf16 odd offset")
+            << (QByteArray("!") +
+                QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2))
+            << "hello" << true;
+        QTest::newRow("cp1252 file")
+            << QByteArray("Caf\xe9 cr\xe8me") << QString::fromUtf8("café") << true;
+        QTest::newRow("cp1252 other case")
+            << QByteArray("CAF\xc9") << QString::fromUtf8("café") << false;
+        QTest::newRow("utf8 file, accented text")
+            << QString::fromUtf8("café").toUtf8() << QString::fromUtf8("café") << false;
         QTest::newRow("empty file") << QByteArray() << "a" << false;
         QTest::newRow("empty text") << QByteArray("x") << "" << true;
         QTest::newRow("no") << QByteArray("nothing to see") << "needle" << false;
@@ -110,10 +120,12 @@ private slots:
                     content::StreamScanner s(*needles);
                     bool bFound = false;
                     for (int i = 0; i < file.size(); i += block)
-                        bFound = s.Feed(reinterpret_cast<const unsigned char*>(file.constData()) + i,
-                                        std::size_t(std::min(block, int(file.size()) - i)));
+                        bFound =
+                            s.Feed(reinterpret_cast<const unsigned char*>(file.constData()) + i,
+                                   std::size_t(std::min(block, int(file.size()) - i)));
                     const bool bWhole = pos + needle.size() <= 80;
-                    QVERIFY2(bFound == bWhole, qPrintable(QString("pos %1 block %2").arg(pos).arg(block)));
+                    QVERIFY2(bFound == bWhole,
+                             qPrintable(QString("pos %1 block %2").arg(pos).arg(block)));
                 }
             }
         }
@@ -128,7 +140,8 @@ private slots:
         QVERIFY(fd >= 0);
         const qint64 size = (4LL << 30) + 4096;
         const char tail[] = "the needle";
-        QVERIFY(::pwrite(fd, tail, sizeof tail - 1, size - qint64(sizeof tail - 1)) == qint64(sizeof tail - 1));
+        QVERIFY(::pwrite(fd, tail, sizeof tail - 1, size - qint64(sizeof tail - 1)) ==
+                qint64(sizeof tail - 1));
         ::close(fd);
         auto fs = MakeLocalShareFs();
         auto reader = fs->OpenRead(path);
@@ -137,7 +150,8 @@ private slots:
         const unsigned char* p = reader->Map(&n);
         QVERIFY(p);
         QCOMPARE(qint64(n), size);
-        QCOMPARE(FindBytesNoCase(p, n, reinterpret_cast<const unsigned char*>("NEEDLE"), 6), std::ptrdiff_t(size - 6));
+        QCOMPARE(FindBytesNoCase(p, n, reinterpret_cast<const unsigned char*>("NEEDLE"), 6),
+                 std::ptrdiff_t(size - 6));
     }
 };
 

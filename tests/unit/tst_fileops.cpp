@@ -21,13 +21,19 @@ private slots:
     {
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("local");
-        QTest::newRow("plain") << "report.txt" << "report.txt";
-        QTest::newRow("dot dot") << ".." << "_";
-        QTest::newRow("dot") << "." << "_";
-        QTest::newRow("empty") << "" << "_";
-        QTest::newRow("slash") << "../../etc/passwd" << ".._.._etc_passwd";
+        QTest::newRow("plain") << "report.txt"
+                               << "report.txt";
+        QTest::newRow("dot dot") << ".."
+                                 << "_";
+        QTest::newRow("dot") << "."
+                             << "_";
+        QTest::newRow("empty") << ""
+                               << "_";
+        QTest::newRow("slash") << "../../etc/passwd"
+                               << ".._.._etc_passwd";
         QTest::newRow("control") << QString("a\x01\nb") << "a__b";
-        QTest::newRow("backslash kept") << "a\\b" << "a\\b";
+        QTest::newRow("backslash kept") << "a\\b"
+                                        << "a\\b";
         QTest::newRow("long") << QString(300, 'x') + ".txt" << QString(251, 'x') + ".txt";
         QTest::newRow("long multibyte") << QString(200, QChar(0x416)) << QString(127, QChar(0x416));
     }
@@ -42,12 +48,17 @@ private slots:
     void copyMoveDelete()
     {
         QTemporaryDir share, target;
-        MakeFiles(share.path(), {{"PC/S/a.txt", "alpha"}, {"PC/S/dir/b.txt", "beta"}, {"PC/S/dir/sub/c.txt", "gamma"},
-                                 {"PC/S/m.txt", "move me"}, {"PC/S/d.txt", "delete me"}, {"PC/S/deldir/x", "x"}});
+        MakeFiles(share.path(), {{"PC/S/a.txt", "alpha"},
+                                 {"PC/S/dir/b.txt", "beta"},
+                                 {"PC/S/dir/sub/c.txt", "gamma"},
+                                 {"PC/S/m.txt", "move me"},
+                                 {"PC/S/d.txt", "delete me"},
+                                 {"PC/S/deldir/x", "x"}});
         MappedShareFs fs(share.path(), 0);
         std::atomic<bool> cancel{false};
         fileops::Callbacks cb;
-        auto out = fileops::CopyInto(fs, {{"\\\\PC\\S\\a.txt", false}, {"\\\\PC\\S\\dir", true}}, target.path(), false, cancel, cb);
+        auto out = fileops::CopyInto(fs, {{"\\\\PC\\S\\a.txt", false}, {"\\\\PC\\S\\dir", true}},
+                                     target.path(), false, cancel, cb);
         QCOMPARE(out.done.size(), 2);
         QVERIFY(out.failed.isEmpty());
         QCOMPARE(Read(target.filePath("a.txt")), QByteArray("alpha"));
@@ -59,7 +70,11 @@ private slots:
         QCOMPARE(Read(target.filePath("m.txt")), QByteArray("move me"));
         QVERIFY(!QFile::exists(share.filePath("PC/S/m.txt")));
 
-        out = fileops::Delete(fs, {{"\\\\PC\\S\\d.txt", false}, {"\\\\PC\\S\\deldir", true}, {"\\\\PC\\S\\gone.txt", false}}, cancel, cb);
+        out = fileops::Delete(fs,
+                              {{"\\\\PC\\S\\d.txt", false},
+                               {"\\\\PC\\S\\deldir", true},
+                               {"\\\\PC\\S\\gone.txt", false}},
+                              cancel, cb);
         QCOMPARE(out.done.size(), 2);
         QCOMPARE(out.failed.size(), 1);
         QVERIFY(out.failed[0].startsWith("\\\\PC\\S\\gone.txt: "));
@@ -72,9 +87,11 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::addColumn<QByteArray>("existing");
         QTest::addColumn<QByteArray>("kept");
-        QTest::newRow("replace") << int(Clash::Replace) << QByteArray("new") << QByteArray("<missing>");
+        QTest::newRow("replace") << int(Clash::Replace) << QByteArray("new")
+                                 << QByteArray("<missing>");
         QTest::newRow("skip") << int(Clash::Skip) << QByteArray("old") << QByteArray("<missing>");
-        QTest::newRow("keep both") << int(Clash::KeepBoth) << QByteArray("old") << QByteArray("new");
+        QTest::newRow("keep both")
+            << int(Clash::KeepBoth) << QByteArray("old") << QByteArray("new");
     }
     void clashes()
     {
@@ -93,7 +110,9 @@ private slots:
             *pAll = true; // once for both
             return t.endsWith("f.txt") ? Clash(answer) : Clash::Cancel;
         };
-        const auto out = fileops::CopyInto(fs, {{"\\\\PC\\S\\f.txt", false}, {"\\\\PC\\S\\g.txt", false}}, target.path(), false, cancel, cb);
+        const auto out =
+            fileops::CopyInto(fs, {{"\\\\PC\\S\\f.txt", false}, {"\\\\PC\\S\\g.txt", false}},
+                              target.path(), false, cancel, cb);
         QCOMPARE(nAsked, 1);
         QCOMPARE(Read(target.filePath("f.txt")), existing);
         QCOMPARE(Read(target.filePath("g.txt")), existing);
@@ -108,7 +127,9 @@ private slots:
         {
             int ListFolder(const QString&, std::vector<FsEntry>& out) override
             {
-                out = {{"../escape.txt", 0x80, 1, 0}, {"..", 0x10, 0, 0}, {QString("bad\x01name"), 0x80, 1, 0}};
+                out = {{"../escape.txt", 0x80, 1, 0},
+                       {"..", 0x10, 0, 0},
+                       {QString("bad\x01name"), 0x80, 1, 0}};
                 return 0;
             }
             std::unique_ptr<FsReader> OpenRead(const QString&) override
@@ -136,7 +157,8 @@ private slots:
         fileops::CopyInto(fs, {{"\\\\EVIL\\s\\..", true}}, target, false, cancel, {});
         QVERIFY(!QFile::exists(outer.filePath("escape.txt")));
         QStringList all;
-        QDirIterator it(outer.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator it(outer.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
         while (it.hasNext())
             all << QDir(outer.path()).relativeFilePath(it.next());
         for (const QString& f : all)
@@ -151,7 +173,9 @@ private slots:
         MakeFiles(share.path(), {{"PC/S/a.txt", "a"}, {"PC/S/b.txt", "b"}});
         MappedShareFs fs(share.path(), 0);
         std::atomic<bool> cancel{true};
-        const auto out = fileops::CopyInto(fs, {{"\\\\PC\\S\\a.txt", false}, {"\\\\PC\\S\\b.txt", false}}, target.path(), false, cancel, {});
+        const auto out =
+            fileops::CopyInto(fs, {{"\\\\PC\\S\\a.txt", false}, {"\\\\PC\\S\\b.txt", false}},
+                              target.path(), false, cancel, {});
         QVERIFY(out.bCancelled);
         QVERIFY(out.done.isEmpty());
         QVERIFY(QDir(target.path()).entryList(QDir::Files).isEmpty());

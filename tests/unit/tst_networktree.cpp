@@ -23,12 +23,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("inserted");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("case ignored") << QStringList{"beta", "ALPHA", "Gamma"}
-                                      << QStringList{"ALPHA", "beta", "Gamma"};
+        QTest::newRow("case ignored")
+            << QStringList{"beta", "ALPHA", "Gamma"} << QStringList{"ALPHA", "beta", "Gamma"};
         QTest::newRow("equal texts keep insertion order")
             << QStringList{"b", "A", "a", "B"} << QStringList{"A", "a", "b", "B"};
-        QTest::newRow("digits before letters") << QStringList{"x1", "10", "2", "X0"}
-                                               << QStringList{"10", "2", "X0", "x1"};
+        QTest::newRow("digits before letters")
+            << QStringList{"x1", "10", "2", "X0"} << QStringList{"10", "2", "X0", "x1"};
         QTest::newRow("empty text first") << QStringList{"z", "", "a"} << QStringList{"", "a", "z"};
     }
     void sortedInsertion()
@@ -36,7 +36,8 @@ private slots:
         QFETCH(QStringList, inserted);
         QFETCH(QStringList, expected);
         NetworkTree t;
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         for (const QString& s : inserted)
             QVERIFY(t.InsertItem(root, InsertPos::Sort, s, NK_DOMAIN) != NoNode);
         QCOMPARE(Texts(t, root), expected);
@@ -45,7 +46,8 @@ private slots:
     void appendKeepsOrderAndDuplicates()
     {
         NetworkTree t;
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         const NodeHandle a = t.InsertItem(root, InsertPos::Last, "IP range 1", NK_DOMAIN);
         const NodeHandle b = t.InsertItem(root, InsertPos::Last, "IP range 1", NK_DOMAIN);
         QVERIFY(a != b);
@@ -89,7 +91,8 @@ private slots:
     void sortTreeLeavesRootChildrenAlone()
     {
         NetworkTree t;
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         const NodeHandle wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
         const NodeHandle range = t.InsertItem(root, InsertPos::Last, "IP range 1", NK_DOMAIN);
         const NodeHandle beta = t.InsertItem(wg, InsertPos::Last, "beta", NK_SERVER);
@@ -111,12 +114,14 @@ private slots:
     void concurrentInsertsAndWalks()
     {
         NetworkTree t;
-        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         constexpr int kWorkers = 4;
         constexpr int kPerWorker = 1500;
         std::vector<NodeHandle> domains;
         for (int w = 0; w < kWorkers; ++w)
-            domains.push_back(t.InsertItem(root, InsertPos::Sort, QString("D%1").arg(w), NK_DOMAIN));
+            domains.push_back(
+                t.InsertItem(root, InsertPos::Sort, QString("D%1").arg(w), NK_DOMAIN));
         std::atomic<bool> bDone{false};
         std::atomic<int> nBad{0};
         std::vector<std::thread> threads;
@@ -165,7 +170,8 @@ private slots:
         for (int w = 0; w < 3; ++w)
             threads.emplace_back([&, w] {
                 for (int i = 0; i < 300; ++i)
-                    t.InsertItem(root, InsertPos::Sort, QString("n%1").arg((i * 7 + w) % 50), NK_DOMAIN);
+                    t.InsertItem(root, InsertPos::Sort, QString("n%1").arg((i * 7 + w) % 50),
+                                 NK_DOMAIN);
             });
         for (auto& th : threads)
             th.join();
@@ -178,15 +184,22 @@ private slots:
         bool bBold = false;
         for (const TreeChange& c : t.TakeChanges()) {
             switch (c.type) {
-            case TreeChange::Cleared: kids.clear(); text.clear(); break;
+            case TreeChange::Cleared:
+                kids.clear();
+                text.clear();
+                break;
             case TreeChange::Inserted: {
                 auto& list = kids[c.parent];
                 list.insert(list.begin() + c.row, c.node);
                 text[c.node] = c.text;
                 break;
             }
-            case TreeChange::Sorted: kids[c.parent] = c.order; break;
-            case TreeChange::Bold: bBold = c.bold; break;
+            case TreeChange::Sorted:
+                kids[c.parent] = c.order;
+                break;
+            case TreeChange::Bold:
+                bBold = c.bold;
+                break;
             }
         }
         QVERIFY(nNotified >= 1);

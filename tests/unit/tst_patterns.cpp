@@ -35,37 +35,59 @@ private slots:
         QTest::addColumn<bool>("matches");
         const QString rep = "\\\\ALPHA\\docs\\report.txt";
         QTest::newRow("*.txt") << rep << "*.txt" << true;
-        QTest::newRow("case") << "\\\\ALPHA\\Docs\\REPORT.TxT" << "*report.TXT" << true;
+        QTest::newRow("case") << "\\\\ALPHA\\Docs\\REPORT.TxT"
+                              << "*report.TXT" << true;
         QTest::newRow("name alone never") << rep << "report.txt" << false;
         QTest::newRow("*report.txt") << rep << "*report.txt" << true;
-        QTest::newRow("*report.txt my") << "\\\\ALPHA\\docs\\myreport.txt" << "*report.txt" << true;
-        QTest::newRow("*\\report.txt exact") << "\\\\ALPHA\\docs\\myreport.txt" << "*\\report.txt" << false;
+        QTest::newRow("*report.txt my") << "\\\\ALPHA\\docs\\myreport.txt"
+                                        << "*report.txt" << true;
+        QTest::newRow("*\\report.txt exact") << "\\\\ALPHA\\docs\\myreport.txt"
+                                             << "*\\report.txt" << false;
         QTest::newRow("*\\report.txt") << rep << "*\\report.txt" << true;
-        QTest::newRow("* crosses \\") << "\\\\A\\Report\\x\\y.bin" << "*report*" << true;
-        QTest::newRow("? one char") << "\\\\A\\s\\a.c" << "*\\?.c" << true;
-        QTest::newRow("? not zero") << "\\\\A\\s\\.c" << "*\\?.c" << false;
-        QTest::newRow("? is \\") << "\\\\A\\s" << "\\\\A?S" << true;
-        QTest::newRow("blank piece") << "\\\\A\\s\\a.doc" << "*.txt; *.doc" << false;
-        QTest::newRow("first piece") << "\\\\A\\s\\a.txt" << "*.txt; *.doc" << true;
-        QTest::newRow("empty pattern") << "\\\\A\\s\\a" << "" << false;
-        QTest::newRow("trailing empty") << "\\\\A\\s\\a.doc" << "*.doc;" << true;
-        QTest::newRow("star") << "\\\\A\\s\\anything" << "*" << true;
-        QTest::newRow("stars") << "\\\\A\\s\\x" << "**" << true;
-        QTest::newRow("prefix") << "\\\\ALPHA\\docs\\a" << "\\\\alpha\\*" << true;
-        QTest::newRow("no match tail") << "\\\\A\\s\\a.txt" << "*.tx" << false;
-        QTest::newRow("backtrack") << "\\\\A\\s\\abcabd" << "*ab?" << true;
-        QTest::newRow("backtrack 2") << "\\\\A\\s\\mississippi" << "*sip*i" << true;
-        QTest::newRow("backtrack fail") << "\\\\A\\s\\aaa" << "*aaaa" << false;
-        QTest::newRow("non-latin") << "\\\\A\\docs\\Отчёт.txt" << "*отчёт*" << true;
-        QTest::newRow("umlaut") << "\\\\A\\docs\\Übersicht.txt" << "*übersicht.txt" << true;
-        QTest::newRow("percent") << "\\\\A\\p\\100% done #1 & more.txt" << "*100% done #1*" << true;
+        QTest::newRow("* crosses \\") << "\\\\A\\Report\\x\\y.bin"
+                                      << "*report*" << true;
+        QTest::newRow("? one char") << "\\\\A\\s\\a.c"
+                                    << "*\\?.c" << true;
+        QTest::newRow("? not zero") << "\\\\A\\s\\.c"
+                                    << "*\\?.c" << false;
+        QTest::newRow("? is \\") << "\\\\A\\s"
+                                 << "\\\\A?S" << true;
+        QTest::newRow("blank piece") << "\\\\A\\s\\a.doc"
+                                     << "*.txt; *.doc" << false;
+        QTest::newRow("first piece") << "\\\\A\\s\\a.txt"
+                                     << "*.txt; *.doc" << true;
+        QTest::newRow("empty pattern") << "\\\\A\\s\\a"
+                                       << "" << false;
+        QTest::newRow("trailing empty") << "\\\\A\\s\\a.doc"
+                                        << "*.doc;" << true;
+        QTest::newRow("star") << "\\\\A\\s\\anything"
+                              << "*" << true;
+        QTest::newRow("stars") << "\\\\A\\s\\x"
+                               << "**" << true;
+        QTest::newRow("prefix") << "\\\\ALPHA\\docs\\a"
+                                << "\\\\alpha\\*" << true;
+        QTest::newRow("no match tail") << "\\\\A\\s\\a.txt"
+                                       << "*.tx" << false;
+        QTest::newRow("backtrack") << "\\\\A\\s\\abcabd"
+                                   << "*ab?" << true;
+        QTest::newRow("backtrack 2") << "\\\\A\\s\\mississippi"
+                                     << "*sip*i" << true;
+        QTest::newRow("backtrack fail") << "\\\\A\\s\\aaa"
+                                        << "*aaaa" << false;
+        QTest::newRow("non-latin") << "\\\\A\\docs\\Отчёт.txt"
+                                   << "*отчёт*" << true;
+        QTest::newRow("umlaut") << "\\\\A\\docs\\Übersicht.txt"
+                                << "*übersicht.txt" << true;
+        QTest::newRow("percent") << "\\\\A\\p\\100% done #1 & more.txt"
+                                 << "*100% done #1*" << true;
     }
     void match()
     {
         QFETCH(QString, path);
         QFETCH(QString, patternText);
         QFETCH(bool, matches);
-        QCOMPARE(patterns::MatchesPatternList(path, patterns::ParsePatternList(patternText)), matches);
+        QCOMPARE(patterns::MatchesPatternList(path, patterns::ParsePatternList(patternText)),
+                 matches);
     }
 
     // The two phases against a plain reference implementation on many random strings.

@@ -51,7 +51,8 @@ private slots:
         const quint64 ft = (1767225600ULL + 11644473600ULL) * 10000000ULL + 5;
         const QString s = FormatFileTime(ft, QLocale("de_DE"));
         QCOMPARE(s, QString("01.01.26 00:00:00"));
-        const QString en = FormatFileTime(ft + 13ULL * 3600 * 10000000ULL + 5ULL * 10000000ULL, QLocale("en_US"));
+        const QString en =
+            FormatFileTime(ft + 13ULL * 3600 * 10000000ULL + 5ULL * 10000000ULL, QLocale("en_US"));
         QVERIFY2(en.startsWith("1/1/26 1:00:05"), qPrintable(en));
     }
 
@@ -60,10 +61,14 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<QStringList>("names");
-        QTest::newRow("size asc") << 1 << int(Qt::AscendingOrder) << QStringList{"c", "b", "a", "d", "e"};
-        QTest::newRow("size desc") << 1 << int(Qt::DescendingOrder) << QStringList{"e", "d", "a", "b", "c"};
-        QTest::newRow("time asc") << 2 << int(Qt::AscendingOrder) << QStringList{"e", "d", "a", "b", "c"};
-        QTest::newRow("name") << 0 << int(Qt::AscendingOrder) << QStringList{"a", "b", "c", "d", "e"};
+        QTest::newRow("size asc") << 1 << int(Qt::AscendingOrder)
+                                  << QStringList{"c", "b", "a", "d", "e"};
+        QTest::newRow("size desc")
+            << 1 << int(Qt::DescendingOrder) << QStringList{"e", "d", "a", "b", "c"};
+        QTest::newRow("time asc") << 2 << int(Qt::AscendingOrder)
+                                  << QStringList{"e", "d", "a", "b", "c"};
+        QTest::newRow("name") << 0 << int(Qt::AscendingOrder)
+                              << QStringList{"a", "b", "c", "d", "e"};
     }
     void sortByRealValues()
     {
@@ -72,8 +77,8 @@ private slots:
         QFETCH(QStringList, names);
         ResultsModel m;
         // 1.50 KB and 1.20 KB, 1023 bytes, 900 KB and 5 GB: by bytes, not by text.
-        m.AppendBatch({Row("c", 1023, 50), Row("a", 1536, 10), Row("b", 1229, 40), Row("e", 5ULL << 30, 1),
-                       Row("d", 900 * 1024, 2)});
+        m.AppendBatch({Row("c", 1023, 50), Row("a", 1536, 10), Row("b", 1229, 40),
+                       Row("e", 5ULL << 30, 1), Row("d", 900 * 1024, 2)});
         m.SortNow(column, Qt::SortOrder(order));
         QCOMPARE(Names(m), names);
     }
@@ -116,7 +121,8 @@ private slots:
         QTest::addColumn<QStringList>("paths");
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("latin-1") << QStringList{u"\\\\A\\s\\Grüße.txt"_qs, "\\\\A\\s\\b"}
-                                 << QByteArray("\\\\A\\s\\Gr\xfc\xdf" "e.txt\r\n\\\\A\\s\\b\r\n");
+                                 << QByteArray("\\\\A\\s\\Gr\xfc\xdf"
+                                               "e.txt\r\n\\\\A\\s\\b\r\n");
         QTest::newRow("beyond latin-1: utf-8 with bom")
             << QStringList{u"\\\\A\\s\\Отчёт.txt"_qs, u"\\\\A\\s\\é"_qs}
             << (QByteArray("\xef\xbb\xbf") + u"\\\\A\\s\\Отчёт.txt\r\n\\\\A\\s\\é\r\n"_qs.toUtf8());
@@ -131,8 +137,9 @@ private slots:
 
     void urlsAndFolders()
     {
-        QCOMPARE(finds::UrlOf("\\\\ALPHA\\public\\100% done #1.txt").toEncoded(),
-                 QByteArray("smb://alpha/public/100%25%20done%20%231.txt")); // host names are case-blind
+        QCOMPARE(
+            finds::UrlOf("\\\\ALPHA\\public\\100% done #1.txt").toEncoded(),
+            QByteArray("smb://alpha/public/100%25%20done%20%231.txt")); // host names are case-blind
         QCOMPARE(finds::UrlOf("/mnt/share/a b.txt"), QUrl::fromLocalFile("/mnt/share/a b.txt"));
         QCOMPARE(finds::FolderOf("\\\\ALPHA\\docs\\sub\\a.txt"), QString("\\\\ALPHA\\docs\\sub"));
         QCOMPARE(finds::FolderOf("/mnt/x/a.txt"), QString("/mnt/x"));

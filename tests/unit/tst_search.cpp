@@ -32,18 +32,22 @@ class TestSearch : public QObject
         Run(const QString& root, int delayMs = 0, bool bPlainFs = false)
         {
             SearchEngine::Callbacks cb;
-            cb.fnStatus = [this](const QString& s) { std::lock_guard l(m); status << s; };
+            cb.fnStatus = [this](const QString& s) {
+                std::lock_guard l(m);
+                status << s;
+            };
             cb.fnFinished = [this](quint64 id, bool end) {
                 std::lock_guard l(m);
                 finished << qMakePair(id, end);
                 cv.notify_all();
             };
-            engine = std::make_unique<SearchEngine>(cb, [root, delayMs, bPlainFs]() -> std::unique_ptr<ShareFs> {
-                if (bPlainFs)
-                    return MakeShareFs();
-                ++MappedShareFs::nCreated;
-                return std::make_unique<MappedShareFs>(root, delayMs);
-            });
+            engine = std::make_unique<SearchEngine>(
+                cb, [root, delayMs, bPlainFs]() -> std::unique_ptr<ShareFs> {
+                    if (bPlainFs)
+                        return MakeShareFs();
+                    ++MappedShareFs::nCreated;
+                    return std::make_unique<MappedShareFs>(root, delayMs);
+                });
             engine->SetWorkerStartPause(0);
         }
         bool Wait(int n = 1)
@@ -61,16 +65,16 @@ private slots:
     void initTestCase()
     {
         MakeFiles(m_dir.path(), {
-            {"PC1/Docs/report.txt", "Quarterly budget"},
-            {"PC1/Docs/myreport.txt", "nothing"},
-            {"PC1/Docs/Report/inner.bin", "x"},
-            {"PC1/Docs/Report/deeper/a.txt", "BUDGET"},
-            {"PC1/Docs/.cache/hidden report.txt", "budget"},
-            {"PC1/Docs/.profile", "x"},
-            {"PC1/Docs/zz/", ""},
-            {"PC1/Music/song.mp3", "la"},
-            {"PC2/Public/readme.txt", "budget here"},
-        });
+                                    {"PC1/Docs/report.txt", "Quarterly budget"},
+                                    {"PC1/Docs/myreport.txt", "nothing"},
+                                    {"PC1/Docs/Report/inner.bin", "x"},
+                                    {"PC1/Docs/Report/deeper/a.txt", "BUDGET"},
+                                    {"PC1/Docs/.cache/hidden report.txt", "budget"},
+                                    {"PC1/Docs/.profile", "x"},
+                                    {"PC1/Docs/zz/", ""},
+                                    {"PC1/Music/song.mp3", "la"},
+                                    {"PC2/Public/readme.txt", "budget here"},
+                                });
         m_tree = std::make_shared<NetworkTree>();
         m_root = m_tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         m_wg = m_tree->InsertItem(m_root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
@@ -87,13 +91,27 @@ private slots:
         QTest::addColumn<QString>("patterns");
         QTest::addColumn<QString>("containing");
         QTest::addColumn<QStringList>("found");
-        QTest::newRow("*report.txt") << "*report.txt" << "" << QStringList{"\\\\PC1\\Docs\\myreport.txt", "\\\\PC1\\Docs\\report.txt"};
-        QTest::newRow("report.txt alone") << "report.txt" << "" << QStringList{};
-        QTest::newRow("*report* inside folder") << "*\\report\\*" << "" << QStringList{"\\\\PC1\\Docs\\Report\\deeper", "\\\\PC1\\Docs\\Report\\deeper\\a.txt", "\\\\PC1\\Docs\\Report\\inner.bin"};
-        QTest::newRow("blank piece") << "*.mp3; *.txt" << "" << QStringList{"\\\\PC1\\Music\\song.mp3"};
-        QTest::newRow("dot file listed") << "*.PROFILE" << "" << QStringList{"\\\\PC1\\Docs\\.profile"};
-        QTest::newRow("content") << "*" << "budget" << QStringList{"\\\\PC1\\Docs\\Report\\deeper\\a.txt", "\\\\PC1\\Docs\\report.txt", "\\\\PC2\\Public\\readme.txt"};
-        QTest::newRow("empty pattern") << "" << "" << QStringList{};
+        QTest::newRow("*report.txt")
+            << "*report.txt"
+            << "" << QStringList{"\\\\PC1\\Docs\\myreport.txt", "\\\\PC1\\Docs\\report.txt"};
+        QTest::newRow("report.txt alone") << "report.txt"
+                                          << "" << QStringList{};
+        QTest::newRow("*report* inside folder")
+            << "*\\report\\*"
+            << ""
+            << QStringList{"\\\\PC1\\Docs\\Report\\deeper", "\\\\PC1\\Docs\\Report\\deeper\\a.txt",
+                           "\\\\PC1\\Docs\\Report\\inner.bin"};
+        QTest::newRow("blank piece") << "*.mp3; *.txt"
+                                     << "" << QStringList{"\\\\PC1\\Music\\song.mp3"};
+        QTest::newRow("dot file listed") << "*.PROFILE"
+                                         << "" << QStringList{"\\\\PC1\\Docs\\.profile"};
+        QTest::newRow("content") << "*"
+                                 << "budget"
+                                 << QStringList{"\\\\PC1\\Docs\\Report\\deeper\\a.txt",
+                                                "\\\\PC1\\Docs\\report.txt",
+                                                "\\\\PC2\\Public\\readme.txt"};
+        QTest::newRow("empty pattern") << ""
+                                       << "" << QStringList{};
     }
     void finds()
     {
@@ -101,8 +119,8 @@ private slots:
         QFETCH(QString, containing);
         QFETCH(QStringList, found);
         Run r(m_dir.path());
-        SearchSpec spec{m_tree, m_wg, {}, patterns, containing, r.sink};
-        QVERIFY(r.engine->Start(spec));
+        SearchJob job{m_tree, m_wg, {}, patterns, containing, r.sink};
+        QVERIFY(r.engine->Start(job));
         QVERIFY(r.Wait());
         QStringList got = r.sink->paths;
         got.sort();
@@ -120,16 +138,18 @@ private slots:
     void walkOrder()
     {
         Run r(m_dir.path());
-        SearchSpec spec{m_tree, m_docs, {}, "*", "", r.sink};
-        QVERIFY(r.engine->Start(spec));
+        SearchJob job{m_tree, m_docs, {}, "*", "", r.sink};
+        QVERIFY(r.engine->Start(job));
         QVERIFY(r.Wait());
         const QStringList searching = r.status.filter("Searching in ");
         QCOMPARE(searching.first(), QString("Searching in \\\\PC1\\Docs\\Report"));
         QCOMPARE(searching.last(), QString("Searching in \\\\PC1\\Docs"));
         QCOMPARE(searching.size(), 4); // Report, Report\deeper, zz, Docs
         const QStringList& p = r.sink->paths;
-        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\inner.bin") < p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt"));
-        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt") < p.indexOf("\\\\PC1\\Docs\\report.txt"));
+        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\inner.bin") <
+                p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt"));
+        QVERIFY(p.indexOf("\\\\PC1\\Docs\\Report\\deeper\\a.txt") <
+                p.indexOf("\\\\PC1\\Docs\\report.txt"));
         QCOMPARE(p.size(), 9); // folders count too; .cache's contents do not
     }
 
@@ -137,11 +157,14 @@ private slots:
     void workerPerNodeWithChildren()
     {
         auto tree = std::make_shared<NetworkTree>();
-        const NodeHandle root = tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle root =
+            tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
         for (int d = 0; d < 2; ++d) {
-            const NodeHandle dom = tree->InsertItem(root, InsertPos::Last, QString("D%1").arg(d), NK_DOMAIN);
+            const NodeHandle dom =
+                tree->InsertItem(root, InsertPos::Last, QString("D%1").arg(d), NK_DOMAIN);
             for (int s = 0; s < 3; ++s)
-                tree->InsertItem(tree->InsertItem(dom, InsertPos::Last, "PC1", NK_SERVER), InsertPos::Last, "Music", NK_SHARE);
+                tree->InsertItem(tree->InsertItem(dom, InsertPos::Last, "PC1", NK_SERVER),
+                                 InsertPos::Last, "Music", NK_SHARE);
         }
         Run r(m_dir.path());
         r.engine->SetPrefetchThreads(0); // one file system per worker, none for helpers
@@ -177,7 +200,10 @@ private slots:
         t.start();
         r.engine->Stop();
         QVERIFY(r.engine->IsIdle());
-        const int nAtStop = [&] { std::lock_guard l(r.sink->m); return int(r.sink->paths.size()); }();
+        const int nAtStop = [&] {
+            std::lock_guard l(r.sink->m);
+            return int(r.sink->paths.size());
+        }();
         auto second = std::make_shared<Collect>();
         const quint64 id2 = r.engine->Start({m_tree, m_pc1, {}, "*.mp3", "", second});
         QVERIFY(id2 && id2 != first);

@@ -113,9 +113,10 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         const QString stamp = FormatLogTimestamp(when);
-        const QByteArray expected = (stamp + "\tSearching in \\\\ALPHA\\docs\n" + stamp +
-                                     "\ttab here\n" + stamp + "\tline break\n" + stamp +
-                                     "\tGrüße ✓\n").toUtf8();
+        const QByteArray expected =
+            (stamp + "\tSearching in \\\\ALPHA\\docs\n" + stamp + "\ttab here\n" + stamp +
+             "\tline break\n" + stamp + "\tGrüße ✓\n")
+                .toUtf8();
         QCOMPARE(bytes, expected);
         // A path that cannot be written reports the failure.
         QVERIFY(!m.SaveLog(dir.filePath("no/such/dir/log.txt"), &err));

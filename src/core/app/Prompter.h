@@ -10,9 +10,27 @@
 class Prompter
 {
 public:
-    enum Icon { NoIcon, Information, Warning, Critical, Question };
-    enum Buttons { Ok, YesNo, OkCancel };
-    enum Answer { AnswerOk, AnswerYes, AnswerNo, AnswerCancel };
+    enum Icon
+    {
+        NoIcon,
+        Information,
+        Warning,
+        Critical,
+        Question
+    };
+    enum Buttons
+    {
+        Ok,
+        YesNo,
+        OkCancel
+    };
+    enum Answer
+    {
+        AnswerOk,
+        AnswerYes,
+        AnswerNo,
+        AnswerCancel
+    };
 
     virtual ~Prompter() = default;
     virtual Answer Message(const QString& text, const QString& caption, Icon icon,

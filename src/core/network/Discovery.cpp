@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include "IpRange.h"
+#include "app/ThreadCount.h"
 
 #include <QCoreApplication>
 
@@ -34,9 +35,7 @@ struct Discovery::State
     bool m_bDetached = false;
 
     // Running threads, for Shutdown().
-    std::mutex m_threadsLock;
-    std::condition_variable m_threadsDone;
-    int m_nThreads = 0;
+    ThreadCount m_threads;
 
     void Status(const QString& text)
     {
@@ -62,24 +61,18 @@ struct Discovery::State
     bool StartWorker(std::shared_ptr<State> self, std::function<void()> fn)
     {
         ++m_nDiscoveryWorkers;
-        {
-            std::lock_guard lock(m_threadsLock);
-            ++m_nThreads;
-        }
+        m_threads.Add();
         try {
             std::thread([self, fn = std::move(fn)] {
                 if (!self->m_bAbort)
                     fn();
                 self->EndDiscoveryWorker();
-                std::lock_guard lock(self->m_threadsLock);
-                if (--self->m_nThreads == 0)
-                    self->m_threadsDone.notify_all();
+                self->m_threads.Done();
             }).detach();
             return true;
         } catch (const std::system_error&) {
             --m_nDiscoveryWorkers;
-            std::lock_guard lock(m_threadsLock);
-            --m_nThreads;
+            m_threads.Done();
             return false;
         }
     }
@@ -285,7 +278,5 @@ bool Discovery::Shutdown(int msWait)
         std::unique_lock lock(s.m_callbackLock);
         s.m_bDetached = true;
     }
-    std::unique_lock lock(s.m_threadsLock);
-    return s.m_threadsDone.wait_for(lock, std::chrono::milliseconds(msWait),
-                                    [&] { return s.m_nThreads == 0; });
+    return s.m_threads.WaitAll(msWait);
 }

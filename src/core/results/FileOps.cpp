@@ -12,14 +12,16 @@ namespace {
 
 QString LastComponent(const QString& path)
 {
-    const qsizetype n = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    const qsizetype n =
+        std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
     return path.mid(n + 1);
 }
 
 QChar SeparatorOf(const QString& path)
 {
-    return path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/')) ? QLatin1Char('\\')
-                                                                                      : QLatin1Char('/');
+    return path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/'))
+               ? QLatin1Char('\\')
+               : QLatin1Char('/');
 }
 
 QString Reason(int err)
@@ -32,10 +34,12 @@ QString KeepBothName(const QDir& dir, const QString& name)
 {
     const QFileInfo fi(name);
     const QString base = fi.completeBaseName().isEmpty() ? name : fi.completeBaseName();
-    const QString ext = fi.completeBaseName().isEmpty() || fi.suffix().isEmpty() ? QString()
-                                                                                 : QLatin1Char('.') + fi.suffix();
+    const QString ext = fi.completeBaseName().isEmpty() || fi.suffix().isEmpty()
+                            ? QString()
+                            : QLatin1Char('.') + fi.suffix();
     for (int i = 2; i < 10000; ++i) {
-        const QString candidate = SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base).arg(i).arg(ext));
+        const QString candidate =
+            SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base).arg(i).arg(ext));
         if (!QFileInfo::exists(dir.filePath(candidate)))
             return candidate;
     }
@@ -45,7 +49,9 @@ QString KeepBothName(const QDir& dir, const QString& name)
 class Job
 {
 public:
-    Job(ShareFs& fs, const std::atomic<bool>& cancel, const Callbacks& cb) : m_fs(fs), m_cancel(cancel), m_cb(cb) {}
+    Job(ShareFs& fs, const std::atomic<bool>& cancel, const Callbacks& cb)
+        : m_fs(fs), m_cancel(cancel), m_cb(cb)
+    {}
 
     // True when the source is completely copied (and, moving, removed).
     // remoteName: the entry's name as the listing gave it (empty: the last part of src).
@@ -165,12 +171,13 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
         const QChar sep = SeparatorOf(src);
         ++m_nDepth;
         for (const FsEntry& e : entries)
-            bAll &= CopyEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory, QDir(dst), bMove,
-                              e.strName);
+            bAll &= CopyEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory, QDir(dst),
+                              bMove, e.strName);
         --m_nDepth;
         if (bAll && bMove) {
             if (const int rm = m_fs.Remove(src, true); rm != 0) {
-                m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") + Reason(rm);
+                m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") +
+                                        Reason(rm);
                 return false;
             }
         }
@@ -179,9 +186,14 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
     bool bReplace = false;
     if (QFileInfo::exists(dst)) {
         switch (Ask(dst)) {
-        case Clash::Replace: bReplace = true; break;
-        case Clash::Skip: return false;
-        case Clash::Cancel: m_outcome.bCancelled = true; return false;
+        case Clash::Replace:
+            bReplace = true;
+            break;
+        case Clash::Skip:
+            return false;
+        case Clash::Cancel:
+            m_outcome.bCancelled = true;
+            return false;
         case Clash::KeepBoth:
             name = KeepBothName(target, name);
             if (name.isEmpty())

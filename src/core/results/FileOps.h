@@ -18,7 +18,13 @@ namespace fileops {
 // from the network can never point outside the folder it is written into.
 QString SafeLocalName(const QString& remoteName);
 
-enum class Clash { Replace, Skip, KeepBoth, Cancel };
+enum class Clash
+{
+    Replace,
+    Skip,
+    KeepBoth,
+    Cancel
+};
 
 struct Callbacks
 {
@@ -30,8 +36,8 @@ struct Callbacks
 
 struct Outcome
 {
-    QStringList done;    // source paths copied, moved or deleted completely
-    QStringList failed;  // "path: reason"
+    QStringList done;   // source paths copied, moved or deleted completely
+    QStringList failed; // "path: reason"
     bool bCancelled = false;
 };
 

@@ -15,8 +15,7 @@ namespace {
 
 // A stable sort on two threads: each half on its own, then one merge, which keeps equal
 // elements in their original order.
-template <typename Less>
-void ParallelStableSort(std::vector<std::size_t>& v, Less less)
+template <typename Less> void ParallelStableSort(std::vector<std::size_t>& v, Less less)
 {
     if (v.size() < 50000 || std::thread::hardware_concurrency() < 2) {
         std::stable_sort(v.begin(), v.end(), less);
@@ -49,7 +48,8 @@ QString FormatByteSize(quint64 nBytes, const QLocale& locale)
     long double scale = 1.0L;
     for (int i = 0; i < nDecimals; ++i)
         scale *= 10.0L;
-    const double cut = static_cast<double>(static_cast<long double>(static_cast<quint64>(value * scale)) / scale);
+    const double cut =
+        static_cast<double>(static_cast<long double>(static_cast<quint64>(value * scale)) / scale);
     return locale.toString(cut, 'f', nDecimals) + QLatin1Char(' ') + QLatin1String(kUnits[nUnit]);
 }
 
@@ -85,9 +85,12 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     const SearchResult& r = At(index.row());
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
-        case ColName: return r.strPath;
-        case ColSize: return FormatByteSize(r.nSize);
-        case ColTime: return FormatFileTime(r.nLastWrite);
+        case ColName:
+            return r.strPath;
+        case ColSize:
+            return FormatByteSize(r.nSize);
+        case ColTime:
+            return FormatFileTime(r.nLastWrite);
         }
     }
     if (role == Qt::TextAlignmentRole && index.column() != ColName)
@@ -100,9 +103,12 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
-    case ColName: return tr("File Name");
-    case ColSize: return tr("Size");
-    case ColTime: return tr("Timestamp");
+    case ColName:
+        return tr("File Name");
+    case ColSize:
+        return tr("Size");
+    case ColTime:
+        return tr("Timestamp");
     }
     return {};
 }

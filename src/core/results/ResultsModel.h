@@ -24,7 +24,12 @@ class ResultsModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { ColName = 0, ColSize = 1, ColTime = 2 };
+    enum Column
+    {
+        ColName = 0,
+        ColSize = 1,
+        ColTime = 2
+    };
     explicit ResultsModel(QObject* parent = nullptr);
     ~ResultsModel() override;
 

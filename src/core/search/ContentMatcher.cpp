@@ -45,8 +45,8 @@ const unsigned char* ScanFirst(const unsigned char* p, const unsigned char* end,
     const __m128i vup = _mm_set1_epi8(static_cast<char>(up));
     while (end - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int mask = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(v, vlo), _mm_cmpeq_epi8(v, vup)));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vlo), _mm_cmpeq_epi8(v, vup)));
         if (mask)
             return p + __builtin_ctz(static_cast<unsigned>(mask));
         p += 16;
@@ -102,7 +102,7 @@ std::ptrdiff_t FindBytesNoCase(const unsigned char* h, std::size_t nHay, const u
     if (nNeedle == 0 || nNeedle > nHay)
         return -1;
     const unsigned char lo = Fold(n[0]);
-    const unsigned char up = (n[0] >= 'a' && n[0] <= 'z') ? static_cast<unsigned char>(n[0] - 32)
+    const unsigned char up = (n[0] >= 'a' && n[0] <= 'z')   ? static_cast<unsigned char>(n[0] - 32)
                              : (n[0] >= 'A' && n[0] <= 'Z') ? n[0]
                                                             : n[0];
     const unsigned char* const last = h + (nHay - nNeedle); // last possible start
@@ -124,8 +124,7 @@ std::ptrdiff_t FindBytesNoCase(const unsigned char* h, std::size_t nHay, const u
 StreamScanner::StreamScanner(const Needles& needles)
     : m_needles(needles),
       m_nKeep(static_cast<std::size_t>(std::max(needles.ansi.size(), needles.wide.size())) - 1)
-{
-}
+{}
 
 bool StreamScanner::Search(const unsigned char* data, std::size_t n) const
 {

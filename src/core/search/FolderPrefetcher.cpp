@@ -5,11 +5,11 @@ namespace {
 constexpr int kMaxUntaken = 64;
 } // namespace
 
-FolderPrefetcher::FolderPrefetcher(int nThreads, std::function<std::unique_ptr<ShareFs>()> fsFactory,
+FolderPrefetcher::FolderPrefetcher(int nThreads,
+                                   std::function<std::unique_ptr<ShareFs>()> fsFactory,
                                    const std::atomic<bool>& bRunning)
     : m_bRunning(bRunning), m_fsFactory(std::move(fsFactory)), m_nThreads(nThreads)
-{
-}
+{}
 
 FolderPrefetcher::~FolderPrefetcher()
 {

@@ -34,7 +34,8 @@ public:
         struct stat st;
         if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
             return nullptr;
-        void* p = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
+        void* p =
+            mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
         if (p == MAP_FAILED)
             return nullptr;
         madvise(p, static_cast<std::size_t>(st.st_size), MADV_SEQUENTIAL);
@@ -74,7 +75,8 @@ public:
             if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
                 continue;
             struct stat st;
-            if (fstatat(dfd, d->d_name, &st, 0) != 0 && fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (fstatat(dfd, d->d_name, &st, 0) != 0 &&
+                fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             FsEntry e;
             e.strName = QString::fromLocal8Bit(d->d_name);

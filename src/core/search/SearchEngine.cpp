@@ -3,6 +3,7 @@
 #include "ContentMatcher.h"
 #include "FolderPrefetcher.h"
 #include "PatternList.h"
+#include "app/ThreadCount.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -19,15 +20,13 @@ struct SearchEngine::State
     std::atomic<int> m_nPrefetchThreads{3};
     std::atomic<bool> m_bShutdown{false};
     std::atomic<quint64> m_nCurrentId{0};
-    quint64 m_nNextId = 1; // GUI thread only
+    quint64 m_nNextId = 1;        // GUI thread only
     std::shared_ptr<Run> current; // GUI thread only
 
     std::shared_mutex m_callbackLock;
     bool m_bDetached = false;
 
-    std::mutex m_threadsLock;
-    std::condition_variable m_threadsDone;
-    int m_nThreads = 0;
+    ThreadCount m_threads;
 
     void Status(const QString& text)
     {
@@ -40,7 +39,7 @@ struct SearchEngine::State
 struct SearchEngine::Run
 {
     quint64 nId = 0;
-    SearchSpec spec;
+    SearchJob job;
     QStringList patternList;
     std::optional<content::Needles> needles;
     std::atomic<bool> m_bSearchRunning{true};
@@ -83,8 +82,7 @@ public:
     Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
         : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory()),
           m_prefetch(m_state->m_nPrefetchThreads, m_state->fsFactory, m_run->m_bSearchRunning)
-    {
-    }
+    {}
 
     // A node of the tree: children with children get workers, leaves are shares.
     void SearchNode(NodeHandle node);
@@ -94,7 +92,8 @@ public:
 private:
     void Visit(const QString& folder);
     // Announces the sub-folders the walk will enter, so they are listed ahead of it.
-    std::vector<QString> SubFolders(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
+    std::vector<QString> SubFolders(const QString& folder, QChar sep,
+                                    const std::vector<FsEntry>& entries);
     void HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
     bool MatchesContent(const QString& path, const FsEntry& entry);
 
@@ -126,10 +125,7 @@ void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>
                  std::function<void(Walker&)> body)
 {
     ++run->m_nSearchWorkers;
-    {
-        std::lock_guard lock(state->m_threadsLock);
-        ++state->m_nThreads;
-    }
+    state->m_threads.Add();
     try {
         std::thread([state, run, body = std::move(body)] {
             if (run->Running()) {
@@ -137,20 +133,17 @@ void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>
                 body(walker);
             }
             EndSearchWorker(state, run);
-            std::lock_guard lock(state->m_threadsLock);
-            if (--state->m_nThreads == 0)
-                state->m_threadsDone.notify_all();
+            state->m_threads.Done();
         }).detach();
     } catch (const std::system_error&) {
         --run->m_nSearchWorkers;
-        std::lock_guard lock(state->m_threadsLock);
-        --state->m_nThreads;
+        state->m_threads.Done();
     }
 }
 
 void Walker::SearchNode(NodeHandle node)
 {
-    NetworkTree& tree = *m_run->spec.tree;
+    NetworkTree& tree = *m_run->job.tree;
     const std::vector<NodeHandle> children = tree.GetChildren(node);
     if (children.empty()) {
         SearchShare(QStringLiteral("\\\\") + tree.GetItemText(tree.GetParentItem(node)) +
@@ -165,7 +158,8 @@ void Walker::SearchNode(NodeHandle node)
             StartWorker(m_state, m_run, [child](Walker& w) { w.SearchNode(child); });
             // Staggers the workers' first network accesses; a stop cuts it short.
             std::unique_lock lock(m_run->m_pauseLock);
-            m_run->m_stopped.wait_for(lock, std::chrono::milliseconds(m_state->m_msWorkerPause.load()),
+            m_run->m_stopped.wait_for(lock,
+                                      std::chrono::milliseconds(m_state->m_msWorkerPause.load()),
                                       [this] { return !m_run->Running(); });
         } else {
             SearchShare(QStringLiteral("\\\\") + parentText + QLatin1Char('\\') +
@@ -175,7 +169,7 @@ void Walker::SearchNode(NodeHandle node)
 }
 
 std::vector<QString> Walker::SubFolders(const QString& folder, QChar sep,
-                                       const std::vector<FsEntry>& entries)
+                                        const std::vector<FsEntry>& entries)
 {
     // Folders whose names start with "." are neither listed nor entered.
     std::vector<QString> subs;
@@ -239,7 +233,7 @@ void Walker::HandOff(const QString& folder, QChar sep, const std::vector<FsEntry
             continue;
         std::lock_guard lock(m_run->m_resultsLock);
         if (m_run->m_bHasTarget)
-            m_run->spec.sink->Add({path, e.nAttributes, e.nSize, e.nLastWrite});
+            m_run->job.sink->Add({path, e.nAttributes, e.nSize, e.nLastWrite});
     }
 }
 
@@ -254,7 +248,8 @@ bool Walker::MatchesContent(const QString& path, const FsEntry& entry)
     std::uint64_t nSize = 0;
     if (const unsigned char* p = reader->Map(&nSize)) {
         auto find = [&](const QByteArray& n) {
-            return content::FindBytesNoCase(p, nSize, reinterpret_cast<const unsigned char*>(n.constData()),
+            return content::FindBytesNoCase(p, nSize,
+                                            reinterpret_cast<const unsigned char*>(n.constData()),
                                             static_cast<std::size_t>(n.size())) >= 0;
         };
         return find(needles.ansi) || find(needles.wide);
@@ -308,7 +303,7 @@ void SearchEngine::SetPrefetchThreads(int n)
     m_state->m_nPrefetchThreads = n;
 }
 
-quint64 SearchEngine::Start(const SearchSpec& spec, StartError* pError)
+quint64 SearchEngine::Start(const SearchJob& job, StartError* pError)
 {
     auto fail = [pError](StartError e) {
         if (pError)
@@ -318,26 +313,26 @@ quint64 SearchEngine::Start(const SearchSpec& spec, StartError* pError)
     State& s = *m_state;
     if (!s.m_bSearchIdle || s.m_bShutdown)
         return fail(StartError::Busy);
-    if (spec.strContainingText.size() > content::kMaxTextChars)
+    if (job.strContainingText.size() > content::kMaxTextChars)
         return fail(StartError::TextTooLong);
-    if (!spec.sink || (spec.tree ? spec.hStartNode == NoNode : spec.folders.isEmpty()))
+    if (!job.sink || (job.tree ? job.hStartNode == NoNode : job.folders.isEmpty()))
         return fail(StartError::NoTarget);
     auto run = std::make_shared<Run>();
     run->nId = s.m_nNextId++;
-    run->spec = spec;
-    run->patternList = patterns::ParsePatternList(spec.strPatternText);
-    run->needles = content::MakeNeedles(spec.strContainingText);
+    run->job = job;
+    run->patternList = patterns::ParsePatternList(job.strPatternText);
+    run->needles = content::MakeNeedles(job.strContainingText);
     s.current = run;
     s.m_nCurrentId = run->nId;
     s.m_bSearchIdle = 0;
     // The starting thread holds one count until every first worker has started, so the end
     // cannot come before the last of them is on its way.
     ++run->m_nSearchWorkers;
-    if (spec.tree) {
-        const NodeHandle start = spec.hStartNode;
+    if (job.tree) {
+        const NodeHandle start = job.hStartNode;
         StartWorker(m_state, run, [start](Walker& w) { w.SearchNode(start); });
     } else {
-        for (const QString& folder : spec.folders)
+        for (const QString& folder : job.folders)
             StartWorker(m_state, run, [folder](Walker& w) { w.SearchShare(folder); });
     }
     EndSearchWorker(m_state, run);
@@ -363,7 +358,5 @@ bool SearchEngine::Shutdown(int msWait)
         std::unique_lock lock(s.m_callbackLock);
         s.m_bDetached = true;
     }
-    std::unique_lock lock(s.m_threadsLock);
-    return s.m_threadsDone.wait_for(lock, std::chrono::milliseconds(msWait),
-                                    [&] { return s.m_nThreads == 0; });
+    return s.m_threads.WaitAll(msWait);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ShareFs.h"
 #include "SearchTypes.h"
+#include "ShareFs.h"
 #include "network/NetworkTree.h"
 
 #include <QStringList>
@@ -10,7 +10,7 @@
 #include <memory>
 
 // What one search is asked to do.
-struct SearchSpec
+struct SearchJob
 {
     // Tree mode: the start node; every node below it with children gets a worker, every leaf
     // is taken as a share \\<parent>\<leaf>.
@@ -51,9 +51,15 @@ public:
     SearchEngine(const SearchEngine&) = delete;
     SearchEngine& operator=(const SearchEngine&) = delete;
 
-    enum class StartError { None, Busy, TextTooLong, NoTarget };
+    enum class StartError
+    {
+        None,
+        Busy,
+        TextTooLong,
+        NoTarget
+    };
     // Starts a search; returns its id (0 when it did not start, with the reason in *pError).
-    quint64 Start(const SearchSpec& spec, StartError* pError = nullptr);
+    quint64 Start(const SearchJob& job, StartError* pError = nullptr);
     // Stops the running search, if any: idle at once; its workers end on their own.
     void Stop();
     bool IsIdle() const;

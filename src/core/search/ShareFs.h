@@ -38,7 +38,11 @@ public:
     // Bytes read into buf (0 at the end), or -1 on an error.
     virtual std::int64_t Read(unsigned char* buf, std::size_t n) = 0;
     // The whole file in memory when the file system can map it (local files), else null.
-    virtual const unsigned char* Map(std::uint64_t* pSize) { (void)pSize; return nullptr; }
+    virtual const unsigned char* Map(std::uint64_t* pSize)
+    {
+        (void)pSize;
+        return nullptr;
+    }
 };
 
 // The file system of shared folders as the search sees it: folders named by their path as the

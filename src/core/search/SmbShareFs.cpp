@@ -31,7 +31,8 @@ private:
 class SmbShareFs : public ShareFs
 {
 public:
-    explicit SmbShareFs(int msTimeout) : m_ctx(msTimeout, smb::SmbContext::Protocol::Default, 445) {}
+    explicit SmbShareFs(int msTimeout) : m_ctx(msTimeout, smb::SmbContext::Protocol::Default, 445)
+    {}
 
     int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
     {
@@ -121,12 +122,16 @@ public:
     {
         return For(path).OpenRead(path);
     }
-    int Remove(const QString& path, bool bFolder) override { return For(path).Remove(path, bFolder); }
+    int Remove(const QString& path, bool bFolder) override
+    {
+        return For(path).Remove(path, bFolder);
+    }
 
 private:
     ShareFs& For(const QString& path)
     {
-        const bool bSmb = path.startsWith(QLatin1String("\\\\")) || path.startsWith(QLatin1String("//"));
+        const bool bSmb =
+            path.startsWith(QLatin1String("\\\\")) || path.startsWith(QLatin1String("//"));
         if (bSmb) {
             if (!m_smb)
                 m_smb = MakeSmbShareFs(m_msTimeout);

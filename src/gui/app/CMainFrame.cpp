@@ -22,8 +22,8 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QStatusBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeView>
@@ -311,22 +311,22 @@ void CMainFrame::ToggleSearch()
     m_bSearchRunning = 1;
     PostStatus(tr("Searching..."));
     CChildFrame* child = CreateResultsWindow();
-    SearchSpec spec;
-    spec.tree = m_tree;
-    spec.hStartNode = m_hStartNode;
-    spec.strPatternText = m_searchDlg->SearchText();
-    spec.strContainingText = strContaining;
-    spec.sink = child->Sink();
+    SearchJob job;
+    job.tree = m_tree;
+    job.hStartNode = m_hStartNode;
+    job.strPatternText = m_searchDlg->SearchText();
+    job.strContainingText = strContaining;
+    job.sink = child->Sink();
     SearchEngine::StartError err = SearchEngine::StartError::None;
-    const quint64 nId = m_search->Start(spec, &err);
+    const quint64 nId = m_search->Start(job, &err);
     if (nId == 0) {
         // A start that fails leaves the frame idle again, never half running.
         child->close();
         m_bSearchIdle = 1;
         m_bSearchRunning = 0;
         m_searchDlg->SetSearching(false);
-        m_prompter.Message(tr("Can't create results list."), tr("Brindlecove"),
-                           Prompter::Critical, Prompter::Ok);
+        m_prompter.Message(tr("Can't create results list."), tr("Brindlecove"), Prompter::Critical,
+                           Prompter::Ok);
         return;
     }
     m_pResultsFrame = child;

@@ -149,10 +149,17 @@ private:
     CChildFrame* CreateResultsWindow();
     void OnResultsClosing(CChildFrame* frame);
     void StartBusyAnimation();
+    // The active results window, or null after telling the user there is none.
+    CChildFrame* ActiveResultsOrSay();
     void OnOpenFile();
     void OnOpenFolder();
     void OnSaveFinds();
-    enum class FileOpKind { Copy, Move, Delete };
+    enum class FileOpKind
+    {
+        Copy,
+        Move,
+        Delete
+    };
     void OnCopyFiles(bool bMove);
     void OnDeleteFiles();
     void StopFileOperation();

@@ -23,8 +23,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QToolBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QUrl>
 
 void CMainFrame::CreateActions()
@@ -386,11 +386,13 @@ void CMainFrame::ArrangeResults(int nId)
         if (w->property("bcWatched").toBool())
             continue;
         w->setProperty("bcWatched", true);
-        connect(w, &QMdiSubWindow::windowStateChanged, this,
-                [this](Qt::WindowStates, Qt::WindowStates now) {
-                    if ((now & Qt::WindowMaximized) && m_mdiArea->viewMode() == QMdiArea::SubWindowView)
-                        QTimer::singleShot(0, this, [this] { m_mdiArea->setViewMode(QMdiArea::TabbedView); });
-                });
+        connect(
+            w, &QMdiSubWindow::windowStateChanged, this,
+            [this](Qt::WindowStates, Qt::WindowStates now) {
+                if ((now & Qt::WindowMaximized) && m_mdiArea->viewMode() == QMdiArea::SubWindowView)
+                    QTimer::singleShot(0, this,
+                                       [this] { m_mdiArea->setViewMode(QMdiArea::TabbedView); });
+            });
     }
     if (nId == ID_WINDOW_CASCADE) {
         m_mdiArea->cascadeSubWindows();

@@ -19,16 +19,24 @@
 #include <future>
 #include <thread>
 
-void CMainFrame::OnOpenFile()
+CChildFrame* CMainFrame::ActiveResultsOrSay()
 {
     CChildFrame* results = ActiveResults();
-    if (!results) {
-        m_prompter.Message(tr("Can't open file."), tr("Brindlecove"), Prompter::NoIcon, Prompter::Ok);
+    if (!results)
+        m_prompter.Message(tr("Can't open file."), tr("Brindlecove"), Prompter::NoIcon,
+                           Prompter::Ok);
+    return results;
+}
+
+void CMainFrame::OnOpenFile()
+{
+    CChildFrame* results = ActiveResultsOrSay();
+    if (!results)
         return;
-    }
     const int row = results->View()->FirstSelectedRow();
     if (row < 0) {
-        m_prompter.Message(tr("Please, select a file!"), tr("Error"), Prompter::Critical, Prompter::Ok);
+        m_prompter.Message(tr("Please, select a file!"), tr("Error"), Prompter::Critical,
+                           Prompter::Ok);
         return;
     }
     m_prompter.OpenUrl(finds::UrlOf(results->Model()->At(row).strPath));
@@ -36,11 +44,9 @@ void CMainFrame::OnOpenFile()
 
 void CMainFrame::OnOpenFolder()
 {
-    CChildFrame* results = ActiveResults();
-    if (!results) {
-        m_prompter.Message(tr("Can't open file."), tr("Brindlecove"), Prompter::NoIcon, Prompter::Ok);
+    CChildFrame* results = ActiveResultsOrSay();
+    if (!results)
         return;
-    }
     const int row = results->View()->FirstSelectedRow();
     if (row < 0) {
         m_prompter.Message(tr("Please, select a file!"), tr("Brindlecove"), Prompter::Critical,
@@ -54,11 +60,9 @@ void CMainFrame::OnOpenFolder()
 
 void CMainFrame::OnSaveFinds()
 {
-    CChildFrame* results = ActiveResults();
-    if (!results) {
-        m_prompter.Message(tr("Can't open file."), tr("Brindlecove"), Prompter::NoIcon, Prompter::Ok);
+    CChildFrame* results = ActiveResultsOrSay();
+    if (!results)
         return;
-    }
     if (results->Model()->rowCount() == 0) {
         m_prompter.Message(tr("Finds list is empty!"), tr("Brindle Cove"), Prompter::Critical,
                            Prompter::Ok);
@@ -105,8 +109,8 @@ void CMainFrame::OnCopyFiles(bool bMove)
         PostStatus(tr("A file operation is still running."));
         return;
     }
-    const QString target = m_prompter.GetExistingDirectory(
-        bMove ? tr("Move file(s) to folder") : tr("Copy file(s) to folder"));
+    const QString target = m_prompter.GetExistingDirectory(bMove ? tr("Move file(s) to folder")
+                                                                 : tr("Copy file(s) to folder"));
     if (target.isEmpty())
         return;
     RunFileOperation(bMove ? FileOpKind::Move : FileOpKind::Copy, SelectedItems(results), target,
@@ -153,19 +157,25 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
 
     fileops::Callbacks cb;
     cb.fnProgress = [this, pProgress](const QString& path, quint64, quint64) {
-        QMetaObject::invokeMethod(this, [pProgress, path] {
-            if (pProgress)
-                pProgress->setLabelText(path);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [pProgress, path] {
+                if (pProgress)
+                    pProgress->setLabelText(path);
+            },
+            Qt::QueuedConnection);
     };
     cb.fnAskClash = [this, op](const QString& dst, bool* pApplyAll) {
         auto answer = std::make_shared<std::promise<std::pair<fileops::Clash, bool>>>();
         std::future<std::pair<fileops::Clash, bool>> future = answer->get_future();
-        QMetaObject::invokeMethod(this, [this, answer, dst] {
-            bool bAll = false;
-            const fileops::Clash c = m_prompter.AskClash(dst, &bAll);
-            answer->set_value({c, bAll});
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, answer, dst] {
+                bool bAll = false;
+                const fileops::Clash c = m_prompter.AskClash(dst, &bAll);
+                answer->set_value({c, bAll});
+            },
+            Qt::QueuedConnection);
         while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
             if (op->bCancel)
                 return fileops::Clash::Cancel;
@@ -182,11 +192,14 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
                 : fileops::CopyInto(*fs, items, target, kind == FileOpKind::Move, op->bCancel, cb);
         op->bRunning = false;
         // Queued: when the frame is closing, the call goes with it unrun.
-        QMetaObject::invokeMethod(this, [this, kind, outcome, pProgress, pResults, n = items.size()] {
-            OnFileOperationDone(kind, outcome, static_cast<int>(n), pResults);
-            if (pProgress)
-                pProgress->close();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, kind, outcome, pProgress, pResults, n = items.size()] {
+                OnFileOperationDone(kind, outcome, static_cast<int>(n), pResults);
+                if (pProgress)
+                    pProgress->close();
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -211,7 +224,9 @@ void CMainFrame::OnFileOperationDone(FileOpKind kind, const fileops::Outcome& ou
     QStringList shown = outcome.failed.mid(0, 10);
     if (outcome.failed.size() > 10)
         shown << tr("... and %1 more").arg(outcome.failed.size() - 10);
-    m_prompter.Message(tr("%1 item(s) could not be %2:\n%3").arg(outcome.failed.size()).arg(verb, shown.join(QLatin1Char('\n'))),
+    m_prompter.Message(tr("%1 item(s) could not be %2:\n%3")
+                           .arg(outcome.failed.size())
+                           .arg(verb, shown.join(QLatin1Char('\n'))),
                        tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
 }
 

@@ -124,9 +124,18 @@ const MenuEntry kMenu137[] = {
     {0, nullptr},
 };
 
-const int kToolbar130[] = {ID_LOAD_TREE,   ID_SAVE_TREE,  0, ID_DISCOVER_NETWORK,
-                           ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, 0, ID_OPEN_FOLDER,
-                           ID_COPY_FILES,  0,             ID_HELP_TOPICS, -1};
+const int kToolbar130[] = {ID_LOAD_TREE,
+                           ID_SAVE_TREE,
+                           0,
+                           ID_DISCOVER_NETWORK,
+                           ID_SCAN_IP_RANGE,
+                           ID_ADD_DOMAIN,
+                           0,
+                           ID_OPEN_FOLDER,
+                           ID_COPY_FILES,
+                           0,
+                           ID_HELP_TOPICS,
+                           -1};
 } // namespace
 
 CommandPrompt PromptOf(int nId)
@@ -159,13 +168,20 @@ QString ToolbarImageOf(int nId)
 const MenuEntry* MenuEntries(int nMenu)
 {
     switch (nMenu) {
-    case IDR_MAINFRAME: return kMenu128;
-    case IDR_BRINDLTYPE: return kMenu129;
-    case IDR_TAB_MENU: return kMenu132;
-    case IDR_FILES: return kMenu135;
-    case IDR_LOG: return kMenu136;
-    case IDR_SERVERS: return kMenu137;
-    default: return nullptr;
+    case IDR_MAINFRAME:
+        return kMenu128;
+    case IDR_BRINDLTYPE:
+        return kMenu129;
+    case IDR_TAB_MENU:
+        return kMenu132;
+    case IDR_FILES:
+        return kMenu135;
+    case IDR_LOG:
+        return kMenu136;
+    case IDR_SERVERS:
+        return kMenu137;
+    default:
+        return nullptr;
     }
 }
 

@@ -3,7 +3,8 @@
 #include <QString>
 
 // Command ids. Ids from 32777 are the program's own; 57344 and up are the standard ids.
-enum CommandId : int {
+enum CommandId : int
+{
     ID_DISCOVER_NETWORK = 32777,
     ID_SCAN_IP_RANGE = 32778,
     ID_ADD_DOMAIN = 32779,
@@ -48,7 +49,8 @@ struct MenuEntry
     int nId;
     const char* pszText;
 };
-enum MenuResource : int {
+enum MenuResource : int
+{
     IDR_MAINFRAME = 128,
     IDR_BRINDLTYPE = 129,
     IDR_TAB_MENU = 132,

@@ -1,12 +1,12 @@
 #include "WidgetPrompter.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QCheckBox>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 
 Prompter::Answer WidgetPrompter::Message(const QString& text, const QString& caption, Icon icon,
@@ -16,22 +16,41 @@ Prompter::Answer WidgetPrompter::Message(const QString& text, const QString& cap
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {
-    case Information: box.setIcon(QMessageBox::Information); break;
-    case Warning: box.setIcon(QMessageBox::Warning); break;
-    case Critical: box.setIcon(QMessageBox::Critical); break;
-    case Question: box.setIcon(QMessageBox::Question); break;
-    case NoIcon: break;
+    case Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case NoIcon:
+        break;
     }
     switch (buttons) {
-    case Ok: box.setStandardButtons(QMessageBox::Ok); break;
-    case YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-    case OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
     }
     switch (box.exec()) {
-    case QMessageBox::Yes: return AnswerYes;
-    case QMessageBox::No: return AnswerNo;
-    case QMessageBox::Cancel: return AnswerCancel;
-    default: return AnswerOk;
+    case QMessageBox::Yes:
+        return AnswerYes;
+    case QMessageBox::No:
+        return AnswerNo;
+    case QMessageBox::Cancel:
+        return AnswerCancel;
+    default:
+        return AnswerOk;
     }
 }
 
@@ -60,7 +79,8 @@ bool WidgetPrompter::OpenUrl(const QUrl& url, bool bQuiet)
         return QDesktopServices::openUrl(url);
     auto* process = new QProcess;
     QObject::connect(process, &QProcess::finished, process,
-                     [process, url, bQuiet, parent = QPointer<QWidget>(m_pParent)](int code, QProcess::ExitStatus) {
+                     [process, url, bQuiet,
+                      parent = QPointer<QWidget>(m_pParent)](int code, QProcess::ExitStatus) {
                          process->deleteLater();
                          if (code == 0 || bQuiet)
                              return;

@@ -17,8 +17,7 @@ CLogBar::CLogBar(LogModel* model, QWidget* parent) : QDockWidget(tr("Network Log
     m_wndLogList->verticalHeader()->hide();
     // Fixed row height: the view never measures rows, so hundreds of thousands stay cheap.
     m_wndLogList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_wndLogList->verticalHeader()->setDefaultSectionSize(
-        m_wndLogList->fontMetrics().height() + 4);
+    m_wndLogList->verticalHeader()->setDefaultSectionSize(m_wndLogList->fontMetrics().height() + 4);
     m_wndLogList->horizontalHeader()->setHighlightSections(false);
     m_wndLogList->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     m_wndLogList->setColumnWidth(0, 200);

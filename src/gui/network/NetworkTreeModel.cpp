@@ -15,9 +15,8 @@ NetworkTreeModel::NetworkTreeModel(std::shared_ptr<NetworkTree> tree, QObject* p
     // Any thread: queue a replay on the model's thread. The destructor unregisters the
     // listener, and the store guarantees it is not running after that; a replay still queued
     // then is dropped with the object.
-    m_tree->SetChangeListener([this] {
-        QMetaObject::invokeMethod(this, &NetworkTreeModel::Sync, Qt::QueuedConnection);
-    });
+    m_tree->SetChangeListener(
+        [this] { QMetaObject::invokeMethod(this, &NetworkTreeModel::Sync, Qt::QueuedConnection); });
     Sync();
 }
 
@@ -36,7 +35,8 @@ QModelIndex NetworkTreeModel::index(int row, int column, const QModelIndex& pare
 {
     if (column != 0 || row < 0)
         return {};
-    const MNode* p = parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
+    const MNode* p =
+        parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
     if (row >= static_cast<int>(p->children.size()))
         return {};
     return createIndex(row, 0, p->children[static_cast<std::size_t>(row)]);
@@ -56,7 +56,8 @@ int NetworkTreeModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.column() > 0)
         return 0;
-    const MNode* p = parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
+    const MNode* p =
+        parent.isValid() ? static_cast<const MNode*>(parent.internalPointer()) : &m_root;
     return static_cast<int>(p->children.size());
 }
 

@@ -49,8 +49,11 @@ CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
     // The template, in dialog units of the dialog's font.
     const QFontMetrics fm(font());
     // Horizontal units from the average width of the letters, as dialog templates count them.
-    const double duX =
-        (fm.horizontalAdvance(QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")) / 26.0 + 1) / 2 / 4.0;
+    const double duX = (fm.horizontalAdvance(QStringLiteral(
+                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")) /
+                            26.0 +
+                        1) /
+                       2 / 4.0;
     const double duY = fm.height() / 8.0;
     auto place = [&](QWidget* w, int x, int y, int cx, int cy) {
         w->setGeometry(qRound(x * duX), qRound(y * duY), qRound(cx * duX), qRound(cy * duY));

@@ -16,10 +16,14 @@ namespace {
 Qt::ToolBarArea ToolBarAreaOf(Qt::DockWidgetArea side)
 {
     switch (side) {
-    case Qt::LeftDockWidgetArea: return Qt::LeftToolBarArea;
-    case Qt::RightDockWidgetArea: return Qt::RightToolBarArea;
-    case Qt::TopDockWidgetArea: return Qt::TopToolBarArea;
-    default: return Qt::BottomToolBarArea;
+    case Qt::LeftDockWidgetArea:
+        return Qt::LeftToolBarArea;
+    case Qt::RightDockWidgetArea:
+        return Qt::RightToolBarArea;
+    case Qt::TopDockWidgetArea:
+        return Qt::TopToolBarArea;
+    default:
+        return Qt::BottomToolBarArea;
     }
 }
 
@@ -67,22 +71,32 @@ void CAutoHide::SyncStrips()
 int CAutoHide::AlingOf(Qt::DockWidgetArea side)
 {
     switch (side) {
-    case Qt::LeftDockWidgetArea: return 4096;
-    case Qt::TopDockWidgetArea: return 8192;
-    case Qt::RightDockWidgetArea: return 16384;
-    case Qt::BottomDockWidgetArea: return 32768;
-    default: return 0;
+    case Qt::LeftDockWidgetArea:
+        return 4096;
+    case Qt::TopDockWidgetArea:
+        return 8192;
+    case Qt::RightDockWidgetArea:
+        return 16384;
+    case Qt::BottomDockWidgetArea:
+        return 32768;
+    default:
+        return 0;
     }
 }
 
 Qt::DockWidgetArea CAutoHide::SideOfAling(int nAling)
 {
     switch (nAling) {
-    case 4096: return Qt::LeftDockWidgetArea;
-    case 8192: return Qt::TopDockWidgetArea;
-    case 16384: return Qt::RightDockWidgetArea;
-    case 32768: return Qt::BottomDockWidgetArea;
-    default: return Qt::NoDockWidgetArea;
+    case 4096:
+        return Qt::LeftDockWidgetArea;
+    case 8192:
+        return Qt::TopDockWidgetArea;
+    case 16384:
+        return Qt::RightDockWidgetArea;
+    case 32768:
+        return Qt::BottomDockWidgetArea;
+    default:
+        return Qt::NoDockWidgetArea;
     }
 }
 
@@ -165,12 +179,18 @@ void CAutoHide::Popup(QDockWidget* bar)
     const QSize size = bar->size().isValid() ? bar->size() : QSize(260, 160);
     QRect r;
     switch (m_collapsed.value(bar)) {
-    case Qt::LeftDockWidgetArea: r = QRect(area.topLeft(), QSize(size.width(), area.height())); break;
+    case Qt::LeftDockWidgetArea:
+        r = QRect(area.topLeft(), QSize(size.width(), area.height()));
+        break;
     case Qt::RightDockWidgetArea:
         r = QRect(area.right() - size.width() + 1, area.top(), size.width(), area.height());
         break;
-    case Qt::TopDockWidgetArea: r = QRect(area.topLeft(), QSize(area.width(), size.height())); break;
-    default: r = QRect(area.left(), area.bottom() - size.height() + 1, area.width(), size.height()); break;
+    case Qt::TopDockWidgetArea:
+        r = QRect(area.topLeft(), QSize(area.width(), size.height()));
+        break;
+    default:
+        r = QRect(area.left(), area.bottom() - size.height() + 1, area.width(), size.height());
+        break;
     }
     bar->setGeometry(r);
     bar->show();

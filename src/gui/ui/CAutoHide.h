@@ -24,7 +24,10 @@ public:
     void Collapse(QDockWidget* bar, Qt::DockWidgetArea side);
     void Restore(QDockWidget* bar);
     bool IsCollapsed(QDockWidget* bar) const { return m_collapsed.contains(bar); }
-    Qt::DockWidgetArea SideOf(QDockWidget* bar) const { return m_collapsed.value(bar, Qt::NoDockWidgetArea); }
+    Qt::DockWidgetArea SideOf(QDockWidget* bar) const
+    {
+        return m_collapsed.value(bar, Qt::NoDockWidgetArea);
+    }
     // Shows a collapsed bar over the frame (the pointer is on its tab).
     void Popup(QDockWidget* bar);
     QToolButton* TabOf(QDockWidget* bar) const { return m_tabs.value(bar); }

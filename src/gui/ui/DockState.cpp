@@ -59,7 +59,8 @@ void WritePlacement(const QRect& normal, int nStatus, int nStyle, bool bTheme)
     s.setValue(QStringLiteral("Theme"), bTheme ? 1 : 0);
 }
 
-QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& screen, const QSize& icon)
+QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& screen,
+                    const QSize& icon)
 {
     const int x = std::min(normal.left() + workArea.left(), screen.width() - icon.width());
     const int y = std::min(normal.top() + workArea.top(), screen.height() - icon.height());
@@ -71,8 +72,10 @@ BarState ReadBar(int nId)
     QSettings s = Open();
     s.beginGroup(BarSection(nId));
     BarState b;
-    b.sizeHorz = QSize(Int(s, QStringLiteral("sizeHorz.cx"), 200), Int(s, QStringLiteral("sizeHorz.cy"), 100));
-    b.sizeVert = QSize(Int(s, QStringLiteral("sizeVert.cx"), 200), Int(s, QStringLiteral("sizeVert.cy"), 100));
+    b.sizeHorz = QSize(Int(s, QStringLiteral("sizeHorz.cx"), 200),
+                       Int(s, QStringLiteral("sizeHorz.cy"), 100));
+    b.sizeVert = QSize(Int(s, QStringLiteral("sizeVert.cx"), 200),
+                       Int(s, QStringLiteral("sizeVert.cy"), 100));
     b.bAutoHide = Int(s, QStringLiteral("AutoHide"), 0) == 1;
     b.nAling = Int(s, QStringLiteral("Aling"), 0);
     return b;

@@ -15,8 +15,9 @@ namespace dockstate {
 
 struct Placement
 {
-    QRect normal = QRect(QPoint(10, 10), QPoint(599, 399)); // left 10, top 10, right 600, bottom 400
-    int nStatus = 1;      // 1 normal, 2 minimised, 3 maximised
+    QRect normal =
+        QRect(QPoint(10, 10), QPoint(599, 399)); // left 10, top 10, right 600, bottom 400
+    int nStatus = 1;                             // 1 normal, 2 minimised, 3 maximised
     int nStyle = 32769;
 };
 Placement ReadPlacement();
@@ -28,7 +29,14 @@ QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& scr
                     const QSize& icon = QSize(32, 32));
 
 // Auto-hide sides as stored in "Aling".
-enum Side : int { SideNone = 0, SideLeft = 4096, SideTop = 8192, SideRight = 16384, SideBottom = 32768 };
+enum Side : int
+{
+    SideNone = 0,
+    SideLeft = 4096,
+    SideTop = 8192,
+    SideRight = 16384,
+    SideBottom = 32768
+};
 
 struct BarState
 {

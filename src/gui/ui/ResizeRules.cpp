@@ -61,7 +61,8 @@ Edges GuessMovingEdges(const QRect& oldClient, const QRect& newClient, const QPo
 }
 
 Record MakeRecord(int nId, int left, int right, int top, int bottom, int options, double fxPos,
-                  double fxSize, double fyPos, double fySize, const QRect& rect, const QSize& client)
+                  double fxSize, double fyPos, double fySize, const QRect& rect,
+                  const QSize& client)
 {
     Record r;
     r.nId = nId;
@@ -91,8 +92,12 @@ Record MakeRecord(int nId, int left, int right, int top, int bottom, int options
 Outcome Layout(const Record& r, const Edges& edges, const QSize& client, const QSize& initial,
                const QSize& delta, const QRect& present)
 {
-    const int hRule = (edges.bLeft && r.nLeft != 0) ? r.nLeft : (edges.bRight && r.nRight != 0) ? r.nRight : 0;
-    const int vRule = (edges.bTop && r.nTop != 0) ? r.nTop : (edges.bBottom && r.nBottom != 0) ? r.nBottom : 0;
+    const int hRule = (edges.bLeft && r.nLeft != 0)     ? r.nLeft
+                      : (edges.bRight && r.nRight != 0) ? r.nRight
+                                                        : 0;
+    const int vRule = (edges.bTop && r.nTop != 0)         ? r.nTop
+                      : (edges.bBottom && r.nBottom != 0) ? r.nBottom
+                                                          : 0;
     int l = 0, rr = 0, t = 0, b = 0;
     Apply(hRule, r.rect.left(), r.rect.left() + r.rect.width(), client.width(), initial.width(),
           delta.width(), r.fxPos, r.fxSize, &l, &rr);

@@ -6,7 +6,8 @@
 // the dialog's client area when an edge of the dialog moves.
 namespace resize {
 
-enum Rule : int {
+enum Rule : int
+{
     Stay = 0,         // fixed distance from the left (top) edge
     Stretch = 1,      // fixed distances from both edges
     Move = 2,         // fixed distance from the right (bottom) edge
@@ -40,7 +41,8 @@ Edges GuessMovingEdges(const QRect& oldClient, const QRect& newClient, const QPo
 // A record as it is added: centre and scale rules take the control's present centre as their
 // position factor.
 Record MakeRecord(int nId, int left, int right, int top, int bottom, int options, double fxPos,
-                  double fxSize, double fyPos, double fySize, const QRect& rect, const QSize& client);
+                  double fxSize, double fyPos, double fySize, const QRect& rect,
+                  const QSize& client);
 
 struct Outcome
 {
