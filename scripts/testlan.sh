@@ -217,6 +217,11 @@ PY
     ;;
 down)
     stop_all
+    left=$(our_pids | sort -u | tr '\n' ' ')
+    if [ -n "$left" ]; then
+        echo "testlan: daemons still running: $left" >&2
+        exit 1
+    fi
     echo "testlan: down"
     ;;
 status)
