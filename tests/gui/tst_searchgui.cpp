@@ -363,7 +363,9 @@ private slots:
         QTest::qWait(150);
         QElapsedTimer t;
         t.start();
-        QVERIFY(Frame().close());
+        Frame().RunCommand(ID_APP_EXIT); // Exit: the search stops first, then the frame closes
+        QVERIFY(!Frame().isVisible());
+        QVERIFY(Frame().m_bSearchIdle);
         m_frame.reset(); // workers may still be in a listing; nothing they use goes away
         QVERIFY(t.elapsed() < 4000);
         QCOMPARE(m_prompter->messages.size(), 1); // only the feedback question
