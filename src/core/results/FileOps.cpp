@@ -5,6 +5,7 @@
 #include <QSaveFile>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace fileops {
@@ -15,13 +16,6 @@ QString LastComponent(const QString& path)
     const qsizetype n =
         std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
     return path.mid(n + 1);
-}
-
-QChar SeparatorOf(const QString& path)
-{
-    return path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/'))
-               ? QLatin1Char('\\')
-               : QLatin1Char('/');
 }
 
 QString Reason(int err)
@@ -62,6 +56,12 @@ public:
     Outcome m_outcome;
 
 private:
+    // Folder loops (links on the share) end here at the latest; reported.
+    bool TooDeep(const QString& folder);
+    // Lists a folder and runs fn on each of its entries one level deeper. False (reported) when
+    // the folder cannot be listed; else whether fn held for every entry.
+    bool ForEachChild(const QString& folder,
+                      const std::function<bool(const QString& path, const FsEntry& e)>& fn);
     bool CopyFile(const QString& src, const QString& dst, bool bReplace);
     Clash Ask(const QString& target);
 
@@ -85,6 +85,31 @@ Clash Job::Ask(const QString& target)
         m_remembered = c;
     }
     return c;
+}
+
+bool Job::TooDeep(const QString& folder)
+{
+    if (folder.size() <= kMaxFolderPath && m_nDepth < 64)
+        return false;
+    m_outcome.failed << folder + QStringLiteral(": too deep");
+    return true;
+}
+
+bool Job::ForEachChild(const QString& folder,
+                       const std::function<bool(const QString& path, const FsEntry& e)>& fn)
+{
+    std::vector<FsEntry> entries;
+    if (const int err = m_fs.ListFolder(folder, entries); err != 0) {
+        m_outcome.failed << folder + QStringLiteral(": ") + Reason(err);
+        return false;
+    }
+    bool bAll = true;
+    const QChar sep = SeparatorOf(folder);
+    ++m_nDepth;
+    for (const FsEntry& e : entries)
+        bAll &= fn(folder + sep + e.strName, e);
+    --m_nDepth;
+    return bAll;
 }
 
 bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace)
@@ -152,28 +177,16 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
         return false;
     }
     if (bFolder) {
-        // Folder loops (links on the share) end here at the latest.
-        if (src.size() > kMaxFolderPath || m_nDepth >= 64) {
-            m_outcome.failed << src + QStringLiteral(": too deep");
+        if (TooDeep(src))
             return false;
-        }
         if (!QFileInfo(dst).isDir() && !target.mkdir(name)) {
             m_outcome.failed << src + QStringLiteral(": cannot create ") + dst;
             return false;
         }
-        std::vector<FsEntry> entries;
-        const int err = m_fs.ListFolder(src, entries);
-        if (err != 0) {
-            m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
-            return false;
-        }
-        bool bAll = true;
-        const QChar sep = SeparatorOf(src);
-        ++m_nDepth;
-        for (const FsEntry& e : entries)
-            bAll &= CopyEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory, QDir(dst),
-                              bMove, e.strName);
-        --m_nDepth;
+        const QDir sub(dst);
+        const bool bAll = ForEachChild(src, [&](const QString& path, const FsEntry& e) {
+            return CopyEntry(path, e.nAttributes & kAttrDirectory, sub, bMove, e.strName);
+        });
         if (bAll && bMove) {
             if (const int rm = m_fs.Remove(src, true); rm != 0) {
                 m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") +
@@ -220,22 +233,9 @@ bool Job::DeleteEntry(const QString& src, bool bFolder)
         return false;
     }
     if (bFolder) {
-        if (src.size() > kMaxFolderPath || m_nDepth >= 64) {
-            m_outcome.failed << src + QStringLiteral(": too deep");
-            return false;
-        }
-        std::vector<FsEntry> entries;
-        if (const int err = m_fs.ListFolder(src, entries); err != 0) {
-            m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
-            return false;
-        }
-        bool bAll = true;
-        const QChar sep = SeparatorOf(src);
-        ++m_nDepth;
-        for (const FsEntry& e : entries)
-            bAll &= DeleteEntry(src + sep + e.strName, e.nAttributes & kAttrDirectory);
-        --m_nDepth;
-        if (!bAll)
+        if (TooDeep(src) || !ForEachChild(src, [&](const QString& path, const FsEntry& e) {
+                return DeleteEntry(path, e.nAttributes & kAttrDirectory);
+            }))
             return false;
     }
     if (const int err = m_fs.Remove(src, bFolder); err != 0) {

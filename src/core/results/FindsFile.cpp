@@ -1,5 +1,6 @@
 #include "FindsFile.h"
 
+#include "search/ShareFs.h"
 #include "smb/SmbUrl.h"
 
 namespace finds {
@@ -29,10 +30,7 @@ QUrl UrlOf(const QString& path)
 
 QString FolderOf(const QString& path)
 {
-    const QChar sep = path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/'))
-                          ? QLatin1Char('\\')
-                          : QLatin1Char('/');
-    const qsizetype n = path.lastIndexOf(sep);
+    const qsizetype n = path.lastIndexOf(SeparatorOf(path));
     if (n <= 0)
         return {};
     return path.left(n);

@@ -68,13 +68,6 @@ namespace {
 using State = SearchEngine::State;
 using Run = SearchEngine::Run;
 
-QChar SeparatorOf(const QString& folder)
-{
-    return (folder.startsWith(QLatin1String("\\\\")) || !folder.contains(QLatin1Char('/')))
-               ? QLatin1Char('\\')
-               : QLatin1Char('/');
-}
-
 // One worker's walk. Lives on the worker's thread.
 class Walker
 {

@@ -27,6 +27,15 @@ constexpr std::uint64_t FileTimeFromUnix(std::int64_t secs, std::int64_t nsecs)
     return static_cast<std::uint64_t>((secs + 11644473600LL) * 10000000LL + nsecs / 100);
 }
 
+// The separator of a path as the user gave it: "\" for \\SERVER\Share paths (and paths
+// without "/"), "/" for local paths.
+inline QChar SeparatorOf(const QString& path)
+{
+    return (path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/')))
+               ? QLatin1Char('\\')
+               : QLatin1Char('/');
+}
+
 // Folders longer than this do not list (the classic path limit, which also ends link loops).
 constexpr int kMaxFolderPath = 259;
 

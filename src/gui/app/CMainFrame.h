@@ -151,6 +151,8 @@ private:
     void StartBusyAnimation();
     // The active results window, or null after telling the user there is none.
     CChildFrame* ActiveResultsOrSay();
+    // The first selected row's path of the active results, or empty after telling the user.
+    QString SelectedPathOrSay(const QString& strCaption);
     void OnOpenFile();
     void OnOpenFolder();
     void OnSaveFinds();

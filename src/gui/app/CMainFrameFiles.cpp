@@ -28,32 +28,30 @@ CChildFrame* CMainFrame::ActiveResultsOrSay()
     return results;
 }
 
-void CMainFrame::OnOpenFile()
+QString CMainFrame::SelectedPathOrSay(const QString& strCaption)
 {
     CChildFrame* results = ActiveResultsOrSay();
     if (!results)
-        return;
+        return {};
     const int row = results->View()->FirstSelectedRow();
     if (row < 0) {
-        m_prompter.Message(tr("Please, select a file!"), tr("Error"), Prompter::Critical,
+        m_prompter.Message(tr("Please, select a file!"), strCaption, Prompter::Critical,
                            Prompter::Ok);
-        return;
+        return {};
     }
-    m_prompter.OpenUrl(finds::UrlOf(results->Model()->At(row).strPath));
+    return results->Model()->At(row).strPath;
+}
+
+void CMainFrame::OnOpenFile()
+{
+    const QString path = SelectedPathOrSay(tr("Error"));
+    if (!path.isEmpty())
+        m_prompter.OpenUrl(finds::UrlOf(path));
 }
 
 void CMainFrame::OnOpenFolder()
 {
-    CChildFrame* results = ActiveResultsOrSay();
-    if (!results)
-        return;
-    const int row = results->View()->FirstSelectedRow();
-    if (row < 0) {
-        m_prompter.Message(tr("Please, select a file!"), tr("Brindlecove"), Prompter::Critical,
-                           Prompter::Ok);
-        return;
-    }
-    const QString folder = finds::FolderOf(results->Model()->At(row).strPath);
+    const QString folder = finds::FolderOf(SelectedPathOrSay(tr("Brindlecove")));
     if (!folder.isEmpty())
         m_prompter.OpenUrl(finds::UrlOf(folder));
 }
