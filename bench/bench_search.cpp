@@ -65,25 +65,40 @@ void ContentThroughput()
     const QString text = QStringLiteral("Quixotic needle");
     const auto needles = content::MakeNeedles(text);
     auto fs = MakeLocalShareFs();
-    auto run = [&](const QByteArray& needle) {
+    // In memory: the scan alone over a 256 MiB block, one needle at a time.
+    QByteArray memory;
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        memory = f.read(256 << 20);
+    }
+    auto scan = [&](const QByteArray& needle) {
         double best = 1e9;
         for (int i = 0; i < 3; ++i) {
-            auto reader = fs->OpenRead(path);
-            std::uint64_t n = 0;
             QElapsedTimer t;
             t.start();
-            const unsigned char* p = reader->Map(&n);
-            const auto at = content::FindBytesNoCase(
-                p, n, reinterpret_cast<const unsigned char*>(needle.constData()),
-                static_cast<std::size_t>(needle.size()));
+            const auto at =
+                content::FindBytesNoCase(reinterpret_cast<const unsigned char*>(memory.constData()),
+                                         static_cast<std::size_t>(memory.size()),
+                                         reinterpret_cast<const unsigned char*>(needle.constData()),
+                                         static_cast<std::size_t>(needle.size()));
             best = std::min(best, Seconds(t));
             if (at >= 0)
                 std::printf("unexpected match\n");
         }
-        return best;
+        return best * 4; // per GiB
     };
-    const double ansi = run(needles->ansi);
-    const double wide = run(needles->wide);
+    const double ansi = scan(needles->ansi);
+    const double wide = scan(needles->wide);
+    // End to end as a search runs it: read in blocks, both needles.
+    double whole = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        bool bFound = false;
+        fs->Contains(path, *needles, &bFound);
+        whole = std::min(whole, Seconds(t));
+    }
     double grepAscii = 1e9, grepWide = 1e9;
     QString widePattern;
     for (QChar c : text)
@@ -96,12 +111,12 @@ void ContentThroughput()
             TimeCommand(
                 QStringLiteral("LC_ALL=C grep -c -a -i -P '%1' '%2'").arg(widePattern, path)));
     }
-    std::printf("1. content search, 1 GiB in the page cache (best of 3):\n");
+    std::printf("1. content search, 1 GiB in the page cache (best of 3; scan alone in memory):\n");
     std::printf("   ours, Windows-1252 needle  %7.0f MB/s   grep -c -F -i        %7.0f MB/s\n",
                 1024 / ansi, 1024 / grepAscii);
     std::printf("   ours, UTF-16LE needle      %7.0f MB/s   grep -c -a -i -P     %7.0f MB/s\n",
                 1024 / wide, 1024 / grepWide);
-    std::printf("   ours, both needles (one file test)      %7.0f MB/s\n", 1024 / (ansi + wide));
+    std::printf("   ours end to end (read in blocks, both needles)  %7.0f MB/s\n", 1024 / whole);
 }
 
 void WildcardSpeed()

@@ -1,6 +1,7 @@
 #include "app/CMainFrame.h"
 #include "app/Settings.h"
 #include "app/WidgetPrompter.h"
+#include "smb/HelperPool.h"
 
 #include <QApplication>
 
@@ -13,9 +14,15 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("brindlecove"));
     // The command line opens nothing: the program always starts with an empty tree and no
     // results window.
-    WidgetPrompter prompter;
-    CMainFrame frame(prompter);
-    prompter.SetParent(&frame);
-    frame.ShowAsPlaced();
-    return app.exec();
+    int rc = 0;
+    {
+        WidgetPrompter prompter;
+        CMainFrame frame(prompter);
+        prompter.SetParent(&frame);
+        frame.ShowAsPlaced();
+        rc = app.exec();
+    }
+    // The frame has stopped its workers; no SMB helper outlives the program.
+    smb::HelperPool::Instance()->Shutdown();
+    return rc;
 }

@@ -1,4 +1,4 @@
-// brindlecove-cli browse | shares | scan | domain | tree | lanman
+// brindlecove-cli browse | shares | scan | domain | tree
 #include "CliCommon.h"
 
 #include "network/Discovery.h"
@@ -73,8 +73,6 @@ std::optional<quint32> StrictAddress(const QString& text)
 
 int RunNetworkCommand(const QString& command, QStringList args)
 {
-    if (command == QLatin1String("lanman"))
-        return SmbLanBrowser::ServeBrowseHelper(args);
     if (command == QLatin1String("browse"))
         return RunActivity(args, [](Discovery& d) { return d.DiscoverNetwork(); });
     if (command == QLatin1String("domain")) {

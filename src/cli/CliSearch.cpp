@@ -4,6 +4,7 @@
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
 #include "search/SearchEngine.h"
+#include "smb/HelperPool.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -162,6 +163,13 @@ int RunSearchCommand(QStringList args)
         bDone = true;
         cv.notify_all();
     };
+    // Whatever could not be read is named: the finds are then incomplete, which exits with 2.
+    std::atomic<int> nUnreadable{0};
+    cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, int err) {
+        ++nUnreadable;
+        PrintErr(
+            QStringLiteral("brindlecove-cli: cannot read %1: %2\n").arg(path, smb::ErrorText(err)));
+    };
     SearchEngine engine(cb, [] { return MakeShareFs(); });
     engine.SetWorkerStartPause(0);
     SearchEngine::StartError err;
@@ -171,6 +179,8 @@ int RunSearchCommand(QStringList args)
         std::unique_lock lock(m);
         cv.wait(lock, [&] { return bDone; });
     }
+    if (nUnreadable > 0)
+        return kExitError;
     return sink->m_nFound > 0 ? kExitOk : kExitNothing;
 }
 

@@ -1,5 +1,6 @@
 // brindlecove-cli: the program's engines from the command line.
 #include "CliCommon.h"
+#include "smb/HelperPool.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -30,7 +31,8 @@ const char* const kUsage =
     "and the UTC time, tab-separated; --json writes one JSON object per line.\n"
     "--verbose writes the status texts to standard error.\n"
     "Exit status: 0 on success (search: something found), 1 when search found nothing,\n"
-    "2 on error.\n"
+    "2 on error; search also exits with 2 when a folder or file could not be read (each is\n"
+    "named on standard error), even when it found something.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -52,7 +54,9 @@ int main(int argc, char* argv[])
         std::printf("brindlecove-cli %s\n", BC_VERSION_STRING);
         return cli::kExitOk;
     }
-    if (first == QLatin1String("search"))
-        return cli::RunSearchCommand(args);
-    return cli::RunNetworkCommand(first, args);
+    const int rc = first == QLatin1String("search") ? cli::RunSearchCommand(args)
+                                                    : cli::RunNetworkCommand(first, args);
+    // No helper outlives the program.
+    smb::HelperPool::Instance()->Shutdown();
+    return rc;
 }

@@ -24,9 +24,9 @@ public:
             return 36;
         return m_local->ListFolder(Map(folder), out);
     }
-    std::unique_ptr<FsReader> OpenRead(const QString& path) override
+    std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) override
     {
-        return m_local->OpenRead(Map(path));
+        return m_local->OpenRead(Map(path), pErr);
     }
     int Remove(const QString& path, bool bFolder) override
     {

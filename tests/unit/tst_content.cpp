@@ -144,14 +144,11 @@ private slots:
                 qint64(sizeof tail - 1));
         ::close(fd);
         auto fs = MakeLocalShareFs();
-        auto reader = fs->OpenRead(path);
-        QVERIFY(reader);
-        std::uint64_t n = 0;
-        const unsigned char* p = reader->Map(&n);
-        QVERIFY(p);
-        QCOMPARE(qint64(n), size);
-        QCOMPARE(FindBytesNoCase(p, n, reinterpret_cast<const unsigned char*>("NEEDLE"), 6),
-                 std::ptrdiff_t(size - 6));
+        bool bFound = false;
+        QCOMPARE(fs->Contains(path, *content::MakeNeedles("NEEDLE"), &bFound), 0);
+        QVERIFY(bFound);
+        QCOMPARE(fs->Contains(path, *content::MakeNeedles("haystack"), &bFound), 0);
+        QVERIFY(!bFound);
     }
 };
 

@@ -132,7 +132,7 @@ private slots:
                        {QString("bad\x01name"), 0x80, 1, 0}};
                 return 0;
             }
-            std::unique_ptr<FsReader> OpenRead(const QString&) override
+            std::unique_ptr<FsReader> OpenRead(const QString&, int*) override
             {
                 struct R : FsReader
                 {

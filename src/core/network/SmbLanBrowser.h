@@ -2,21 +2,19 @@
 
 #include "LanBrowser.h"
 
-// The network's services over SMB.
+// The network's services over SMB, asked through the SMB helper processes.
 //
-// Workgroup and server lists need SMB1 on their connection, and libsmbclient's protocol setting
-// is process-wide; so they are fetched by a helper process (brindlecove-cli lanman ...) that is
-// killed when its deadline passes. Share lists use SMB2/3 in this process: a numeric address is
-// first probed with a bounded TCP connect to port 445, and libsmbclient is told to use that port
-// alone, so a dead or silent host costs seconds, not minutes.
+// Workgroup and server lists need SMB1 on their connection: they go to helpers started for
+// SMB1 alone, each list bounded by msBrowse. Share lists go over SMB2/3 on port 445 to helpers
+// with a short library timeout (msSmb); a numeric address is first probed with a bounded TCP
+// connect by the pool, so a dead or silent host costs seconds, not minutes.
 class SmbLanBrowser : public LanBrowser
 {
 public:
     struct Timeouts
     {
-        int msBrowse = 20000; // one helper run: domain or server list
-        int msProbe = 1500;   // TCP connect to port 445
-        int msSmb = 3000;     // libsmbclient's own timeout per call
+        int msBrowse = 20000; // one domain or server list
+        int msSmb = 3000;     // the SMB library's own timeout per call, for share lists
     };
     SmbLanBrowser() = default;
     explicit SmbLanBrowser(Timeouts t) : m_timeouts(t) {}
@@ -26,11 +24,6 @@ public:
     EnumResult EnumShares(const QString& server, quint32& nResume,
                           const std::atomic<bool>& abort) override;
 
-    // The helper's side: runs in brindlecove-cli ("lanman domains" / "lanman servers NAME").
-    // Prints "OK" and one name per line, or "ERR <code>". Returns the process exit code.
-    static int ServeBrowseHelper(const QStringList& args);
-
 private:
-    EnumResult RunBrowseHelper(const QStringList& args, const std::atomic<bool>& abort);
     Timeouts m_timeouts;
 };

@@ -83,8 +83,10 @@ void FolderPrefetcher::Helper()
         m_queue.pop_front();
         m_results.insert(folder, Result{});
         lock.unlock();
-        if (!fs)
+        if (!fs) {
             fs = m_fsFactory();
+            fs->SetCancel([this] { return m_bQuit || !m_bRunning; });
+        }
         Result r;
         r.nError = fs->ListFolder(folder, r.entries);
         r.bDone = true;

@@ -18,8 +18,9 @@
 // every listing in its own order, so what it finds and in which order does not change.
 //
 // Owned by one walker thread. Folders announced last are listed first (they are the ones a
-// depth-first walk needs next). Cancelling: when bRunning turns false the helpers end after
-// their current listing; the destructor waits for them.
+// depth-first walk needs next). Cancelling: when bRunning turns false (or the prefetcher is
+// destroyed) the helpers' file systems give up their current listing within 50 ms; the
+// destructor waits for them.
 class FolderPrefetcher
 {
 public:
@@ -51,7 +52,7 @@ private:
     std::deque<QString> m_queue;      // front: needed soonest
     QHash<QString, Result> m_results; // started or finished, not yet taken
     int m_nUntaken = 0;               // finished listings waiting for the walker
-    bool m_bQuit = false;
+    std::atomic<bool> m_bQuit{false};
     std::vector<std::thread> m_threads;
     int m_nThreads;
 };

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,12 +14,7 @@ class LocalReader : public FsReader
 {
 public:
     explicit LocalReader(int fd) : m_fd(fd) {}
-    ~LocalReader() override
-    {
-        if (m_pMap)
-            munmap(m_pMap, m_nMapSize);
-        close(m_fd);
-    }
+    ~LocalReader() override { close(m_fd); }
     std::int64_t Read(unsigned char* buf, std::size_t n) override
     {
         for (;;) {
@@ -29,26 +23,9 @@ public:
                 return got;
         }
     }
-    const unsigned char* Map(std::uint64_t* pSize) override
-    {
-        struct stat st;
-        if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
-            return nullptr;
-        void* p =
-            mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
-        if (p == MAP_FAILED)
-            return nullptr;
-        madvise(p, static_cast<std::size_t>(st.st_size), MADV_SEQUENTIAL);
-        m_pMap = p;
-        m_nMapSize = static_cast<std::size_t>(st.st_size);
-        *pSize = m_nMapSize;
-        return static_cast<const unsigned char*>(p);
-    }
 
 private:
     int m_fd;
-    void* m_pMap = nullptr;
-    std::size_t m_nMapSize = 0;
 };
 
 QByteArray LocalPath(const QString& path)
@@ -96,17 +73,30 @@ public:
         return 0;
     }
 
-    std::unique_ptr<FsReader> OpenRead(const QString& path) override
+    std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {
-        const int fd = open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        auto fail = [pErr](int err) {
+            if (pErr)
+                *pErr = err;
+            return nullptr;
+        };
+        // Non-blocking, so a FIFO or a device never holds the caller; regular files only.
+        const int fd =
+            open(LocalPath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0)
-            return nullptr;
-        struct stat st;
-        if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            return fail(errno);
+        struct stat st
+        {
+        };
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             close(fd);
-            return nullptr;
+            return fail(err);
         }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (pErr)
+            *pErr = 0;
         return std::make_unique<LocalReader>(fd);
     }
 

@@ -4,6 +4,7 @@
 #include "FolderPrefetcher.h"
 #include "PatternList.h"
 #include "app/ThreadCount.h"
+#include "smb/HelperPool.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -33,6 +34,16 @@ struct SearchEngine::State
         std::shared_lock lock(m_callbackLock);
         if (!m_bDetached && callbacks.fnStatus)
             callbacks.fnStatus(text);
+    }
+    void Unreadable(quint64 nId, const QString& path, bool bFolder, int err)
+    {
+        std::shared_lock lock(m_callbackLock);
+        if (m_bDetached)
+            return;
+        if (callbacks.fnStatus)
+            callbacks.fnStatus(QStringLiteral("Cannot read %1: %2").arg(path, smb::ErrorText(err)));
+        if (callbacks.fnUnreadable)
+            callbacks.fnUnreadable(nId, path, bFolder, err);
     }
 };
 
@@ -75,7 +86,9 @@ public:
     Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
         : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory()),
           m_prefetch(m_state->m_nPrefetchThreads, m_state->fsFactory, m_run->m_bSearchRunning)
-    {}
+    {
+        m_fs->SetCancel([run = m_run.get()] { return !run->Running(); });
+    }
 
     // A node of the tree: children with children get workers, leaves are shares.
     void SearchNode(NodeHandle node);
@@ -89,12 +102,14 @@ private:
                                     const std::vector<FsEntry>& entries);
     void HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
     bool MatchesContent(const QString& path, const FsEntry& entry);
+    // A folder or file that could not be read: logged and reported, unless the search was
+    // stopped or it is no failure (printer and IPC shares).
+    void Report(const QString& path, bool bFolder, int err);
 
     std::shared_ptr<State> m_state;
     std::shared_ptr<Run> m_run;
     std::unique_ptr<ShareFs> m_fs;
     FolderPrefetcher m_prefetch;
-    std::vector<unsigned char> m_buffer;
 };
 
 void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>& run,
@@ -180,7 +195,10 @@ void Walker::SearchShare(const QString& share)
     // The share's own folder is listed once: its sub-folders are searched first, its own
     // entries handed off last.
     std::vector<FsEntry> entries;
-    const bool bListed = m_fs->ListFolder(share, entries) == 0;
+    const int err = m_fs->ListFolder(share, entries);
+    const bool bListed = err == 0;
+    if (!bListed)
+        Report(share, true, err);
     const QChar sep = SeparatorOf(share);
     if (bListed) {
         for (const QString& sub : SubFolders(share, sep, entries)) {
@@ -202,8 +220,10 @@ void Walker::Visit(const QString& folder)
         return;
     m_state->Status(QStringLiteral("Searching in ") + folder);
     std::vector<FsEntry> entries;
-    if (m_prefetch.Take(folder, *m_fs, entries) != 0)
+    if (const int err = m_prefetch.Take(folder, *m_fs, entries); err != 0) {
+        Report(folder, true, err);
         return;
+    }
     const QChar sep = SeparatorOf(folder);
     const std::vector<QString> subs = SubFolders(folder, sep, entries);
     HandOff(folder, sep, entries);
@@ -234,32 +254,20 @@ bool Walker::MatchesContent(const QString& path, const FsEntry& entry)
 {
     if (entry.nAttributes & kAttrDirectory)
         return false;
-    std::unique_ptr<FsReader> reader = m_fs->OpenRead(path);
-    if (!reader)
+    bool bFound = false;
+    if (const int err = m_fs->Contains(path, *m_run->needles, &bFound); err != 0) {
+        Report(path, false, err);
         return false;
-    const content::Needles& needles = *m_run->needles;
-    std::uint64_t nSize = 0;
-    if (const unsigned char* p = reader->Map(&nSize)) {
-        auto find = [&](const QByteArray& n) {
-            return content::FindBytesNoCase(p, nSize,
-                                            reinterpret_cast<const unsigned char*>(n.constData()),
-                                            static_cast<std::size_t>(n.size())) >= 0;
-        };
-        return find(needles.ansi) || find(needles.wide);
     }
-    // Streamed in large blocks; each block is searched with the tail of the one before.
-    constexpr std::size_t kBlock = 4u << 20;
-    m_buffer.resize(kBlock);
-    content::StreamScanner scanner(needles);
-    for (;;) {
-        if (!m_run->Running())
-            return false;
-        const std::int64_t got = reader->Read(m_buffer.data(), kBlock);
-        if (got <= 0)
-            return false;
-        if (scanner.Feed(m_buffer.data(), static_cast<std::size_t>(got)))
-            return true;
-    }
+    return bFound;
+}
+
+void Walker::Report(const QString& path, bool bFolder, int err)
+{
+    if (!m_run->Running() || err == smbproto::kErrNotFileShare || err == smbproto::kErrCancelled ||
+        err == ECANCELED)
+        return;
+    m_state->Unreadable(m_run->nId, path, bFolder, err);
 }
 
 } // namespace

@@ -31,10 +31,11 @@ struct SearchJob
 // Driven from one thread (the GUI's). Each search has its own run state; workers of a stopped
 // search only ever see their own run, so they never join a later search and never add to its
 // sink. Stop() takes effect at the workers' next check (before every entry and every node); a
-// worker in a network call ends when the call returns (each is bounded by the share file
-// system's timeout). The pattern and content tests run without a lock; only the hand-off to the
-// sink is serialised. Workers keep their run and the engine's state alive themselves; after
-// Shutdown() no callback is called.
+// worker waiting for the network gives up within 50 ms (its share file system looks at the run's
+// flag while it waits). Every folder or file that cannot be read is reported (fnUnreadable and a
+// status text), never skipped silently. The pattern and content tests run without a lock; only the
+// hand-off to the sink is serialised. Workers keep their run and the engine's state alive
+// themselves; after Shutdown() no callback is called.
 class SearchEngine
 {
 public:
@@ -43,6 +44,10 @@ public:
         std::function<void(const QString&)> fnStatus; // any thread
         // The last worker of search nId has ended; bRanToEnd is false when it was stopped.
         std::function<void(quint64 nId, bool bRanToEnd)> fnFinished;
+        // A folder (bFolder) or a file of search nId could not be read, and why (errno values
+        // and the SMB helpers' codes, as smb::ErrorText names them); any thread, before
+        // fnFinished. Printer and IPC shares and a stopped search's calls are no failure.
+        std::function<void(quint64 nId, const QString& path, bool bFolder, int err)> fnUnreadable;
     };
     using FsFactory = std::function<std::unique_ptr<ShareFs>()>;
 

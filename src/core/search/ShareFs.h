@@ -4,8 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
+
+namespace content {
+struct Needles;
+}
 
 // One entry of a folder listing.
 struct FsEntry
@@ -46,31 +51,41 @@ public:
     virtual ~FsReader() = default;
     // Bytes read into buf (0 at the end), or -1 on an error.
     virtual std::int64_t Read(unsigned char* buf, std::size_t n) = 0;
-    // The whole file in memory when the file system can map it (local files), else null.
-    virtual const unsigned char* Map(std::uint64_t* pSize)
-    {
-        (void)pSize;
-        return nullptr;
-    }
 };
 
 // The file system of shared folders as the search sees it: folders named by their path as the
 // user sees it (\\SERVER\Share\dir, or a local folder). One object per worker thread.
+// Errors are errno values or the SMB helpers' own codes (smb::ErrorText names both).
 class ShareFs
 {
 public:
     virtual ~ShareFs() = default;
-    // Lists every entry of a folder except "." and ".."; 0 or an errno value.
+    // Lists every entry of a folder except "." and ".."; 0 or an error.
     virtual int ListFolder(const QString& folder, std::vector<FsEntry>& out) = 0;
-    // Opens a file; null when it cannot be opened (a folder, no access, gone).
-    virtual std::unique_ptr<FsReader> OpenRead(const QString& path) = 0;
-    // Removes a file, or an empty folder with bFolder; 0 or an errno value.
+    // Opens a file; null when it cannot be opened (a folder, no access, gone), the reason in
+    // *pErr.
+    virtual std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) = 0;
+    // Removes a file, or an empty folder with bFolder; 0 or an error.
     virtual int Remove(const QString& path, bool bFolder) = 0;
+    // Does the file hold either needle? 0 with *pbFound, or an error. The default reads the
+    // file through OpenRead in blocks and looks at the cancel function per block.
+    virtual int Contains(const QString& path, const content::Needles& needles, bool* pbFound);
+
+    // Asked during long calls (network waits, reads): true ends them early with an error.
+    void SetCancel(std::function<bool()> fn) { m_fnCancel = std::move(fn); }
+    bool Cancelled() const { return m_fnCancel && m_fnCancel(); }
+
+protected:
+    std::function<bool()> m_fnCancel;
+
+private:
+    std::vector<unsigned char> m_buffer;
 };
 
 // Local folders (mounted shares, tests). Paths use "/" or "\" as given.
 std::unique_ptr<ShareFs> MakeLocalShareFs();
-// SMB through libsmbclient, for \\SERVER\Share paths; msTimeout bounds each call.
-std::unique_ptr<ShareFs> MakeSmbShareFs(int msTimeout = 10000);
+// SMB through the helper processes, for \\SERVER\Share paths; msTimeout is the SMB library's
+// own timeout per call (the pool's deadlines bound every request as well).
+std::unique_ptr<ShareFs> MakeSmbShareFs(int msTimeout = 15000);
 // Chooses by path: \\... (or //...) on SMB, anything else local. Each is made on first use.
-std::unique_ptr<ShareFs> MakeShareFs(int msTimeout = 10000);
+std::unique_ptr<ShareFs> MakeShareFs(int msTimeout = 15000);

@@ -1,113 +1,146 @@
 #include "ShareFs.h"
 
-#include "smb/SmbContext.h"
+#include "ContentMatcher.h"
+#include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
-
-#include <libsmbclient.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstring>
 
+using smbproto::Message;
+using smbproto::Op;
+
 namespace {
 
+// "\\HOST\share\dir" -> "host": the pool's key for the server.
+QString HostOf(const QString& unc)
+{
+    QString s = unc;
+    s.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return s.mid(2).section(QLatin1Char('\\'), 0, 0).toLower();
+}
+
+// A file open in a helper: the helper stays lent to the reader until it is destroyed.
 class SmbReader : public FsReader
 {
 public:
-    SmbReader(SMBCCTX* ctx, SMBCFILE* file) : m_pCtx(ctx), m_pFile(file) {}
-    ~SmbReader() override { smbc_getFunctionClose(m_pCtx)(m_pCtx, m_pFile); }
+    SmbReader(smb::HelperPool::Lease lease, std::function<bool()> cancel)
+        : m_lease(std::move(lease)), m_fnCancel(std::move(cancel))
+    {}
+    ~SmbReader() override
+    {
+        Message req;
+        req.op = Op::Close;
+        m_lease.Call(req, {}, nullptr, m_fnCancel);
+    }
     std::int64_t Read(unsigned char* buf, std::size_t n) override
     {
-        const ssize_t got = smbc_getFunctionRead(m_pCtx)(m_pCtx, m_pFile, buf, n);
-        return got;
+        Message req;
+        req.op = Op::Read;
+        req.n1 = n;
+        Message done;
+        if (m_lease.Call(req, {}, &done, m_fnCancel) != 0)
+            return -1;
+        const std::size_t got = std::min(n, static_cast<std::size_t>(done.s1.size()));
+        std::memcpy(buf, done.s1.constData(), got);
+        return static_cast<std::int64_t>(got);
     }
 
 private:
-    SMBCCTX* m_pCtx;
-    SMBCFILE* m_pFile;
+    smb::HelperPool::Lease m_lease;
+    std::function<bool()> m_fnCancel;
 };
 
 class SmbShareFs : public ShareFs
 {
 public:
-    explicit SmbShareFs(int msTimeout) : m_ctx(msTimeout, smb::SmbContext::Protocol::Default, 445)
-    {}
+    explicit SmbShareFs(int msTimeout) : m_pool(smb::HelperPool::Instance())
+    {
+        m_profile.msSmbTimeout = msTimeout;
+    }
 
     int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
     {
         out.clear();
         if (folder.size() > kMaxFolderPath)
             return ENAMETOOLONG;
-        SMBCCTX* ctx = m_ctx.Handle();
-        if (!ctx)
-            return EINVAL;
-        const QByteArray url = smb::UncToUrl(folder);
-        if (url.isEmpty())
-            return EINVAL;
-        SMBCFILE* dir = nullptr;
-        const int err = m_ctx.Guarded(url, [&] {
-            errno = 0;
-            dir = smbc_getFunctionOpendir(ctx)(ctx, url.constData());
-            return dir ? 0 : (errno ? errno : EIO);
+        Message req;
+        req.op = Op::ListFolder;
+        return Simple(folder, req, [&out](Message& m) {
+            if (m.op != Op::Entries)
+                return;
+            for (smbproto::Entry& e : m.entries) {
+                FsEntry f;
+                f.strName = QString::fromUtf8(e.name);
+                f.nAttributes = e.nAttributes;
+                f.nSize = e.nSize;
+                f.nLastWrite = e.nTime;
+                out.push_back(std::move(f));
+            }
         });
-        if (!dir)
-            return err;
-        // One call per entry with its attributes, size and times: no stat round trip.
-        auto readdirplus2 = smbc_getFunctionReaddirPlus2(ctx);
-        struct stat st;
-        while (const libsmb_file_info* info = readdirplus2(ctx, dir, &st)) {
-            const char* pszName = info->name;
-            if (!pszName || std::strcmp(pszName, ".") == 0 || std::strcmp(pszName, "..") == 0)
-                continue;
-            FsEntry e;
-            e.strName = QString::fromUtf8(pszName);
-            e.nAttributes = info->attrs;
-            if (S_ISDIR(st.st_mode))
-                e.nAttributes |= kAttrDirectory;
-            if (e.nAttributes == 0)
-                e.nAttributes = kAttrNormal;
-            e.nSize = (e.nAttributes & kAttrDirectory) ? 0 : info->size;
-            e.nLastWrite = FileTimeFromUnix(info->mtime_ts.tv_sec, info->mtime_ts.tv_nsec);
-            out.push_back(std::move(e));
-        }
-        smbc_getFunctionClosedir(ctx)(ctx, dir);
-        return 0;
     }
 
-    std::unique_ptr<FsReader> OpenRead(const QString& path) override
+    std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {
-        SMBCCTX* ctx = m_ctx.Handle();
+        int err = 0;
+        std::unique_ptr<FsReader> reader;
         const QByteArray url = smb::UncToUrl(path);
-        if (!ctx || url.isEmpty())
-            return nullptr;
-        SMBCFILE* file = nullptr;
-        m_ctx.Guarded(url, [&] {
-            errno = 0;
-            file = smbc_getFunctionOpen(ctx)(ctx, url.constData(), O_RDONLY, 0);
-            return file ? 0 : (errno ? errno : EIO);
-        });
-        if (!file)
-            return nullptr;
-        return std::make_unique<SmbReader>(ctx, file);
+        if (url.isEmpty()) {
+            err = EINVAL;
+        } else {
+            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
+            if (!lease.Valid()) {
+                err = lease.Error();
+            } else {
+                Message req;
+                req.op = Op::OpenRead;
+                req.s1 = url;
+                err = lease.Call(req, {}, nullptr, m_fnCancel);
+                if (err == 0)
+                    reader = std::make_unique<SmbReader>(std::move(lease), m_fnCancel);
+            }
+        }
+        if (pErr)
+            *pErr = err;
+        return reader;
     }
 
     int Remove(const QString& path, bool bFolder) override
     {
-        SMBCCTX* ctx = m_ctx.Handle();
-        const QByteArray url = smb::UncToUrl(path);
-        if (!ctx || url.isEmpty())
-            return EINVAL;
-        return m_ctx.Guarded(url, [&] {
-            errno = 0;
-            const int rc = bFolder ? smbc_getFunctionRmdir(ctx)(ctx, url.constData())
-                                   : smbc_getFunctionUnlink(ctx)(ctx, url.constData());
-            return rc == 0 ? 0 : (errno ? errno : EIO);
-        });
+        Message req;
+        req.op = bFolder ? Op::Rmdir : Op::Unlink;
+        return Simple(path, req);
+    }
+
+    int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
+    {
+        *pbFound = false;
+        Message req;
+        req.op = Op::Contains;
+        req.s2 = needles.ansi;
+        req.s3 = needles.wide;
+        Message done;
+        const int err = Simple(path, req, {}, &done);
+        *pbFound = err == 0 && done.n1 == 1;
+        return err;
     }
 
 private:
-    smb::SmbContext m_ctx;
+    // One request on path's server with a helper lent for it alone.
+    int Simple(const QString& path, Message& req, const std::function<void(Message&)>& onFrame = {},
+               Message* pDone = nullptr)
+    {
+        req.s1 = smb::UncToUrl(path);
+        if (req.s1.isEmpty())
+            return EINVAL;
+        smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
+        if (!lease.Valid())
+            return lease.Error();
+        return lease.Call(req, onFrame, pDone, m_fnCancel);
+    }
+
+    std::shared_ptr<smb::HelperPool> m_pool;
+    smb::HelperProfile m_profile;
 };
 
 class AnyShareFs : public ShareFs
@@ -118,13 +151,17 @@ public:
     {
         return For(folder).ListFolder(folder, out);
     }
-    std::unique_ptr<FsReader> OpenRead(const QString& path) override
+    std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {
-        return For(path).OpenRead(path);
+        return For(path).OpenRead(path, pErr);
     }
     int Remove(const QString& path, bool bFolder) override
     {
         return For(path).Remove(path, bFolder);
+    }
+    int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
+    {
+        return For(path).Contains(path, needles, pbFound);
     }
 
 private:
@@ -132,14 +169,12 @@ private:
     {
         const bool bSmb =
             path.startsWith(QLatin1String("\\\\")) || path.startsWith(QLatin1String("//"));
-        if (bSmb) {
-            if (!m_smb)
-                m_smb = MakeSmbShareFs(m_msTimeout);
-            return *m_smb;
+        std::unique_ptr<ShareFs>& fs = bSmb ? m_smb : m_local;
+        if (!fs) {
+            fs = bSmb ? MakeSmbShareFs(m_msTimeout) : MakeLocalShareFs();
+            fs->SetCancel([this] { return Cancelled(); });
         }
-        if (!m_local)
-            m_local = MakeLocalShareFs();
-        return *m_local;
+        return *fs;
     }
     int m_msTimeout;
     std::unique_ptr<ShareFs> m_smb;

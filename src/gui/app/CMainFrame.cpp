@@ -64,6 +64,15 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
             this, [this, nId, bRanToEnd] { OnSearchFinished(nId, bRanToEnd); },
             Qt::QueuedConnection);
     };
+    scb.fnUnreadable = [this](quint64 nId, const QString&, bool bFolder, int) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, nId, bFolder] {
+                if (nId == m_nUnreadableSearch)
+                    ++(bFolder ? m_nUnreadableFolders : m_nUnreadableFiles);
+            },
+            Qt::QueuedConnection);
+    };
     m_search = std::make_unique<SearchEngine>(
         std::move(scb), s_fnShareFsFactory ? s_fnShareFsFactory : [] { return MakeShareFs(); });
 
@@ -331,6 +340,8 @@ void CMainFrame::ToggleSearch()
     }
     m_pResultsFrame = child;
     child->m_nSearchId = nId;
+    m_nUnreadableSearch = nId;
+    m_nUnreadableFolders = m_nUnreadableFiles = 0;
     child->setWindowTitle(m_searchDlg->SearchText());
     UpdateCommandUI();
 }
@@ -380,9 +391,15 @@ void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
     m_bSearchRunning = 0;
     m_searchDlg->SetSearching(false);
     UpdateCommandUI();
-    if (m_pResultsFrame && m_pResultsFrame == target)
-        m_prompter.Message(tr("Search finished. %1 files found.").arg(target->Model()->rowCount()),
-                           tr("Brindle Cove"), Prompter::Information, Prompter::Ok);
+    if (m_pResultsFrame && m_pResultsFrame == target) {
+        QString text = tr("Search finished. %1 files found.").arg(target->Model()->rowCount());
+        // Finds are incomplete when parts of the network could not be read: say so.
+        if (nId == m_nUnreadableSearch && (m_nUnreadableFolders > 0 || m_nUnreadableFiles > 0))
+            text += tr("\nCould not be read: %1 folder(s), %2 file(s); the Network Log names them.")
+                        .arg(m_nUnreadableFolders)
+                        .arg(m_nUnreadableFiles);
+        m_prompter.Message(text, tr("Brindle Cove"), Prompter::Information, Prompter::Ok);
+    }
 }
 
 void CMainFrame::OnCommandNotYetAvailable(int nId)

@@ -215,4 +215,8 @@ private:
     int m_nDisplayStyle = 0;
     int m_nShowCommand = 1;
     bool m_bClosed = false;
+    // What the current search could not read (counted on the GUI thread).
+    quint64 m_nUnreadableSearch = 0;
+    int m_nUnreadableFolders = 0;
+    int m_nUnreadableFiles = 0;
 };

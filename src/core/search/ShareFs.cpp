@@ -1,0 +1,32 @@
+#include "ShareFs.h"
+
+#include "ContentMatcher.h"
+
+#include <cerrno>
+
+int ShareFs::Contains(const QString& path, const content::Needles& needles, bool* pbFound)
+{
+    *pbFound = false;
+    int err = 0;
+    std::unique_ptr<FsReader> reader = OpenRead(path, &err);
+    if (!reader)
+        return err ? err : EIO;
+    // Blocks of 1 MiB into one buffer that is reused for every file: it stays in the cache, and
+    // memory does not grow with the file. Each block is searched with the tail of the one before.
+    constexpr std::size_t kBlock = 1u << 20;
+    m_buffer.resize(kBlock);
+    content::StreamScanner scanner(needles);
+    for (;;) {
+        if (Cancelled())
+            return ECANCELED;
+        const std::int64_t got = reader->Read(m_buffer.data(), kBlock);
+        if (got < 0)
+            return EIO;
+        if (got == 0)
+            return 0;
+        if (scanner.Feed(m_buffer.data(), static_cast<std::size_t>(got))) {
+            *pbFound = true;
+            return 0;
+        }
+    }
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "HelperProtocol.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+// SMB access runs in helper processes (brindlecove-smb), each using the SMB library from one
+// thread. The pool starts them, lends them out one request (or one open file) at a time and
+// keeps them for reuse while they are idle for a short time.
+//
+// Any thread. Bounds: at most nMaxHelpers processes in all and nMaxPerHost lent out per host at
+// once; callers that wait are served host by host, the host with the fewest helpers first, so
+// every host gets its turn. A request that shows no sign of life within its deadline, or whose
+// caller gives up (cancel), ends its helper with SIGKILL; a helper that dies or breaks the
+// protocol is dropped. Either costs that one request, never the caller.
+namespace smb {
+
+struct HelperProfile
+{
+    bool bNt1Only = false;    // browse lists need SMB1
+    int msSmbTimeout = 15000; // the library's own timeout per call
+    int nPort = 445;          // 0: the library tries 139 and 445
+    bool operator==(const HelperProfile&) const = default;
+};
+
+struct PoolLimits
+{
+    int nMaxHelpers = 16;
+    int nMaxPerHost = 4;   // a walker and three folder prefetchers
+    int msIdle = 10000;    // an idle helper ends after this long
+    int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
+    int msRequest = 15000; // a request without any sign of life
+};
+
+struct Credentials
+{
+    QString strWorkgroup;
+    QString strUser; // empty: guest
+    QString strPassword;
+};
+
+using CancelFn = std::function<bool()>;
+using CredentialsFn = std::function<Credentials(const QString& server, const QString& share)>;
+
+class HelperProcess;
+
+class HelperPool : public std::enable_shared_from_this<HelperPool>
+{
+public:
+    // The process's pool.
+    static std::shared_ptr<HelperPool> Instance();
+
+    HelperPool();
+    ~HelperPool();
+    HelperPool(const HelperPool&) = delete;
+    HelperPool& operator=(const HelperPool&) = delete;
+
+    void SetLimits(const PoolLimits& limits);
+    PoolLimits Limits() const;
+    // Answers the helpers' credential questions (on the requesting thread). Default: guest.
+    void SetCredentials(CredentialsFn fn);
+    // The helper program (default: brindlecove-smb beside this program, or $BC_SMB_HELPER).
+    void SetHelperPath(const QString& path);
+    QString HelperPath() const;
+
+    // One helper, lent to one caller; given back when destroyed.
+    class Lease
+    {
+    public:
+        Lease() = default;
+        ~Lease() { Release(); }
+        Lease(Lease&& other) noexcept;
+        Lease& operator=(Lease&& other) noexcept;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+
+        bool Valid() const { return m_helper != nullptr; }
+        int Error() const { return m_nError; } // why Acquire gave none
+        // Sends req and reads until its Done: data frames go to onFrame. Returns the Done's
+        // error (and the Done in *pDone), or one of ours when the helper failed, missed the
+        // deadline (msDeadline, 0 for the pool's) or the caller cancelled; after such a failure
+        // the helper is gone and later calls fail at once.
+        int Call(const smbproto::Message& req,
+                 const std::function<void(smbproto::Message&)>& onFrame, smbproto::Message* pDone,
+                 const CancelFn& cancel, int msDeadline = 0);
+        void Release();
+
+    private:
+        friend class HelperPool;
+        std::shared_ptr<HelperPool> m_pool;
+        std::shared_ptr<HelperProcess> m_helper;
+        QString m_host;
+        int m_nError = 0;
+    };
+
+    // A helper for requests to host (a server name or address; empty for browse lists). Waits
+    // for a turn while the caps are reached; gives an invalid lease when cancelled, when a
+    // numeric host does not answer on the profile's port, or when no helper starts.
+    Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel);
+
+    // Ends every helper now; later Acquires fail, lent helpers end when given back.
+    void Shutdown();
+
+    struct Stats
+    {
+        int nProcesses = 0; // alive or starting
+        int nIdle = 0;
+        int nLent = 0;
+        int nPeakProcesses = 0;
+        int nPeakLentPerHost = 0;
+        int nStarted = 0;
+        int nKilled = 0; // ended for a deadline, a cancel or a fault
+        std::vector<pid_t> pids;
+    };
+    Stats GetStats() const;
+    // Ends idle helpers now (tests).
+    void DropIdle();
+
+private:
+    struct Waiter
+    {
+        QString host;
+        quint64 nSeq;
+    };
+    bool IsTurnOf(const Waiter& w) const;
+    void Give(std::shared_ptr<HelperProcess> helper, const QString& host);
+    int ProbeHost(const QString& host, int nPort, const CancelFn& cancel);
+    void Reaper();
+    void EndHelper(const std::shared_ptr<HelperProcess>& helper, bool bKilled);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    PoolLimits m_limits;
+    CredentialsFn m_fnCredentials;
+    QString m_helperPath;
+    std::vector<std::shared_ptr<HelperProcess>> m_idle;
+    std::deque<Waiter> m_waiters;
+    quint64 m_nNextSeq = 0;
+    std::vector<std::pair<QString, int>> m_lentPerHost;
+    int m_nProcesses = 0;
+    Stats m_stats;
+    bool m_bShutdown = false;
+    std::atomic<bool> m_bClosing{false}; // Shutdown: lent helpers end at their next look
+    std::thread m_reaper;
+    bool m_bReaperRunning = false;
+
+    struct ProbeMemo
+    {
+        QString host;
+        int nPort;
+        int nResult;
+        qint64 msAt;
+    };
+    std::vector<ProbeMemo> m_probes;
+
+    friend class Lease;
+    int LentTo(const QString& host) const;
+    void AddLent(const QString& host, int n);
+};
+
+// Text for an error of a helper call (errno values and ours).
+QString ErrorText(int err);
+
+} // namespace smb

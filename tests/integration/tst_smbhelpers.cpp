@@ -1,0 +1,241 @@
+#include "network/SmbLanBrowser.h"
+#include "search/ShareFs.h"
+#include "smb/HelperPool.h"
+#include "smb/SmbUrl.h"
+#include "smb/TcpProbe.h"
+
+#include <QtTest>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <thread>
+
+// The SMB helper processes against the loopback test network (scripts/testlan.sh): share
+// lists, folders on many threads within the pool's caps, helpers that die or hang, silent hosts.
+class TestSmbHelpers : public QObject
+{
+    Q_OBJECT
+
+    // Helper processes that are children of this test (whatever the pool believes).
+    static int CountHelperChildren()
+    {
+        int n = 0;
+        DIR* d = opendir("/proc");
+        const QByteArray self = QByteArray::number(getpid());
+        while (dirent* e = d ? readdir(d) : nullptr) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(e->d_name)));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const qsizetype close = line.lastIndexOf(')');
+            const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
+                ++n;
+        }
+        if (d)
+            closedir(d);
+        return n;
+    }
+
+    // A listener on 127.0.0.20:445 that accepts and never answers.
+    QProcess m_silent;
+
+private slots:
+    void initTestCase()
+    {
+        m_silent.start("python3",
+                       {"-c", "import socket,time\n"
+                              "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
+                              "socket.SO_REUSEADDR, 1)\n"
+                              "s.bind(('127.0.0.20',445)); s.listen(64); print('up', flush=True)\n"
+                              "c=[]\n"
+                              "t=time.time()\n"
+                              "while time.time()-t < 300: c.append(s.accept())\n"});
+        QVERIFY(m_silent.waitForReadyRead(5000));
+    }
+    void cleanupTestCase()
+    {
+        m_silent.kill();
+        m_silent.waitForFinished();
+    }
+    void cleanup()
+    {
+        qunsetenv("BC_SMB_TEST_FAULT");
+        smb::HelperPool::Instance()->SetLimits({});
+        smb::HelperPool::Instance()->DropIdle();
+    }
+
+    void listsSharesOfAlpha()
+    {
+        SmbLanBrowser browser;
+        std::atomic<bool> abort{false};
+        quint32 resume = 0;
+        const EnumResult r = browser.EnumShares("127.0.0.11", resume, abort);
+        QCOMPARE(r.nStatus, int(NERR_Success));
+        for (const char* share : {"docs", "music", "public", "admin$", "private", "laser", "IPC$"})
+            QVERIFY2(r.names.contains(share), qPrintable(r.names.join(',')));
+        // By NetBIOS name too.
+        const EnumResult byName = browser.EnumShares("BETA", resume, abort);
+        QCOMPARE(byName.nStatus, int(NERR_Success));
+        QVERIFY(byName.names.contains("projects"));
+    }
+
+    void nothingListeningIsRefusedFast()
+    {
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(smb::ProbeTcp("127.0.0.19", 445, 2000), smb::ProbeResult::Refused);
+        auto fs = MakeSmbShareFs();
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.19\\docs", entries), ECONNREFUSED);
+        QVERIFY(t.elapsed() < 1000);
+    }
+
+    // Printer and IPC shares hold no files: their listing says so, which is no failure.
+    void printerAndIpcAreNoFileShares()
+    {
+        auto fs = MakeSmbShareFs();
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\laser", entries), smbproto::kErrNotFileShare);
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\IPC$", entries), smbproto::kErrNotFileShare);
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\nosuchshare", entries) == 0, false);
+        QVERIFY(fs->ListFolder("\\\\127.0.0.11\\nosuchshare", entries) !=
+                smbproto::kErrNotFileShare);
+    }
+
+    // Many threads list shares and folders on all hosts at once, through a pool with small
+    // caps: every call succeeds, the caps hold, and afterwards only idle helpers are left.
+    void manyThreadsWithinTheCaps()
+    {
+        auto pool = smb::HelperPool::Instance();
+        smb::PoolLimits limits;
+        limits.nMaxHelpers = 5;
+        limits.nMaxPerHost = 2;
+        pool->SetLimits(limits);
+        pool->DropIdle();
+        const auto before = pool->GetStats();
+        std::atomic<int> nOk{0}, nFailed{0};
+        std::vector<std::thread> threads;
+        constexpr int kThreads = 12;
+        constexpr int kRounds = 6;
+        for (int i = 0; i < kThreads; ++i)
+            threads.emplace_back([&, i] {
+                auto fs = MakeSmbShareFs(5000);
+                for (int round = 0; round < kRounds; ++round) {
+                    const int h = (i + round) % 3;
+                    const QString host = QString("127.0.0.%1").arg(11 + h);
+                    const char* share = h == 0 ? "docs" : h == 1 ? "projects" : "lab";
+                    std::vector<FsEntry> entries;
+                    if (fs->ListFolder("\\\\" + host + "\\" + share, entries) == 0 &&
+                        !entries.empty())
+                        ++nOk;
+                    else
+                        ++nFailed;
+                }
+            });
+        for (auto& t : threads)
+            t.join();
+        QCOMPARE(nFailed.load(), 0);
+        QCOMPARE(nOk.load(), kThreads * kRounds);
+        const auto s = pool->GetStats();
+        QVERIFY2(s.nPeakProcesses <= 5, qPrintable(QString::number(s.nPeakProcesses)));
+        QVERIFY2(s.nPeakLentPerHost <= 2, qPrintable(QString::number(s.nPeakLentPerHost)));
+        QCOMPARE(s.nLent, 0);
+        QCOMPARE(s.nProcesses, s.nIdle);
+        QCOMPARE(CountHelperChildren(), s.nProcesses);
+        QCOMPARE(s.nKilled, before.nKilled);
+    }
+
+    // A helper killed in the middle of a request costs that request; the next one works.
+    void killedHelperCostsOneRequest()
+    {
+        qputenv("BC_SMB_TEST_FAULT", "kill:sub%20dir");
+        smb::HelperPool::Instance()->DropIdle();
+        auto fs = MakeSmbShareFs(5000);
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs\\sub dir", entries),
+                 smbproto::kErrHelperDied);
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
+        QVERIFY(!entries.empty());
+        QCOMPARE(CountHelperChildren(), smb::HelperPool::Instance()->GetStats().nProcesses);
+    }
+
+    // A helper that stops answering is ended at the deadline; a cancel ends it at once.
+    void hungHelperMeetsTheDeadline()
+    {
+        qputenv("BC_SMB_TEST_FAULT", "hang:music");
+        auto pool = smb::HelperPool::Instance();
+        pool->DropIdle();
+        smb::PoolLimits limits;
+        limits.msRequest = 1500;
+        limits.msConnect = 500;
+        pool->SetLimits(limits);
+        auto fs = MakeSmbShareFs(5000);
+        std::vector<FsEntry> entries;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\music", entries), smbproto::kErrHelperTimeout);
+        QVERIFY2(t.elapsed() >= 1400 && t.elapsed() < 4000,
+                 qPrintable(QString::number(t.elapsed())));
+
+        std::atomic<bool> stop{false};
+        fs->SetCancel([&] { return stop.load(); });
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = true;
+        });
+        t.restart();
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\music", entries), smbproto::kErrCancelled);
+        stopper.join();
+        QVERIFY2(t.elapsed() < 300 + 150, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(CountHelperChildren(), pool->GetStats().nProcesses);
+    }
+
+    // A host that accepts connections and never answers is bounded like any other.
+    void silentHostIsBounded()
+    {
+        SmbLanBrowser browser;
+        std::atomic<bool> abort{false};
+        quint32 resume = 0;
+        QElapsedTimer t;
+        t.start();
+        const EnumResult r = browser.EnumShares("127.0.0.20", resume, abort);
+        QVERIFY(!r.Usable());
+        QVERIFY2(t.elapsed() < 7000, qPrintable(QString::number(t.elapsed())));
+
+        // A folder of it, with the pool's deadlines made short; then a cancel during the wait.
+        smb::PoolLimits limits;
+        limits.msRequest = 2000;
+        limits.msConnect = 500;
+        smb::HelperPool::Instance()->SetLimits(limits);
+        auto fs = MakeSmbShareFs(15000);
+        std::vector<FsEntry> entries;
+        t.restart();
+        const int err = fs->ListFolder("\\\\127.0.0.20\\share", entries);
+        QVERIFY(err != 0);
+        QVERIFY2(t.elapsed() < 4000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void uncPathsBecomeEncodedUrls_data()
+    {
+        QTest::addColumn<QString>("unc");
+        QTest::addColumn<QByteArray>("url");
+        QTest::newRow("plain") << "\\\\ALPHA\\docs\\a.txt" << QByteArray("smb://ALPHA/docs/a.txt");
+        QTest::newRow("specials")
+            << "\\\\ALPHA\\public\\100% done #1 & more.txt"
+            << QByteArray("smb://ALPHA/public/100%25%20done%20%231%20%26%20more.txt");
+        QTest::newRow("non-latin") << "\\\\ALPHA\\docs\\Ж" << QByteArray("smb://ALPHA/docs/%D0%96");
+        QTest::newRow("forward slashes") << "//BETA/music" << QByteArray("smb://BETA/music");
+        QTest::newRow("not unc") << "ALPHA\\docs" << QByteArray();
+    }
+    void uncPathsBecomeEncodedUrls()
+    {
+        QFETCH(QString, unc);
+        QFETCH(QByteArray, url);
+        QCOMPARE(smb::UncToUrl(unc), url);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSmbHelpers)
+#include "tst_smbhelpers.moc"
