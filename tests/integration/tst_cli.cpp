@@ -104,6 +104,48 @@ private slots:
         QCOMPARE(o.out, QString("MS Windows Network\n  NOSUCHGROUP\n"));
         QVERIFY(o.err.contains("A system error has occurred: "));
     }
+
+    // What could not be read is named on stderr and makes the exit code 2, finds or not;
+    // printer and IPC shares hold no files and are no failure.
+    void searchNamesWhatItCannotRead()
+    {
+        Out o = Cli({"search", "--pattern", "*.txt", "\\\\127.0.0.11\\docs"});
+        QCOMPARE(o.code, 0);
+        QVERIFY(o.out.contains("\\\\127.0.0.11\\docs\\report.txt\n"));
+        QCOMPARE(o.err, QString());
+        o = Cli({"search", "--pattern", "*", "\\\\127.0.0.11\\private"});
+        QCOMPARE(o.code, 2);
+        QCOMPARE(o.out, QString());
+        QVERIFY2(o.err.contains("cannot read \\\\127.0.0.11\\private: Permission denied"),
+                 qPrintable(o.err));
+        o = Cli({"search", "--pattern", "*.mp3", "\\\\127.0.0.11"});
+        QCOMPARE(o.code, 2);
+        QVERIFY(o.out.contains(".mp3\n"));
+        QCOMPARE(o.err.count("cannot read"), 1);
+        QVERIFY(!o.err.contains("laser") && !o.err.contains("IPC$"));
+        o = Cli({"search", "--pattern", "*.nothing", "\\\\127.0.0.12\\projects"});
+        QCOMPARE(o.code, 1);
+        o = Cli({"search", "--pattern", "*", "\\\\127.0.0.19\\gone"});
+        QCOMPARE(o.code, 2);
+        QVERIFY(o.err.contains("Connection refused"));
+    }
+
+    // The same content search, again and again: the same finds every time, never a crash.
+    void searchInALoop()
+    {
+        QStringList first;
+        for (int i = 0; i < 15; ++i) {
+            const Out o = Cli({"search", "--pattern", "*.TXT;*.doc", "--containing", "budget",
+                               "\\\\127.0.0.11\\docs", "\\\\127.0.0.12", "//127.0.0.13/lab"});
+            QCOMPARE(o.code, 0);
+            QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+            lines.sort();
+            if (i == 0)
+                first = lines;
+            QVERIFY(first.size() >= 4);
+            QCOMPARE(lines, first);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

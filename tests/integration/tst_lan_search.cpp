@@ -1,4 +1,5 @@
 #include "search/SearchEngine.h"
+#include "smb/HelperPool.h"
 
 #include <QtTest>
 
@@ -17,6 +18,23 @@ class TestLanSearch : public QObject
         QString unc;
     };
     QList<Entry> m_manifest;
+
+    // Helper processes that are alive children of this test.
+    static int HelperChildren()
+    {
+        int n = 0;
+        const QString self = QString::number(QCoreApplication::applicationPid());
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + pid + "/stat");
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QString line = QString::fromLatin1(stat.readAll());
+            const QStringList rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
+                ++n;
+        }
+        return n;
+    }
     QString m_lan;
     std::shared_ptr<NetworkTree> m_tree;
     NodeHandle m_root = NoNode;
@@ -33,7 +51,8 @@ class TestLanSearch : public QObject
     };
 
     QList<SearchResult> Search(NodeHandle start, const QString& patternText,
-                               const QString& containing, QStringList* pStatus = nullptr)
+                               const QString& containing, QStringList* pStatus = nullptr,
+                               QStringList* pUnreadable = nullptr)
     {
         auto sink = std::make_shared<Collect>();
         std::mutex m;
@@ -50,14 +69,22 @@ class TestLanSearch : public QObject
             bDone = true;
             cv.notify_all();
         };
+        QStringList unreadable;
+        cb.fnUnreadable = [&](quint64, const QString& path, bool, int) {
+            std::lock_guard l(m);
+            unreadable << path;
+        };
         SearchEngine engine(cb, [] { return MakeShareFs(5000); });
         engine.SetWorkerStartPause(20);
         if (!engine.Start({m_tree, start, {}, patternText, containing, sink}))
             return {};
         std::unique_lock l(m);
-        cv.wait_for(l, std::chrono::seconds(60), [&] { return bDone; });
+        if (!cv.wait_for(l, std::chrono::seconds(60), [&] { return bDone; }))
+            qWarning("the search did not end");
         if (pStatus)
             *pStatus = status;
+        if (pUnreadable)
+            *pUnreadable = unreadable;
         return sink->rows;
     }
     static QStringList Paths(const QList<SearchResult>& rows)
@@ -122,9 +149,14 @@ private slots:
 
     void everythingMatchesTheManifest()
     {
-        QStringList status;
-        const QList<SearchResult> rows = Search(m_root, "*", "", &status);
+        QStringList status, unreadable;
+        const QList<SearchResult> rows = Search(m_root, "*", "", &status, &unreadable);
         QCOMPARE(Paths(rows), Expected([](const Entry&) { return true; }));
+        // The share that refuses a guest is named, in the log too; printers and IPC are not.
+        QCOMPARE(unreadable, QStringList{"\\\\ALPHA\\private"});
+        QCOMPARE(status.filter("Cannot read").size(), 1);
+        QVERIFY(
+            status.filter("Cannot read").front().startsWith("Cannot read \\\\ALPHA\\private: "));
         QVERIFY(!status.join('\n').contains("\\.cache"));
         QCOMPARE(status.count("Search finished"), 1);
         // Sizes, folder bits and times come with the entries.
@@ -200,6 +232,102 @@ private slots:
         });
         QCOMPARE(expected.size(), finds);
         QCOMPARE(Paths(rows), expected);
+    }
+
+    // The same searches again and again in one process: every result equals the manifest, and
+    // afterwards the pool holds only idle helpers, all of them alive children of ours.
+    void repeatedSearchesMatchTheManifest()
+    {
+        const QStringList patterns{"*", "*.txt", "*report*", "*.mp3;*.m3u", "*\\sub dir\\*"};
+        QMap<QString, QStringList> expected;
+        for (const QString& p : patterns) {
+            QStringList rx;
+            for (const QString& one : p.split(';'))
+                rx << "^" + QRegularExpression::escape(one).replace("\\*", ".*") + "$";
+            const QRegularExpression re(rx.join('|'), QRegularExpression::CaseInsensitiveOption);
+            expected[p] = Expected([&](const Entry& e) { return re.match(e.unc).hasMatch(); });
+            QVERIFY2(!expected[p].isEmpty(), qPrintable(p));
+        }
+        auto pool = smb::HelperPool::Instance();
+        const int nKilledBefore = pool->GetStats().nKilled;
+        for (int i = 0; i < 50; ++i) {
+            const QString p = patterns[i % patterns.size()];
+            QStringList unreadable;
+            const QList<SearchResult> rows = Search(m_root, p, "", nullptr, &unreadable);
+            QCOMPARE(Paths(rows), expected[p]);
+            QCOMPARE(unreadable, QStringList{"\\\\ALPHA\\private"});
+        }
+        const auto stats = pool->GetStats();
+        QCOMPARE(stats.nLent, 0);
+        QCOMPARE(stats.nProcesses, stats.nIdle);
+        QVERIFY(stats.nPeakProcesses <= pool->Limits().nMaxHelpers);
+        QCOMPARE(stats.nKilled, nKilledBefore);
+        QCOMPARE(HelperChildren(), stats.nProcesses);
+    }
+
+    // A helper that dies in the middle of a search (SIGKILL whenever it touches \\ALPHA\music)
+    // costs that share: the search ends, every other share's finds are there, the log names it.
+    void helperKilledMidSearch()
+    {
+        qputenv("BC_SMB_TEST_FAULT", "kill:/music");
+        smb::HelperPool::Instance()->DropIdle();
+        QStringList status, unreadable;
+        const QList<SearchResult> rows = Search(m_root, "*", "", &status, &unreadable);
+        qunsetenv("BC_SMB_TEST_FAULT");
+        smb::HelperPool::Instance()->DropIdle();
+        QCOMPARE(Paths(rows),
+                 Expected([](const Entry& e) { return !e.unc.startsWith("\\\\ALPHA\\music\\"); }));
+        unreadable.sort();
+        QCOMPARE(unreadable, (QStringList{"\\\\ALPHA\\music", "\\\\ALPHA\\private"}));
+        QVERIFY(status.contains("Cannot read \\\\ALPHA\\music: the SMB helper process ended "
+                                "unexpectedly"));
+        QCOMPARE(status.count("Search finished"), 1);
+        // And the program goes on: the next search finds the share again.
+        QVERIFY(Paths(Search(m_root, "*.mp3", "")).size() > 0);
+    }
+
+    // Stop while a worker waits for a host that accepts and never answers: idle at once, the
+    // workers end within a blink, nothing arrives after the stop.
+    void stopDuringASilentHost()
+    {
+        QProcess silent;
+        silent.start("python3", {"-c", "import socket,time\n"
+                                       "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
+                                       "socket.SO_REUSEADDR, 1)\n"
+                                       "s.bind(('127.0.0.21',445)); s.listen(64)\n"
+                                       "print('up', flush=True)\n"
+                                       "c=[]\n"
+                                       "t=time.time()\n"
+                                       "while time.time()-t < 60: c.append(s.accept())\n"});
+        QVERIFY(silent.waitForReadyRead(5000));
+        auto sink = std::make_shared<Collect>();
+        std::mutex m;
+        std::condition_variable cv;
+        bool bDone = false;
+        SearchEngine::Callbacks cb;
+        cb.fnFinished = [&](quint64, bool) {
+            std::lock_guard l(m);
+            bDone = true;
+            cv.notify_all();
+        };
+        SearchEngine engine(cb, [] { return MakeShareFs(15000); });
+        QVERIFY(engine.Start(
+            {nullptr, NoNode, {"\\\\127.0.0.21\\share", "\\\\127.0.0.21\\other"}, "*", "", sink}));
+        QTest::qWait(700);
+        QVERIFY(!engine.IsIdle());
+        QElapsedTimer t;
+        t.start();
+        engine.Stop();
+        QVERIFY(engine.IsIdle());
+        const qsizetype nRows = sink->rows.size();
+        {
+            std::unique_lock l(m);
+            QVERIFY(cv.wait_for(l, std::chrono::milliseconds(1000), [&] { return bDone; }));
+        }
+        QVERIFY2(t.elapsed() < 300, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(sink->rows.size(), nRows);
+        silent.kill();
+        silent.waitForFinished();
     }
 
     void emptyPatternFindsNothing()
