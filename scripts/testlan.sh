@@ -162,10 +162,33 @@ browse_ok() {
         echo "$out" | grep -q '\\\\GAMMA '
 }
 
+# Listening sockets on our addresses (or on every address) that no daemon of DIR holds: some
+# other server would answer in place of the test network.
+foreign_listeners() {
+    local ours line pid a
+    ours=" $(our_pids | sort -u | tr '\n' ' ') "
+    ss -H -l -n -p -t -u 2>/dev/null | while read -r line; do
+        for a in 127.0.0.11 127.0.0.12 127.0.0.13 0.0.0.0 '\*' '\[::\]'; do
+            if echo "$line" | grep -Eq " $a:(445|139|137|138) "; then
+                pid=$(echo "$line" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -n1)
+                case $ours in *" $pid "*) ;; *) echo "$line" ;; esac
+                break
+            fi
+        done
+    done
+}
+
 case $cmd in
 up)
     [ "$(id -u)" = 0 ] || { echo "testlan: needs root (ports 139 and 445)" >&2; exit 1; }
     stop_all
+    foreign=$(foreign_listeners)
+    if [ -n "$foreign" ]; then
+        echo "testlan: the test network's addresses are already served by daemons this script did" >&2
+        echo "not start for $dir; stop them first (another DIR's network: testlan.sh down DIR):" >&2
+        echo "$foreign" >&2
+        exit 1
+    fi
     rm -rf "$dir/shares" "$dir/spool" "$dir/hosts" "$dir/client"
     mkdir -p "$dir/shares" "$dir/spool"
     python3 "$here/testlan_tree.py" "$dir/shares" "$dir/manifest.txt"

@@ -14,6 +14,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("brindlecove"));
     // The command line opens nothing: the program always starts with an empty tree and no
     // results window.
+    settings::ApplyHelperLimits();
     int rc = 0;
     {
         WidgetPrompter prompter;

@@ -1,5 +1,6 @@
 // brindlecove-cli: the program's engines from the command line.
 #include "CliCommon.h"
+#include "app/Settings.h"
 #include "smb/HelperPool.h"
 
 #include <QCoreApplication>
@@ -54,6 +55,7 @@ int main(int argc, char* argv[])
         std::printf("brindlecove-cli %s\n", BC_VERSION_STRING);
         return cli::kExitOk;
     }
+    settings::ApplyHelperLimits();
     const int rc = first == QLatin1String("search") ? cli::RunSearchCommand(args)
                                                     : cli::RunNetworkCommand(first, args);
     // No helper outlives the program.

@@ -1,3 +1,5 @@
+#include "network/Discovery.h"
+#include "network/IpRange.h"
 #include "network/SmbLanBrowser.h"
 #include "search/ShareFs.h"
 #include "smb/HelperPool.h"
@@ -203,6 +205,29 @@ private slots:
         const EnumResult r = browser.EnumShares("127.0.0.20", resume, abort);
         QVERIFY(!r.Usable());
         QVERIFY2(t.elapsed() < 7000, qPrintable(QString::number(t.elapsed())));
+
+        // A scan over it and its dead neighbours ends within the same bound, and only the
+        // answering host of the range (BETA, 127.0.0.12... is outside) enters the tree: none.
+        {
+            std::mutex m;
+            std::condition_variable cv;
+            bool bDone = false;
+            Discovery::Callbacks cb;
+            cb.fnCompleted = [&] {
+                std::lock_guard l(m);
+                bDone = true;
+                cv.notify_all();
+            };
+            auto tree = std::make_shared<NetworkTree>();
+            Discovery d(tree, std::make_shared<SmbLanBrowser>(), cb);
+            t.restart();
+            QVERIFY(d.ScanIpRange("silent", *iprange::FromText("127.0.0.18"),
+                                  *iprange::FromText("127.0.0.22")));
+            std::unique_lock l(m);
+            QVERIFY(cv.wait_for(l, std::chrono::seconds(20), [&] { return bDone; }));
+            QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
+            QCOMPARE(tree->GetChildren(tree->GetChildren(d.RootNode()).front()).size(), size_t(0));
+        }
 
         // A folder of it, with the pool's deadlines made short; then a cancel during the wait.
         smb::PoolLimits limits;

@@ -1,0 +1,135 @@
+#include "gui/TestPrompter.h"
+
+#include "app/CMainFrame.h"
+#include "app/Commands.h"
+#include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
+#include "search/CSearchDlg.h"
+#include "search/SearchEngine.h"
+#include "smb/HelperPool.h"
+
+#include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
+#include <QtTest>
+
+// The desktop program against the loopback test network: what a search that could not read
+// everything says, and Exit while a host never answers.
+class TestLanGui : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<TestPrompter> m_prompter;
+    std::unique_ptr<CMainFrame> m_frame;
+    NodeHandle m_alpha = NoNode;
+    NodeHandle m_silent = NoNode;
+    QProcess m_listener;
+
+    CMainFrame& Frame() { return *m_frame; }
+    void SearchFrom(NodeHandle h, const QString& pattern)
+    {
+        Frame().TreeModel()->Sync();
+        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(h));
+        Frame().SearchDlg()->SetSearchText(pattern);
+        Frame().SearchDlg()->SetContainingText(QString());
+        QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
+    }
+    static int HelperChildren()
+    {
+        int n = 0;
+        const QString self = QString::number(QCoreApplication::applicationPid());
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + pid + "/stat");
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QString line = QString::fromLatin1(stat.readAll());
+            const QStringList rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
+                ++n;
+        }
+        return n;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        // A host that accepts connections and never answers.
+        m_listener.start("python3", {"-c", "import socket,time\n"
+                                           "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
+                                           "socket.SO_REUSEADDR, 1)\n"
+                                           "s.bind(('127.0.0.22',445)); s.listen(64)\n"
+                                           "print('up', flush=True)\n"
+                                           "c=[]\n"
+                                           "t=time.time()\n"
+                                           "while time.time()-t < 120: c.append(s.accept())\n"});
+        QVERIFY(m_listener.waitForReadyRead(5000));
+    }
+    void cleanupTestCase()
+    {
+        m_listener.kill();
+        m_listener.waitForFinished();
+    }
+    void init()
+    {
+        QSettings("Halvorn", "Brindlecove").clear();
+        m_prompter = std::make_unique<TestPrompter>();
+        m_frame = std::make_unique<CMainFrame>(*m_prompter);
+        m_frame->Search().SetWorkerStartPause(0);
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        m_alpha = t.InsertItem(wg, InsertPos::Last, "ALPHA", NK_SERVER);
+        for (const char* s : {"docs", "IPC$", "laser", "private"})
+            t.InsertItem(m_alpha, InsertPos::Last, s, NK_SHARE);
+        const NodeHandle range = t.InsertItem(root, InsertPos::Last, "range", NK_DOMAIN);
+        m_silent = t.InsertItem(range, InsertPos::Last, "127.0.0.22", NK_SERVER);
+        t.InsertItem(m_silent, InsertPos::Last, "share", NK_SHARE);
+        Frame().m_hRootNode = root;
+        m_frame->show();
+    }
+    void cleanup()
+    {
+        m_frame.reset();
+        m_prompter.reset();
+    }
+
+    // The finish box says how much could not be read; the Network Log names it.
+    void finishNamesWhatCouldNotBeRead()
+    {
+        SearchFrom(m_alpha, "*.txt");
+        QTRY_VERIFY_WITH_TIMEOUT(Frame().m_bSearchIdle, 30000);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        const QString text = m_prompter->messages.front().strText;
+        QVERIFY2(text.startsWith("Search finished. ") &&
+                     text.endsWith(" files found.\nCould not be read: 1 folder(s), 0 file(s); "
+                                   "the Network Log names them."),
+                 qPrintable(text));
+        QStringList log;
+        for (int i = 0; i < Frame().Log()->rowCount(); ++i)
+            log << Frame().Log()->Event(i);
+        QVERIFY2(log.contains("Cannot read \\\\ALPHA\\private: Permission denied"),
+                 qPrintable(log.join('\n')));
+        QCOMPARE(log.filter("Cannot read").size(), 1); // printer and IPC shares are no failure
+    }
+
+    // Exit while a worker waits for a host that never answers: the frame closes, its workers
+    // and every helper end, all within a second.
+    void exitWhileAHostNeverAnswers()
+    {
+        SearchFrom(Frame().m_hRootNode, "*");
+        QTest::qWait(800);
+        QVERIFY(!Frame().m_bSearchIdle);
+        QElapsedTimer t;
+        t.start();
+        Frame().RunCommand(ID_APP_EXIT);
+        QVERIFY(!Frame().isVisible());
+        m_frame.reset();
+        smb::HelperPool::Instance()->Shutdown();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(HelperChildren(), 0);
+    }
+};
+
+QTEST_MAIN(TestLanGui)
+#include "tst_lan_gui.moc"
