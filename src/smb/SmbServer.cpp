@@ -96,8 +96,13 @@ SmbServer::~SmbServer()
     g_pServer = nullptr;
 }
 
-bool SmbServer::Receive(Message* pOut)
+bool SmbServer::Receive(Message* pOut, bool bPendingFirst)
 {
+    if (bPendingFirst && !m_pending.empty()) {
+        *pOut = std::move(m_pending.front());
+        m_pending.pop_front();
+        return true;
+    }
     char buf[65536];
     for (;;) {
         switch (m_reader.Next(pOut)) {
@@ -122,7 +127,22 @@ bool SmbServer::Receive(Message* pOut)
 
 bool SmbServer::Send(const Message& m)
 {
-    const QByteArray frame = smbproto::Encode(m);
+    // Frames wait in m_out until a Done, a question or a sign of life, or until they add up:
+    // a small folder's listing and its Done leave in one write.
+    m_out += smbproto::Encode(m);
+    if (m.op == Op::Entries || m.op == Op::Names)
+        return m_out.size() < (256 << 10) || Flush();
+    // Requests that came in one batch are answered in one write, too.
+    if (m.op == Op::Done && (m_reader.HasFrame() || !m_pending.empty()) &&
+        m_out.size() < (256 << 10))
+        return true;
+    return Flush();
+}
+
+bool SmbServer::Flush()
+{
+    const QByteArray frame = std::move(m_out);
+    m_out.clear();
     const char* p = frame.constData();
     std::size_t nLeft = static_cast<std::size_t>(frame.size());
     while (nLeft > 0) {
@@ -157,10 +177,16 @@ void SmbServer::AskCredentials(const char* server, const char* share, char* wg, 
     ask.s1 = server ? QByteArray(server) : QByteArray();
     ask.s2 = share ? QByteArray(share) : QByteArray();
     Message answer;
-    // No answer (the parent is gone): no credentials, the call fails on its own.
-    if (!Send(ask) || !Receive(&answer) || answer.op != Op::AuthAnswer) {
-        m_bBroken = true;
+    // No answer (the parent is gone): no credentials, the call fails on its own. Requests
+    // that the parent sent ahead of the answer wait their turn.
+    if (!Send(ask))
         return;
+    for (;;) {
+        if (!Receive(&answer, false))
+            return;
+        if (answer.op == Op::AuthAnswer)
+            break;
+        m_pending.push_back(std::move(answer));
     }
     if (!answer.s1.isEmpty())
         CopyOut(answer.s1, wg, wglen);

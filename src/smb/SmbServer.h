@@ -2,6 +2,7 @@
 
 #include "smb/HelperProtocol.h"
 
+#include <deque>
 #include <vector>
 
 struct _SMBCCTX;
@@ -36,8 +37,10 @@ public:
                         int userlen, char* pass, int passlen);
 
 private:
-    bool Receive(smbproto::Message* pOut);
+    // The next request: one put aside first, unless bPendingFirst is false.
+    bool Receive(smbproto::Message* pOut, bool bPendingFirst = true);
     bool Send(const smbproto::Message& m);
+    bool Flush();
     bool Done(int err, std::uint64_t n1 = 0, QByteArray s1 = {});
     bool Handle(const smbproto::Message& req);
 
@@ -57,6 +60,8 @@ private:
     _SMBCCTX* m_pCtx = nullptr;
     _SMBCFILE* m_pFile = nullptr;
     smbproto::FrameReader m_reader;
+    QByteArray m_out;                        // frames not yet written
+    std::deque<smbproto::Message> m_pending; // requests read while waiting for credentials
     std::vector<unsigned char> m_buffer;
     QByteArray m_testFault;
     bool m_bBroken = false; // the stream to the parent is gone or corrupt

@@ -3,6 +3,8 @@
 namespace {
 // Finished listings that may wait for the walker before helpers pause.
 constexpr int kMaxUntaken = 64;
+// Folders one helper thread lists in one go.
+constexpr std::size_t kBatch = 4;
 } // namespace
 
 FolderPrefetcher::FolderPrefetcher(int nThreads,
@@ -79,20 +81,30 @@ void FolderPrefetcher::Helper()
         });
         if (m_bQuit || !m_bRunning)
             return;
-        const QString folder = m_queue.front();
-        m_queue.pop_front();
-        m_results.insert(folder, Result{});
+        // A few folders at once: over SMB they go to one helper in one exchange.
+        std::vector<QString> batch;
+        while (!m_queue.empty() && batch.size() < kBatch &&
+               m_nUntaken + static_cast<int>(batch.size()) < kMaxUntaken) {
+            batch.push_back(m_queue.front());
+            m_queue.pop_front();
+            m_results.insert(batch.back(), Result{});
+        }
         lock.unlock();
         if (!fs) {
             fs = m_fsFactory();
             fs->SetCancel([this] { return m_bQuit || !m_bRunning; });
         }
-        Result r;
-        r.nError = fs->ListFolder(folder, r.entries);
-        r.bDone = true;
+        std::vector<int> errors;
+        std::vector<std::vector<FsEntry>> listings;
+        fs->ListFolders(batch, errors, listings);
         lock.lock();
-        m_results[folder] = std::move(r);
-        ++m_nUntaken;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            Result& r = m_results[batch[i]];
+            r.nError = errors[i];
+            r.entries = std::move(listings[i]);
+            r.bDone = true;
+            ++m_nUntaken;
+        }
         m_done.notify_all();
     }
 }

@@ -62,6 +62,10 @@ public:
     virtual ~ShareFs() = default;
     // Lists every entry of a folder except "." and ".."; 0 or an error.
     virtual int ListFolder(const QString& folder, std::vector<FsEntry>& out) = 0;
+    // Lists several folders (one server's, as a rule) in one go: errors[i] and out[i] for
+    // folders[i]. The default lists them one by one; SMB sends them to one helper at once.
+    virtual void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
+                             std::vector<std::vector<FsEntry>>& out);
     // Opens a file; null when it cannot be opened (a folder, no access, gone), the reason in
     // *pErr.
     virtual std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) = 0;

@@ -51,6 +51,19 @@ private:
     std::function<bool()> m_fnCancel;
 };
 
+void AddEntries(const Message& m, std::vector<FsEntry>& out)
+{
+    out.reserve(out.size() + m.entries.size());
+    for (const smbproto::Entry& e : m.entries) {
+        FsEntry f;
+        f.strName = QString::fromUtf8(e.name);
+        f.nAttributes = e.nAttributes;
+        f.nSize = e.nSize;
+        f.nLastWrite = e.nTime;
+        out.push_back(std::move(f));
+    }
+}
+
 class SmbShareFs : public ShareFs
 {
 public:
@@ -67,17 +80,44 @@ public:
         Message req;
         req.op = Op::ListFolder;
         return Simple(folder, req, [&out](Message& m) {
-            if (m.op != Op::Entries)
-                return;
-            for (smbproto::Entry& e : m.entries) {
-                FsEntry f;
-                f.strName = QString::fromUtf8(e.name);
-                f.nAttributes = e.nAttributes;
-                f.nSize = e.nSize;
-                f.nLastWrite = e.nTime;
-                out.push_back(std::move(f));
-            }
+            if (m.op == Op::Entries)
+                AddEntries(m, out);
         });
+    }
+
+    void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
+                     std::vector<std::vector<FsEntry>>& out) override
+    {
+        errors.assign(folders.size(), 0);
+        out.assign(folders.size(), {});
+        if (folders.empty())
+            return;
+        const QString host = HostOf(folders.front());
+        std::vector<Message> reqs;
+        for (const QString& f : folders) {
+            Message req;
+            req.op = Op::ListFolder;
+            req.s1 = smb::UncToUrl(f);
+            // One helper serves one server's folders; anything else goes one by one.
+            if (HostOf(f) != host || req.s1.isEmpty() || f.size() > kMaxFolderPath)
+                return ShareFs::ListFolders(folders, errors, out);
+            reqs.push_back(std::move(req));
+        }
+        smb::HelperPool::Lease lease = m_pool->Acquire(host, m_profile, m_fnCancel);
+        if (!lease.Valid()) {
+            errors.assign(folders.size(), lease.Error());
+            return;
+        }
+        lease.CallMany(
+            reqs,
+            [&out](std::size_t i, Message& m) {
+                if (m.op == Op::Entries)
+                    AddEntries(m, out[i]);
+            },
+            errors, m_fnCancel);
+        for (std::size_t i = 0; i < errors.size(); ++i)
+            if (errors[i] != 0)
+                out[i].clear();
     }
 
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
@@ -150,6 +190,13 @@ public:
     int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
     {
         return For(folder).ListFolder(folder, out);
+    }
+    void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
+                     std::vector<std::vector<FsEntry>>& out) override
+    {
+        if (folders.empty())
+            return ShareFs::ListFolders(folders, errors, out);
+        For(folders.front()).ListFolders(folders, errors, out);
     }
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {

@@ -173,6 +173,13 @@ QString HelperPool::HelperPath() const
         if (!m_helperPath.isEmpty())
             return m_helperPath;
     }
+    // Looked up once: it does not move while the program runs.
+    static const QString s_path = FindHelper();
+    return s_path;
+}
+
+QString HelperPool::FindHelper()
+{
     const QByteArray env = qgetenv("BC_SMB_HELPER");
     if (!env.isEmpty())
         return QString::fromLocal8Bit(env);
@@ -268,7 +275,6 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     if (profile.nPort > 0 && IsNumericAddress(host))
         if (const int err = ProbeHost(host, profile.nPort, cancel); err != 0)
             return fail(err);
-    const QString path = HelperPath();
     std::unique_lock lock(m_mutex);
     const Waiter me{host, m_nNextSeq++};
     m_waiters.push_back(me);
@@ -320,7 +326,7 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     lock.unlock();
     if (victim)
         victim->Kill();
-    auto helper = Spawn(path, profile);
+    auto helper = Spawn(HelperPath(), profile);
     lock.lock();
     if (!helper) {
         --m_nProcesses;
@@ -360,7 +366,7 @@ void HelperPool::Reaper()
 {
     std::unique_lock lock(m_mutex);
     while (!m_bShutdown) {
-        m_changed.wait_for(lock, std::chrono::milliseconds(500));
+        m_reaperWake.wait_for(lock, std::chrono::milliseconds(500));
         const auto limit = Clock::now() - std::chrono::milliseconds(m_limits.msIdle);
         std::vector<std::shared_ptr<HelperProcess>> old;
         for (auto it = m_idle.begin(); it != m_idle.end();) {
@@ -402,6 +408,7 @@ void HelperPool::Shutdown()
         idle.swap(m_idle);
         m_nProcesses -= static_cast<int>(idle.size());
         m_changed.notify_all();
+        m_reaperWake.notify_all();
     }
     idle.clear();
     if (m_reaper.joinable() && m_reaper.get_id() != std::this_thread::get_id())
@@ -487,8 +494,35 @@ bool SendAll(int fd, const QByteArray& data, Clock::time_point deadline, const C
 int HelperPool::Lease::Call(const Message& req, const std::function<void(Message&)>& onFrame,
                             Message* pDone, const CancelFn& cancel, int msDeadline)
 {
-    if (!m_helper || m_helper->m_bDead)
-        return smbproto::kErrHelperDied;
+    std::vector<int> errs;
+    Exchange(
+        {req}, [&](std::size_t, Message& m) { onFrame ? onFrame(m) : void(); }, errs, pDone, cancel,
+        msDeadline);
+    return errs.front();
+}
+
+void HelperPool::Lease::CallMany(const std::vector<Message>& reqs,
+                                 const std::function<void(std::size_t, Message&)>& onFrame,
+                                 std::vector<int>& errs, const CancelFn& cancel)
+{
+    Exchange(reqs, onFrame, errs, nullptr, cancel, 0);
+}
+
+void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
+                                 const std::function<void(std::size_t, Message&)>& onFrame,
+                                 std::vector<int>& errs, Message* pDone, const CancelFn& cancel,
+                                 int msDeadline)
+{
+    errs.assign(reqs.size(), 0);
+    std::size_t nAt = 0; // the request whose answer comes next
+    auto failRest = [&](int err) {
+        for (std::size_t i = nAt; i < errs.size(); ++i)
+            errs[i] = err;
+    };
+    if (!m_helper || m_helper->m_bDead) {
+        failRest(smbproto::kErrHelperDied);
+        return;
+    }
     HelperProcess& h = *m_helper;
     const PoolLimits limits = m_pool->Limits();
     const bool bFirst =
@@ -497,16 +531,19 @@ int HelperPool::Lease::Call(const Message& req, const std::function<void(Message
         msDeadline > 0 ? msDeadline : limits.msRequest + (bFirst ? limits.msConnect : 0);
     auto fail = [&](int err) {
         h.Kill();
+        failRest(err);
         std::lock_guard lock(m_pool->m_mutex);
         ++m_pool->m_stats.nKilled;
-        return err;
     };
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msLimit);
     int err = 0;
-    if (!SendAll(h.m_fd, smbproto::Encode(req), deadline, cancel, m_pool->m_bClosing, &err))
+    QByteArray frames;
+    for (const Message& req : reqs)
+        frames += smbproto::Encode(req);
+    if (!SendAll(h.m_fd, frames, deadline, cancel, m_pool->m_bClosing, &err))
         return fail(err);
     char buf[65536];
-    for (;;) {
+    while (nAt < reqs.size()) {
         Message m;
         const auto status = h.m_reader.Next(&m);
         if (status == smbproto::FrameReader::Status::Corrupt)
@@ -535,15 +572,16 @@ int HelperPool::Lease::Call(const Message& req, const std::function<void(Message
                 continue;
             }
             if (m.op == Op::Done) {
-                if (bFirst)
+                if (bFirst && nAt == 0)
                     h.m_contacted.push_back(m_host);
-                const int result = m.n2 > 20000 ? EIO : static_cast<int>(m.n2);
+                errs[nAt] = m.n2 > 20000 ? EIO : static_cast<int>(m.n2);
                 if (pDone)
                     *pDone = std::move(m);
-                return result;
+                ++nAt;
+                continue;
             }
             if (onFrame)
-                onFrame(m);
+                onFrame(nAt, m);
             continue;
         }
         if ((cancel && cancel()) || m_pool->m_bClosing)
@@ -551,15 +589,16 @@ int HelperPool::Lease::Call(const Message& req, const std::function<void(Message
         const int msLeft = MsLeft(deadline);
         if (msLeft == 0)
             return fail(smbproto::kErrHelperTimeout);
-        pollfd pfd{h.m_fd, POLLIN, 0};
-        const int n = ::poll(&pfd, 1, std::min(50, msLeft));
-        if (n <= 0)
-            continue;
+        // The answer is often there already: read first, wait only when there is nothing.
         const ssize_t got = ::recv(h.m_fd, buf, sizeof buf, 0);
-        if (got > 0)
+        if (got > 0) {
             h.m_reader.Append(buf, static_cast<std::size_t>(got));
-        else if (got == 0 || (errno != EINTR && errno != EAGAIN))
+            continue;
+        }
+        if (got == 0 || (errno != EINTR && errno != EAGAIN))
             return fail(smbproto::kErrHelperDied);
+        pollfd pfd{h.m_fd, POLLIN, 0};
+        ::poll(&pfd, 1, std::min(50, msLeft));
     }
 }
 

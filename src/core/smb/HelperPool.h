@@ -94,10 +94,20 @@ public:
         int Call(const smbproto::Message& req,
                  const std::function<void(smbproto::Message&)>& onFrame, smbproto::Message* pDone,
                  const CancelFn& cancel, int msDeadline = 0);
+        // Several requests written at once and answered in order (fewer round trips): data
+        // frames go to onFrame with the request's index, errs[i] gets each Done's error. On a
+        // failure of ours, that request and all after it get it.
+        void CallMany(const std::vector<smbproto::Message>& reqs,
+                      const std::function<void(std::size_t, smbproto::Message&)>& onFrame,
+                      std::vector<int>& errs, const CancelFn& cancel);
         void Release();
 
     private:
         friend class HelperPool;
+        void Exchange(const std::vector<smbproto::Message>& reqs,
+                      const std::function<void(std::size_t, smbproto::Message&)>& onFrame,
+                      std::vector<int>& errs, smbproto::Message* pDone, const CancelFn& cancel,
+                      int msDeadline);
         std::shared_ptr<HelperPool> m_pool;
         std::shared_ptr<HelperProcess> m_helper;
         QString m_host;
@@ -137,10 +147,11 @@ private:
     void Give(std::shared_ptr<HelperProcess> helper, const QString& host);
     int ProbeHost(const QString& host, int nPort, const CancelFn& cancel);
     void Reaper();
-    void EndHelper(const std::shared_ptr<HelperProcess>& helper, bool bKilled);
+    static QString FindHelper();
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_changed;    // a helper came back, a waiter left, limits changed
+    std::condition_variable m_reaperWake; // shutdown
     PoolLimits m_limits;
     CredentialsFn m_fnCredentials;
     QString m_helperPath;

@@ -184,6 +184,18 @@ FrameReader::Status FrameReader::Next(Message* pOut)
     return Status::Frame;
 }
 
+bool FrameReader::HasFrame() const
+{
+    const qsizetype nLeft = m_buffer.size() - m_nPos;
+    if (nLeft < 4)
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(m_buffer.constData() + m_nPos);
+    const std::uint32_t len =
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    return nLeft - 4 >= static_cast<qsizetype>(len);
+}
+
 QByteArray ErrorText(int err)
 {
     switch (err) {

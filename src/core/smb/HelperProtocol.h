@@ -36,13 +36,13 @@ enum class Op : std::uint8_t
     Stat = 13,       // s1 URL: Stat, Done
     AuthAnswer = 20, // s1 workgroup, s2 user, s3 password
                      // Helper to parent.
-    Names = 64,     // entries: name, type (browse type), comment
-    Entries = 65,   // entries: name, attributes, size, time
-    Progress = 66,  // n1 bytes done: a long request is still alive
-    Data = 67,      // s1 bytes read
-    StatReply = 68, // one entry: attributes, size, time; n1 inode, n2 device
-    AuthAsk = 69,   // s1 server, s2 share
-    Done = 70,      // n2 error (0 or an errno value or one of ours), n1 a result
+    Names = 64,      // entries: name, type (browse type), comment
+    Entries = 65,    // entries: name, attributes, size, time
+    Progress = 66,   // n1 bytes done: a long request is still alive
+    Data = 67,       // s1 bytes read
+    StatReply = 68,  // one entry: attributes, size, time; n1 inode, n2 device
+    AuthAsk = 69,    // s1 server, s2 share
+    Done = 70,       // n2 error (0 or an errno value or one of ours), n1 a result
 };
 
 // Errors of our own, beside errno values.
@@ -106,6 +106,8 @@ public:
         Corrupt   // the stream is broken: drop it
     };
     Status Next(Message* pOut);
+    // A whole frame is waiting (it may still turn out corrupt).
+    bool HasFrame() const;
 
 private:
     QByteArray m_buffer;
