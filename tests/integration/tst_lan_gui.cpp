@@ -8,9 +8,11 @@
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 
+#include "common/SilentHost.h"
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeView>
+
 #include <QtTest>
 
 // The desktop program against the loopback test network: what a search that could not read
@@ -22,7 +24,7 @@ class TestLanGui : public QObject
     std::unique_ptr<CMainFrame> m_frame;
     NodeHandle m_alpha = NoNode;
     NodeHandle m_silent = NoNode;
-    QProcess m_listener;
+    SilentHost m_listener;
 
     CMainFrame& Frame() { return *m_frame; }
     void SearchFrom(NodeHandle h, const QString& pattern)
@@ -54,20 +56,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         // A host that accepts connections and never answers.
-        m_listener.start("python3", {"-c", "import socket,time\n"
-                                           "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
-                                           "socket.SO_REUSEADDR, 1)\n"
-                                           "s.bind(('127.0.0.22',445)); s.listen(64)\n"
-                                           "print('up', flush=True)\n"
-                                           "c=[]\n"
-                                           "t=time.time()\n"
-                                           "while time.time()-t < 120: c.append(s.accept())\n"});
-        QVERIFY(m_listener.waitForReadyRead(5000));
-    }
-    void cleanupTestCase()
-    {
-        m_listener.kill();
-        m_listener.waitForFinished();
+        QVERIFY(m_listener.Start("127.0.0.22"));
     }
     void init()
     {

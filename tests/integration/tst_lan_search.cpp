@@ -1,6 +1,8 @@
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 
+#include "common/SilentHost.h"
+
 #include <QtTest>
 
 #include <condition_variable>
@@ -290,16 +292,8 @@ private slots:
     // workers end within a blink, nothing arrives after the stop.
     void stopDuringASilentHost()
     {
-        QProcess silent;
-        silent.start("python3", {"-c", "import socket,time\n"
-                                       "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
-                                       "socket.SO_REUSEADDR, 1)\n"
-                                       "s.bind(('127.0.0.21',445)); s.listen(64)\n"
-                                       "print('up', flush=True)\n"
-                                       "c=[]\n"
-                                       "t=time.time()\n"
-                                       "while time.time()-t < 60: c.append(s.accept())\n"});
-        QVERIFY(silent.waitForReadyRead(5000));
+        SilentHost silent;
+        QVERIFY(silent.Start("127.0.0.21"));
         auto sink = std::make_shared<Collect>();
         std::mutex m;
         std::condition_variable cv;
@@ -326,8 +320,6 @@ private slots:
         }
         QVERIFY2(t.elapsed() < 300, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(sink->rows.size(), nRows);
-        silent.kill();
-        silent.waitForFinished();
     }
 
     void emptyPatternFindsNothing()

@@ -6,6 +6,8 @@
 #include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
 
+#include "common/SilentHost.h"
+
 #include <QtTest>
 
 #include <dirent.h>
@@ -40,27 +42,11 @@ class TestSmbHelpers : public QObject
         return n;
     }
 
-    // A listener on 127.0.0.20:445 that accepts and never answers.
-    QProcess m_silent;
+    // A listener on 127.0.0.23:445 that accepts and never answers.
+    SilentHost m_silent;
 
 private slots:
-    void initTestCase()
-    {
-        m_silent.start("python3",
-                       {"-c", "import socket,time\n"
-                              "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, "
-                              "socket.SO_REUSEADDR, 1)\n"
-                              "s.bind(('127.0.0.20',445)); s.listen(64); print('up', flush=True)\n"
-                              "c=[]\n"
-                              "t=time.time()\n"
-                              "while time.time()-t < 300: c.append(s.accept())\n"});
-        QVERIFY(m_silent.waitForReadyRead(5000));
-    }
-    void cleanupTestCase()
-    {
-        m_silent.kill();
-        m_silent.waitForFinished();
-    }
+    void initTestCase() { QVERIFY(m_silent.Start("127.0.0.23")); }
     void cleanup()
     {
         qunsetenv("BC_SMB_TEST_FAULT");
@@ -202,7 +188,7 @@ private slots:
         quint32 resume = 0;
         QElapsedTimer t;
         t.start();
-        const EnumResult r = browser.EnumShares("127.0.0.20", resume, abort);
+        const EnumResult r = browser.EnumShares("127.0.0.23", resume, abort);
         QVERIFY(!r.Usable());
         QVERIFY2(t.elapsed() < 7000, qPrintable(QString::number(t.elapsed())));
 
@@ -237,7 +223,7 @@ private slots:
         auto fs = MakeSmbShareFs(15000);
         std::vector<FsEntry> entries;
         t.restart();
-        const int err = fs->ListFolder("\\\\127.0.0.20\\share", entries);
+        const int err = fs->ListFolder("\\\\127.0.0.23\\share", entries);
         QVERIFY(err != 0);
         QVERIFY2(t.elapsed() < 4000, qPrintable(QString::number(t.elapsed())));
     }

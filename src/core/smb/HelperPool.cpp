@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -63,6 +64,8 @@ namespace {
 
 std::shared_ptr<HelperProcess> Spawn(const QString& path, const HelperProfile& profile)
 {
+    if (::access(QFile::encodeName(path).constData(), X_OK) != 0)
+        return nullptr;
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
         return nullptr;

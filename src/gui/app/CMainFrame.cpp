@@ -59,19 +59,16 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     m_discovery = std::make_unique<Discovery>(m_tree, std::move(browser), std::move(cb));
     SearchEngine::Callbacks scb;
     scb.fnStatus = [this](const QString& text) { PostStatus(text); };
+    // Workers hand their news over through a queue of ours under a lock, so what they send is
+    // complete before the GUI thread reads it; the queued call only wakes the GUI thread.
     scb.fnFinished = [this](quint64 nId, bool bRanToEnd) {
-        QMetaObject::invokeMethod(
-            this, [this, nId, bRanToEnd] { OnSearchFinished(nId, bRanToEnd); },
-            Qt::QueuedConnection);
+        PostToGui([this, nId, bRanToEnd] { OnSearchFinished(nId, bRanToEnd); });
     };
     scb.fnUnreadable = [this](quint64 nId, const QString&, bool bFolder, int) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, nId, bFolder] {
-                if (nId == m_nUnreadableSearch)
-                    ++(bFolder ? m_nUnreadableFolders : m_nUnreadableFiles);
-            },
-            Qt::QueuedConnection);
+        PostToGui([this, nId, bFolder] {
+            if (nId == m_nUnreadableSearch)
+                ++(bFolder ? m_nUnreadableFolders : m_nUnreadableFiles);
+        });
     };
     m_search = std::make_unique<SearchEngine>(
         std::move(scb), s_fnShareFsFactory ? s_fnShareFsFactory : [] { return MakeShareFs(); });
@@ -197,6 +194,29 @@ void CMainFrame::PostStatus(const QString& text)
     // everything queued up to that moment.
     if (m_statusQueue.Append(text))
         QMetaObject::invokeMethod(this, &CMainFrame::OnStatusMsg, Qt::QueuedConnection);
+}
+
+void CMainFrame::PostToGui(std::function<void()> fn)
+{
+    bool bWake = false;
+    {
+        std::lock_guard lock(m_postedLock);
+        bWake = m_posted.empty();
+        m_posted.push_back(std::move(fn));
+    }
+    if (bWake)
+        QMetaObject::invokeMethod(this, &CMainFrame::RunPosted, Qt::QueuedConnection);
+}
+
+void CMainFrame::RunPosted()
+{
+    std::deque<std::function<void()>> posted;
+    {
+        std::lock_guard lock(m_postedLock);
+        posted.swap(m_posted);
+    }
+    for (auto& fn : posted)
+        fn();
 }
 
 void CMainFrame::OnStatusMsg()

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,9 @@ public:
 
     // Shared with the workers.
     StatusQueue m_statusQueue;
+    // Calls that workers hand to the GUI thread (PostToGui), run in order by RunPosted.
+    std::mutex m_postedLock;
+    std::deque<std::function<void()>> m_posted;
     std::mutex m_resultsLock;
     std::atomic<int> m_nSearchWorkers{0};
     std::atomic<int> m_bSearchIdle{1};
@@ -128,6 +132,9 @@ protected:
 private:
     // The status message: drains the status queue into pane 0 and the log (posted by PostStatus).
     void OnStatusMsg();
+    // Any thread: runs fn on the GUI thread, in the order posted.
+    void PostToGui(std::function<void()> fn);
+    void RunPosted();
     void OnClose();
     void OnHelpTopics();
     void OnAbout();
