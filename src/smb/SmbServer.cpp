@@ -291,17 +291,23 @@ bool SmbServer::ListNames(const QByteArray& url)
         e.nAttributes = d->smbc_type;
         if (d->comment)
             e.comment = QByteArray(d->comment);
-        chunk.entries.push_back(std::move(e));
-        if (chunk.entries.size() >= smbproto::kEntriesPerFrame) {
-            if (!Send(chunk))
-                return false;
-            chunk.entries.clear();
-        }
+        if (!AddEntry(chunk, std::move(e)))
+            return false;
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     if (!chunk.entries.empty() && !Send(chunk))
         return false;
     return Done(0);
+}
+
+bool SmbServer::AddEntry(Message& chunk, smbproto::Entry e)
+{
+    chunk.entries.push_back(std::move(e));
+    if (chunk.entries.size() < smbproto::kEntriesPerFrame)
+        return true;
+    const bool bSent = Send(chunk);
+    chunk.entries.clear();
+    return bSent;
 }
 
 bool SmbServer::IsNonFileShare(const QByteArray& url)
@@ -354,12 +360,8 @@ bool SmbServer::ListFolder(const QByteArray& url)
             e.nAttributes = 0x80;
         e.nSize = (e.nAttributes & 0x10) ? 0 : info->size;
         e.nTime = FileTime(info->mtime_ts);
-        chunk.entries.push_back(std::move(e));
-        if (chunk.entries.size() >= smbproto::kEntriesPerFrame) {
-            if (!Send(chunk))
-                return false;
-            chunk.entries.clear();
-        }
+        if (!AddEntry(chunk, std::move(e)))
+            return false;
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     if (!chunk.entries.empty() && !Send(chunk))

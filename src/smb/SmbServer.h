@@ -44,6 +44,8 @@ private:
     bool Done(int err, std::uint64_t n1 = 0, QByteArray s1 = {});
     bool Handle(const smbproto::Message& req);
 
+    // Adds e to a listing's chunk; a full chunk is sent. False when the parent is gone.
+    bool AddEntry(smbproto::Message& chunk, smbproto::Entry e);
     bool ListNames(const QByteArray& url);
     bool ListFolder(const QByteArray& url);
     bool Contains(const smbproto::Message& req);

@@ -8,6 +8,7 @@
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 
+#include "common/HelperChildren.h"
 #include "common/SilentHost.h"
 #include <QPushButton>
 #include <QSettings>
@@ -34,21 +35,6 @@ class TestLanGui : public QObject
         Frame().SearchDlg()->SetSearchText(pattern);
         Frame().SearchDlg()->SetContainingText(QString());
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-    }
-    static int HelperChildren()
-    {
-        int n = 0;
-        const QString self = QString::number(QCoreApplication::applicationPid());
-        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-            QFile stat("/proc/" + pid + "/stat");
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QString line = QString::fromLatin1(stat.readAll());
-            const QStringList rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
-                ++n;
-        }
-        return n;
     }
 
 private slots:

@@ -1,6 +1,7 @@
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 
+#include "common/HelperChildren.h"
 #include "common/SilentHost.h"
 
 #include <QtTest>
@@ -21,22 +22,6 @@ class TestLanSearch : public QObject
     };
     QList<Entry> m_manifest;
 
-    // Helper processes that are alive children of this test.
-    static int HelperChildren()
-    {
-        int n = 0;
-        const QString self = QString::number(QCoreApplication::applicationPid());
-        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-            QFile stat("/proc/" + pid + "/stat");
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QString line = QString::fromLatin1(stat.readAll());
-            const QStringList rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
-                ++n;
-        }
-        return n;
-    }
     QString m_lan;
     std::shared_ptr<NetworkTree> m_tree;
     NodeHandle m_root = NoNode;

@@ -6,11 +6,11 @@
 #include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
 
+#include "common/HelperChildren.h"
 #include "common/SilentHost.h"
 
 #include <QtTest>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <thread>
@@ -20,27 +20,6 @@
 class TestSmbHelpers : public QObject
 {
     Q_OBJECT
-
-    // Helper processes that are children of this test (whatever the pool believes).
-    static int CountHelperChildren()
-    {
-        int n = 0;
-        DIR* d = opendir("/proc");
-        const QByteArray self = QByteArray::number(getpid());
-        while (dirent* e = d ? readdir(d) : nullptr) {
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(e->d_name)));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray line = stat.readAll();
-            const qsizetype close = line.lastIndexOf(')');
-            const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-            if (line.contains("(brindlecove-smb)") && rest.value(1) == self && rest.value(0) != "Z")
-                ++n;
-        }
-        if (d)
-            closedir(d);
-        return n;
-    }
 
     // A listener on 127.0.0.23:445 that accepts and never answers.
     SilentHost m_silent;
@@ -131,7 +110,7 @@ private slots:
         QVERIFY2(s.nPeakLentPerHost <= 2, qPrintable(QString::number(s.nPeakLentPerHost)));
         QCOMPARE(s.nLent, 0);
         QCOMPARE(s.nProcesses, s.nIdle);
-        QCOMPARE(CountHelperChildren(), s.nProcesses);
+        QCOMPARE(HelperChildren(), s.nProcesses);
         QCOMPARE(s.nKilled, before.nKilled);
     }
 
@@ -146,7 +125,7 @@ private slots:
                  smbproto::kErrHelperDied);
         QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
         QVERIFY(!entries.empty());
-        QCOMPARE(CountHelperChildren(), smb::HelperPool::Instance()->GetStats().nProcesses);
+        QCOMPARE(HelperChildren(), smb::HelperPool::Instance()->GetStats().nProcesses);
     }
 
     // A helper that stops answering is ended at the deadline; a cancel ends it at once.
@@ -177,7 +156,7 @@ private slots:
         QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\music", entries), smbproto::kErrCancelled);
         stopper.join();
         QVERIFY2(t.elapsed() < 300 + 150, qPrintable(QString::number(t.elapsed())));
-        QCOMPARE(CountHelperChildren(), pool->GetStats().nProcesses);
+        QCOMPARE(HelperChildren(), pool->GetStats().nProcesses);
     }
 
     // A host that accepts connections and never answers is bounded like any other.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+// SMB helper processes that are alive children of this process, whatever the pool believes.
+inline int HelperChildren()
+{
+    int n = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString line = QString::fromLatin1(stat.readAll());
+        // pid (comm) state ppid ...
+        const QStringList rest = line.mid(line.lastIndexOf(QLatin1Char(')')) + 2).split(' ');
+        if (line.contains(QLatin1String("(brindlecove-smb)")) && rest.value(1) == self &&
+            rest.value(0) != QLatin1String("Z"))
+            ++n;
+    }
+    return n;
+}
