@@ -105,8 +105,7 @@ int RunNetworkCommand(const QString& command, QStringList args)
         const EnumResult r = browser.EnumShares(args.front(), nResume, abort);
         if (!r.Usable())
             return Fail(QStringLiteral("cannot list the shares of %1 (error %2)")
-                            .arg(args.front())
-                            .arg(r.nStatus));
+                            .arg(args.front(), QString::number(r.nStatus)));
         for (const QString& s : r.names)
             Print(s + QLatin1Char('\n'));
         return kExitOk;

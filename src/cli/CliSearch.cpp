@@ -7,6 +7,8 @@
 #include "smb/HelperPool.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -42,9 +44,7 @@ public:
             break;
         case Long:
             Print(QStringLiteral("%1\t%2\t%3\n")
-                      .arg(r.strPath)
-                      .arg(r.nSize)
-                      .arg(IsoTime(r.nLastWrite)));
+                      .arg(r.strPath, QString::number(r.nSize), IsoTime(r.nLastWrite)));
             break;
         case Json: {
             QJsonObject o;
@@ -130,6 +130,12 @@ int RunSearchCommand(QStringList args)
             while (bUnc && target.size() > 2 && target.endsWith(QLatin1Char('\\')))
                 target.chop(1);
             const bool bServer = bUnc && !target.mid(2).contains(QLatin1Char('\\'));
+            if (!bUnc) {
+                // A local folder: its separators as typed ("\\" too) made local here, and
+                // only here; names found below it are taken as they are.
+                target.replace(QLatin1Char('\\'), QLatin1Char('/'));
+                target = QDir::cleanPath(QFileInfo(target).absoluteFilePath());
+            }
             if (!bServer) {
                 job.folders << target;
                 continue;
@@ -141,8 +147,7 @@ int RunSearchCommand(QStringList args)
             const EnumResult r = browser.EnumShares(host, resume, abort);
             if (!r.Usable())
                 return Fail(QStringLiteral("cannot list the shares of %1 (error %2)")
-                                .arg(host)
-                                .arg(r.nStatus));
+                                .arg(host, QString::number(r.nStatus)));
             for (const QString& share : r.names)
                 job.folders << target + QLatin1Char('\\') + share;
         }

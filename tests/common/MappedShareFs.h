@@ -33,6 +33,11 @@ public:
         return m_local->Remove(Map(path), bFolder);
     }
 
+    int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId = nullptr) override
+    {
+        return m_local->Stat(Map(path), pOut, pId);
+    }
+
     QString Map(const QString& unc) const
     {
         QString rel = unc.mid(2);

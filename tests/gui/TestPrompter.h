@@ -35,9 +35,12 @@ public:
             onMessage(messages.back());
         return buttons == Ok ? AnswerOk : nextAnswer;
     }
-    QString GetSaveFileName(const QString& caption, const QString&, const QString&) override
+    QStringList saveSuffixes;
+    QString GetSaveFileName(const QString& caption, const QString&, const QString&,
+                            const QString& strSuffix) override
     {
         fileDialogs << caption;
+        saveSuffixes << strSuffix;
         return strNextFile;
     }
     QString GetOpenFileName(const QString& caption, const QString&) override

@@ -110,6 +110,52 @@ private slots:
         QCOMPARE(menus, (QStringList{"&Network", "&View", "&Help"}));
     }
 
+    // A stored place far outside the screen (a screen since removed, a hand-edited file) is
+    // brought back onto it.
+    void placementIsClampedToTheScreen_data()
+    {
+        QTest::addColumn<QList<int>>("ltrb");
+        QTest::newRow("far right and down") << QList<int>{90000, 90000, 91000, 90500};
+        QTest::newRow("far left and up") << QList<int>{-90000, -90000, -89400, -89600};
+        QTest::newRow("huge") << QList<int>{0, 0, 2000000000, 2000000000};
+        QTest::newRow("int limits") << QList<int>{INT_MIN, INT_MIN, INT_MAX, INT_MAX};
+        QTest::newRow("reversed") << QList<int>{500, 500, 10, 10};
+    }
+    void placementIsClampedToTheScreen()
+    {
+        QFETCH(QList<int>, ltrb);
+        {
+            QSettings s("Halvorn", "Brindlecove");
+            s.beginGroup("BrindlecoveMain");
+            s.setValue("left", ltrb[0]);
+            s.setValue("top", ltrb[1]);
+            s.setValue("right", ltrb[2]);
+            s.setValue("bottom", ltrb[3]);
+        }
+        CMainFrame other(*m_prompter, m_browser);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect g = other.geometry();
+        QVERIFY2(screen.contains(g.topLeft()),
+                 qPrintable(QString("%1,%2 %3x%4")
+                                .arg(QString::number(g.x()), QString::number(g.y()),
+                                     QString::number(g.width()), QString::number(g.height()))));
+        QVERIFY(g.width() <= screen.width() && g.height() <= screen.height());
+        QVERIFY(g.width() >= 100 && g.height() >= 60);
+    }
+
+    // The containing text is stored in a file only its owner can read.
+    void settingsFileIsPrivate()
+    {
+        settings::WriteSearchTexts({"*", "salary of bob"});
+        const QString file = QSettings("Halvorn", "Brindlecove").fileName();
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFileInfo(file).absoluteDir().exists(), true);
+        QVERIFY(!(QFile::permissions(QFileInfo(file).absolutePath()) &
+                  (QFile::ReadOther | QFile::ReadGroup | QFile::ExeOther | QFile::ExeGroup)));
+    }
+
     void storedSearchTextsAreRead()
     {
         settings::WriteSearchTexts({"*.doc;*.txt", "budget"});

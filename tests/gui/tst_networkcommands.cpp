@@ -241,8 +241,9 @@ private slots:
         Frame().RunCommand(ID_DISCOVER_NETWORK);
         QVERIFY(done.wait(5000));
         QTemporaryDir dir;
-        m_prompter->strNextFile = dir.filePath("lan"); // no extension: .nft is added
+        m_prompter->strNextFile = dir.filePath("lan.nft");
         Frame().RunCommand(ID_SAVE_TREE);
+        QCOMPARE(m_prompter->saveSuffixes.value(0), QString("nft")); // the dialog adds it
         QFile f(dir.filePath("lan.nft"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray saved = f.readAll();

@@ -245,8 +245,9 @@ private slots:
         emit results->View()->horizontalHeader()->sectionClicked(1);
         QVERIFY(sorted.wait(5000));
         QTemporaryDir dir;
-        m_prompter->strNextFile = dir.filePath("finds"); // .txt is added
+        m_prompter->strNextFile = dir.filePath("finds.txt");
         Frame().RunCommand(ID_SAVE_RESULTS);
+        QCOMPARE(m_prompter->saveSuffixes.value(0), QString("txt")); // the dialog adds it
         QFile f(dir.filePath("finds.txt"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QByteArray expected;
@@ -318,6 +319,34 @@ private slots:
         Frame().RunCommand(ID_DELETE_FILES);
         QVERIFY(done.wait(10000));
         QVERIFY(!QFile::exists(m_dir.filePath("PC1/Docs/victim.tmp")));
+        QCOMPARE(results->Model()->rowCount(), 0);
+    }
+
+    // A folder row goes with everything inside it: the question says so, and the rows of
+    // what was inside leave the list as done, not as failures.
+    void deleteFolderRowTakesItsRows()
+    {
+        MakeFiles(m_dir.path(), {{"PC1/Docs/trash/a.tmp", "a"},
+                                 {"PC1/Docs/trash/in/b.tmp", "b"},
+                                 {"PC1/Docs/lone.trash", "c"}});
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*trash*");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        CChildFrame* results = Frame().ActiveResults();
+        QCOMPARE(results->Model()->rowCount(), 5);
+        results->View()->selectAll();
+        m_prompter->nextAnswer = Prompter::AnswerYes;
+        QSignalSpy done(&Frame(), &CMainFrame::FileOperationFinished);
+        Frame().RunCommand(ID_DELETE_FILES);
+        QVERIFY(done.wait(10000));
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText,
+                 QString("Delete 1 folder(s) with all their contents and 1 file(s)? This cannot "
+                         "be undone."));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("PC1/Docs/trash")));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("PC1/Docs/lone.trash")));
         QCOMPARE(results->Model()->rowCount(), 0);
     }
 

@@ -10,6 +10,9 @@ class TestFileOps : public QObject
 {
     Q_OBJECT
 
+    // \\PC\S\x for "PC/S/x".
+    static QString Unc(QString path) { return "\\\\" + path.replace('/', '\\'); }
+
     static QByteArray Read(const QString& path)
     {
         QFile f(path);
@@ -99,8 +102,9 @@ private slots:
         QFETCH(QByteArray, existing);
         QFETCH(QByteArray, kept);
         QTemporaryDir share, target;
-        MakeFiles(share.path(), {{"PC/S/f.txt", "new"}, {"PC/S/g.txt", "new"}});
-        MakeFiles(target.path(), {{"f.txt", "old"}, {"g.txt", "old"}});
+        // A name holding %2 stays what it is in the "Keep both" name.
+        MakeFiles(share.path(), {{"PC/S/f%2.txt", "new"}, {"PC/S/g.txt", "new"}});
+        MakeFiles(target.path(), {{"f%2.txt", "old"}, {"g.txt", "old"}});
         MappedShareFs fs(share.path(), 0);
         std::atomic<bool> cancel{false};
         int nAsked = 0;
@@ -108,15 +112,15 @@ private slots:
         cb.fnAskClash = [&](const QString& t, bool* pAll) {
             ++nAsked;
             *pAll = true; // once for both
-            return t.endsWith("f.txt") ? Clash(answer) : Clash::Cancel;
+            return t.endsWith("f%2.txt") ? Clash(answer) : Clash::Cancel;
         };
         const auto out =
-            fileops::CopyInto(fs, {{"\\\\PC\\S\\f.txt", false}, {"\\\\PC\\S\\g.txt", false}},
+            fileops::CopyInto(fs, {{"\\\\PC\\S\\f%2.txt", false}, {"\\\\PC\\S\\g.txt", false}},
                               target.path(), false, cancel, cb);
         QCOMPARE(nAsked, 1);
-        QCOMPARE(Read(target.filePath("f.txt")), existing);
+        QCOMPARE(Read(target.filePath("f%2.txt")), existing);
         QCOMPARE(Read(target.filePath("g.txt")), existing);
-        QCOMPARE(Read(target.filePath("f (2).txt")), kept);
+        QCOMPARE(Read(target.filePath("f%2 (2).txt")), kept);
         QCOMPARE(out.done.size(), answer == int(Clash::Skip) ? 0 : 2);
     }
 
@@ -149,6 +153,7 @@ private slots:
                 return std::make_unique<R>();
             }
             int Remove(const QString&, bool) override { return 0; }
+            int Stat(const QString&, FsEntry*, std::uint64_t*) override { return ENOENT; }
         } fs;
         QTemporaryDir outer;
         QDir(outer.path()).mkdir("target");
@@ -165,6 +170,101 @@ private slots:
             QVERIFY2(f.startsWith("target/"), qPrintable(all.join(',')));
         QVERIFY2(all.contains("target/_/.._escape.txt"), qPrintable(all.mid(0, 4).join(',')));
         QVERIFY(all.contains("target/_/bad_name"));
+    }
+
+    // A link inside a deleted or moved folder (or selected itself) goes as a link: what it
+    // points at, outside, stays whole.
+    void linksNeverFollowed_data()
+    {
+        QTest::addColumn<bool>("bMove");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<bool>("bItemIsLink");
+        QTest::newRow("delete folder holding links") << false << "dir" << false;
+        QTest::newRow("move folder holding links") << true << "dir" << false;
+        QTest::newRow("delete link to folder") << false << "dir/home" << true;
+        QTest::newRow("move link to folder") << true << "dir/home" << true;
+    }
+    void linksNeverFollowed()
+    {
+        QFETCH(bool, bMove);
+        QFETCH(QString, item);
+        QFETCH(bool, bItemIsLink);
+        QTemporaryDir share, outside, target;
+        MakeFiles(share.path(), {{"PC/S/dir/own.txt", "own"}});
+        MakeFiles(outside.path(), {{"keep.txt", "precious"}, {"sub/deep.txt", "deep"}});
+        const QString dir = share.filePath("PC/S/dir");
+        QVERIFY(QFile::link(outside.path(), dir + "/home"));
+        QVERIFY(QFile::link(outside.filePath("keep.txt"), dir + "/file-link"));
+        MappedShareFs fs(share.path(), 0);
+        std::atomic<bool> cancel{false};
+        const QString unc = Unc("PC/S/" + item);
+        const auto out = bMove ? fileops::CopyInto(fs, {{unc, true, bItemIsLink}}, target.path(),
+                                                   true, cancel, {})
+                               : fileops::Delete(fs, {{unc, true, bItemIsLink}}, cancel, {});
+        QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
+        QCOMPARE(out.done, QStringList{unc});
+        QCOMPARE(Read(outside.filePath("keep.txt")), QByteArray("precious"));
+        QCOMPARE(Read(outside.filePath("sub/deep.txt")), QByteArray("deep"));
+        QVERIFY(!QFileInfo(share.filePath("PC/S/" + item)).isSymLink());
+        QVERIFY(!QFileInfo::exists(share.filePath("PC/S/" + item)));
+        if (bMove) // the copy has what the link pointed at
+            QCOMPARE(
+                Read(target.filePath(bItemIsLink ? "home/sub/deep.txt" : "dir/home/sub/deep.txt")),
+                QByteArray("deep"));
+    }
+
+    // Moving a file onto itself (the share reached as the target folder too) with Replace
+    // keeps the file.
+    void moveOntoItselfKeepsFile()
+    {
+        QTemporaryDir share;
+        MakeFiles(share.path(), {{"PC/S/f.txt", "only copy"}, {"PC/S/g.txt", "g"}});
+        MappedShareFs fs(share.path(), 0);
+        std::atomic<bool> cancel{false};
+        fileops::Callbacks cb;
+        cb.fnAskClash = [](const QString&, bool* pAll) {
+            *pAll = true;
+            return Clash::Replace;
+        };
+        const auto out =
+            fileops::CopyInto(fs, {{Unc("PC/S/f.txt"), false}, {Unc("PC/S/g.txt"), false}},
+                              share.filePath("PC/S"), true, cancel, cb);
+        QVERIFY(out.done.isEmpty());
+        QCOMPARE(out.failed.size(), 2);
+        QVERIFY2(out.failed[0].contains("same file"), qPrintable(out.failed[0]));
+        QCOMPARE(Read(share.filePath("PC/S/f.txt")), QByteArray("only copy"));
+        QCOMPARE(Read(share.filePath("PC/S/g.txt")), QByteArray("g"));
+    }
+
+    void nestedItems_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("inside") << QStringList{Unc("PC/S/d")}
+                                << QStringList{Unc("PC/S/d/x"), Unc("PC/S/d/e/y")}
+                                << QStringList{Unc("PC/S/d")};
+        QTest::newRow("prefix is no parent")
+            << QStringList{Unc("PC/S/d")} << QStringList{Unc("PC/S/dd/x"), Unc("PC/S/d.txt")}
+            << QStringList{Unc("PC/S/d"), Unc("PC/S/dd/x"), Unc("PC/S/d.txt")};
+        QTest::newRow("nested folders")
+            << QStringList{"/l/a", "/l/a/b"} << QStringList{"/l/a/b/c", "/l/z"}
+            << QStringList{"/l/a", "/l/z"};
+    }
+    void nestedItems()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, kept);
+        QList<fileops::Item> items;
+        for (const QString& f : folders)
+            items.push_back({f, true, false});
+        for (const QString& f : files)
+            items.push_back({f, false, false});
+        QStringList got;
+        for (const fileops::Item& i : fileops::WithoutNested(items))
+            got << i.strPath;
+        QCOMPARE(got, kept);
     }
 
     void cancelStops()

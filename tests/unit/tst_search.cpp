@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -237,6 +239,41 @@ private slots:
         QVERIFY(r.engine->Start({nullptr, NoNode, {m_dir.path() + "/PC2"}, "*.txt", "", r.sink}));
         QVERIFY(r.Wait());
         QCOMPARE(r.sink->paths, QStringList{m_dir.path() + "/PC2/Public/readme.txt"});
+    }
+
+    // Names found in a local folder are names, not paths: "..\\x" stays inside its folder; a
+    // FIFO or a device is no file to read and never holds the search.
+    void hostileLocalNames_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("containing");
+        QTest::addColumn<QStringList>("expected"); // below the searched folder
+        QTest::newRow("backslash name, its own content")
+            << "*"
+            << "needle" << QStringList{"/pipe-dir/f.txt"};
+        QTest::newRow("backslash name listed as it is") << "*secret*"
+                                                        << "" << QStringList{"/..\\secret.txt"};
+    }
+    void hostileLocalNames()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QString, containing);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        MakeFiles(dir.path(), {{"secret.txt", "needle"},
+                               {"a/..\\secret.txt", "harmless"},
+                               {"a/pipe-dir/f.txt", "needle"}});
+        const QByteArray fifo = QFile::encodeName(dir.filePath("a/pipe-dir/pipe"));
+        QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+        Run r(dir.path(), 0, true);
+        const QString root = dir.filePath("a");
+        QVERIFY(r.engine->Start({nullptr, NoNode, {root}, pattern, containing, r.sink}));
+        QVERIFY(r.Wait());
+        QStringList got = r.sink->paths;
+        for (QString& p : got)
+            p = p.mid(root.size());
+        got.sort();
+        QCOMPARE(got, expected);
     }
 
     // Closing the engine while workers are inside slow listings: bounded, and nothing is

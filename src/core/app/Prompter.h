@@ -35,9 +35,10 @@ public:
     virtual ~Prompter() = default;
     virtual Answer Message(const QString& text, const QString& caption, Icon icon,
                            Buttons buttons) = 0;
-    // Empty result: the user cancelled.
+    // Empty result: the user cancelled. A name typed without a suffix gets strSuffix (no dot)
+    // before the overwrite question is asked, so the question is about the file written.
     virtual QString GetSaveFileName(const QString& caption, const QString& suggested,
-                                    const QString& filter) = 0;
+                                    const QString& filter, const QString& strSuffix) = 0;
     virtual QString GetOpenFileName(const QString& caption, const QString& filter) = 0;
     virtual QString GetExistingDirectory(const QString& caption) = 0;
     // Hands a URL (https:, file:, smb:) to the desktop's default application. False when it

@@ -2,6 +2,9 @@
 
 #include "smb/HelperPool.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <algorithm>
@@ -11,6 +14,18 @@ namespace {
 QSettings Open()
 {
     return QSettings(QString::fromLatin1(kOrganization), QString::fromLatin1(kApplication));
+}
+
+// The settings hold the containing text the user searched for: readable by its owner only, the
+// folder that holds the file too (the file is replaced, not rewritten, when it is saved).
+void KeepPrivate(const QSettings& s)
+{
+    const QFileInfo file(s.fileName());
+    if (file.dir().exists())
+        QFile::setPermissions(file.absolutePath(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (file.exists())
+        QFile::setPermissions(file.absoluteFilePath(), QFile::ReadOwner | QFile::WriteOwner);
 }
 } // namespace
 
@@ -32,7 +47,9 @@ void WriteSearchTexts(const SearchTexts& texts)
     s.setValue(QStringLiteral("strSearch"), texts.strSearch);
     s.setValue(QStringLiteral("strContainingText"), texts.strContainingText);
     s.endGroup();
+    KeepPrivate(s);
     s.sync();
+    KeepPrivate(s);
 }
 
 void ApplyHelperLimits()

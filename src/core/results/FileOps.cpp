@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -33,11 +35,24 @@ QString KeepBothName(const QDir& dir, const QString& name)
                             : QLatin1Char('.') + fi.suffix();
     for (int i = 2; i < 10000; ++i) {
         const QString candidate =
-            SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base).arg(i).arg(ext));
+            SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base, QString::number(i), ext));
         if (!QFileInfo::exists(dir.filePath(candidate)))
             return candidate;
     }
     return {};
+}
+
+// Is the local file dst the source described by src (and id, 0: none)? The same identity, or
+// (the source on a share: no comparable identity) the same size and time of last write.
+bool SameFile(const FsEntry& src, std::uint64_t nSrcId, const QString& dst)
+{
+    FsEntry d;
+    std::uint64_t nDstId = 0;
+    if (MakeLocalShareFs()->Stat(dst, &d, &nDstId) != 0)
+        return false;
+    if (nSrcId != 0)
+        return nSrcId == nDstId;
+    return d.nSize == src.nSize && d.nLastWrite / 10000000 == src.nLastWrite / 10000000;
 }
 
 class Job
@@ -49,9 +64,9 @@ public:
 
     // True when the source is completely copied (and, moving, removed).
     // remoteName: the entry's name as the listing gave it (empty: the last part of src).
-    bool CopyEntry(const QString& src, bool bFolder, const QDir& target, bool bMove,
+    bool CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& target, bool bMove,
                    const QString& remoteName = QString());
-    bool DeleteEntry(const QString& src, bool bFolder);
+    bool DeleteEntry(const QString& src, bool bFolder, bool bLink);
 
     Outcome m_outcome;
 
@@ -62,7 +77,7 @@ private:
     // the folder cannot be listed; else whether fn held for every entry.
     bool ForEachChild(const QString& folder,
                       const std::function<bool(const QString& path, const FsEntry& e)>& fn);
-    bool CopyFile(const QString& src, const QString& dst, bool bReplace);
+    bool CopyFile(const QString& src, const QString& dst, bool bReplace, quint64* pnCopied);
     Clash Ask(const QString& target);
 
     ShareFs& m_fs;
@@ -104,15 +119,14 @@ bool Job::ForEachChild(const QString& folder,
         return false;
     }
     bool bAll = true;
-    const QChar sep = SeparatorOf(folder);
     ++m_nDepth;
     for (const FsEntry& e : entries)
-        bAll &= fn(folder + sep + e.strName, e);
+        bAll &= fn(JoinPath(folder, e.strName), e);
     --m_nDepth;
     return bAll;
 }
 
-bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace)
+bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace, quint64* pnCopied)
 {
     std::unique_ptr<FsReader> reader = m_fs.OpenRead(src);
     if (!reader) {
@@ -159,10 +173,11 @@ bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace)
         m_outcome.failed << src + QStringLiteral(": ") + out.errorString();
         return false;
     }
+    *pnCopied = nDone;
     return true;
 }
 
-bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool bMove,
+bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& target, bool bMove,
                     const QString& remoteName)
 {
     if (m_cancel) {
@@ -184,8 +199,11 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
             return false;
         }
         const QDir sub(dst);
+        // What a link points at is copied, never emptied: moving a link moves the link only.
+        const bool bMoveChildren = bMove && !bLink;
         const bool bAll = ForEachChild(src, [&](const QString& path, const FsEntry& e) {
-            return CopyEntry(path, e.nAttributes & kAttrDirectory, sub, bMove, e.strName);
+            return CopyEntry(path, e.nAttributes & kAttrDirectory,
+                             e.nAttributes & kAttrReparsePoint, sub, bMoveChildren, e.strName);
         });
         if (bAll && bMove) {
             if (const int rm = m_fs.Remove(src, true); rm != 0) {
@@ -196,8 +214,21 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
         }
         return bAll;
     }
+    // The source as it is before the copy: a move removes it only if it is still that.
+    FsEntry before;
+    std::uint64_t nSrcId = 0;
+    if (bMove) {
+        if (const int err = m_fs.Stat(src, &before, &nSrcId); err != 0) {
+            m_outcome.failed << src + QStringLiteral(": ") + Reason(err);
+            return false;
+        }
+    }
     bool bReplace = false;
     if (QFileInfo::exists(dst)) {
+        if (bMove && SameFile(before, nSrcId, dst)) {
+            m_outcome.failed << src + QStringLiteral(": source and target are the same file");
+            return false;
+        }
         switch (Ask(dst)) {
         case Clash::Replace:
             bReplace = true;
@@ -215,9 +246,22 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
             break;
         }
     }
-    if (!CopyFile(src, dst, bReplace))
+    quint64 nCopied = 0;
+    if (!CopyFile(src, dst, bReplace, &nCopied))
         return false;
     if (bMove) {
+        FsEntry after;
+        std::uint64_t nAfterId = 0;
+        const bool bUnchanged = m_fs.Stat(src, &after, &nAfterId) == 0 &&
+                                after.nSize == before.nSize &&
+                                after.nLastWrite == before.nLastWrite && nAfterId == nSrcId;
+        if (!bUnchanged || before.nSize != nCopied ||
+            QFileInfo(dst).size() != static_cast<qint64>(nCopied) ||
+            SameFile(after, nAfterId, dst)) {
+            m_outcome.failed << src + QStringLiteral(": copied, but kept: it changed while copied "
+                                                     "or is the target itself");
+            return false;
+        }
         if (const int rm = m_fs.Remove(src, false); rm != 0) {
             m_outcome.failed << src + QStringLiteral(": copied, but not removed: ") + Reason(rm);
             return false;
@@ -226,15 +270,17 @@ bool Job::CopyEntry(const QString& src, bool bFolder, const QDir& target, bool b
     return true;
 }
 
-bool Job::DeleteEntry(const QString& src, bool bFolder)
+bool Job::DeleteEntry(const QString& src, bool bFolder, bool bLink)
 {
     if (m_cancel) {
         m_outcome.bCancelled = true;
         return false;
     }
-    if (bFolder) {
+    // A link's folder is never gone through: only the link is removed.
+    if (bFolder && !bLink) {
         if (TooDeep(src) || !ForEachChild(src, [&](const QString& path, const FsEntry& e) {
-                return DeleteEntry(path, e.nAttributes & kAttrDirectory);
+                return DeleteEntry(path, e.nAttributes & kAttrDirectory,
+                                   e.nAttributes & kAttrReparsePoint);
             }))
             return false;
     }
@@ -271,6 +317,29 @@ QString SafeLocalName(const QString& remoteName)
     return name;
 }
 
+bool IsInsideAny(const QString& path, const QSet<QString>& folders)
+{
+    // Each folder above path, nearest first.
+    const QChar sep = SeparatorOf(path);
+    for (qsizetype at = path.lastIndexOf(sep); at > 0; at = path.lastIndexOf(sep, at - 1))
+        if (folders.contains(path.left(at)))
+            return true;
+    return false;
+}
+
+QList<Item> WithoutNested(const QList<Item>& items)
+{
+    QSet<QString> folders;
+    for (const Item& item : items)
+        if (item.bFolder)
+            folders.insert(item.strPath);
+    QList<Item> out;
+    for (const Item& item : items)
+        if (!IsInsideAny(item.strPath, folders))
+            out.push_back(item);
+    return out;
+}
+
 Outcome CopyInto(ShareFs& fs, const QList<Item>& items, const QString& targetDir, bool bMove,
                  const std::atomic<bool>& cancel, const Callbacks& callbacks)
 {
@@ -281,7 +350,7 @@ Outcome CopyInto(ShareFs& fs, const QList<Item>& items, const QString& targetDir
             job.m_outcome.bCancelled = true;
             break;
         }
-        if (job.CopyEntry(item.strPath, item.bFolder, target, bMove))
+        if (job.CopyEntry(item.strPath, item.bFolder, item.bLink, target, bMove))
             job.m_outcome.done << item.strPath;
     }
     return job.m_outcome;
@@ -296,7 +365,7 @@ Outcome Delete(ShareFs& fs, const QList<Item>& items, const std::atomic<bool>& c
             job.m_outcome.bCancelled = true;
             break;
         }
-        if (job.DeleteEntry(item.strPath, item.bFolder))
+        if (job.DeleteEntry(item.strPath, item.bFolder, item.bLink))
             job.m_outcome.done << item.strPath;
     }
     return job.m_outcome;

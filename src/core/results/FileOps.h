@@ -2,6 +2,7 @@
 
 #include "search/ShareFs.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,17 +42,27 @@ struct Outcome
     bool bCancelled = false;
 };
 
-// One found entry: its path and whether it is a folder (the folder bit of its listing).
+// One found entry: its path, whether it is a folder (the folder bit of its listing) and
+// whether it is a link (a symlink or a junction: removed itself, never gone through).
 struct Item
 {
     QString strPath;
     bool bFolder = false;
+    bool bLink = false;
 };
 
-// Copies (or moves) each item (folders with their contents) into targetDir.
+// The items without those inside a folder that is an item too (the folder takes them along).
+QList<Item> WithoutNested(const QList<Item>& items);
+// Is path inside one of folders (at any depth)?
+bool IsInsideAny(const QString& path, const QSet<QString>& folders);
+
+// Copies (or moves) each item (folders with their contents) into targetDir. A move removes a
+// source only after its copy is complete, has the size read, and the source is unchanged
+// (so a source that is the target itself, reached another way, is never removed). A link
+// is copied as what it points at; moving it removes only the link.
 Outcome CopyInto(ShareFs& fs, const QList<Item>& items, const QString& targetDir, bool bMove,
                  const std::atomic<bool>& cancel, const Callbacks& callbacks);
-// Deletes each item where it is (folders with their contents).
+// Deletes each item where it is (folders with their contents; links only themselves).
 Outcome Delete(ShareFs& fs, const QList<Item>& items, const std::atomic<bool>& cancel,
                const Callbacks& callbacks);
 

@@ -28,11 +28,12 @@ private:
     int m_fd;
 };
 
+// Local paths are taken as they are: "\\" is a legal character of a name here, so a name such
+// as "..\\..\\etc" stays one name inside its folder. (The root the user typed had its
+// separators made local where it was typed.)
 QByteArray LocalPath(const QString& path)
 {
-    QString p = path;
-    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return p.toLocal8Bit();
+    return path.toLocal8Bit();
 }
 
 class LocalShareFs : public ShareFs
@@ -52,13 +53,19 @@ public:
             if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
                 continue;
             struct stat st;
-            if (fstatat(dfd, d->d_name, &st, 0) != 0 &&
-                fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
+            // A symlink is listed as what it points at (the search follows it; the path limit
+            // ends loops) and marked as a link, so file actions never go through it.
+            const bool bLink = S_ISLNK(st.st_mode);
+            if (bLink)
+                fstatat(dfd, d->d_name, &st, 0);
             FsEntry e;
             e.strName = QString::fromLocal8Bit(d->d_name);
             const bool bDir = S_ISDIR(st.st_mode);
             e.nAttributes = bDir ? kAttrDirectory : 0;
+            if (bLink)
+                e.nAttributes |= kAttrReparsePoint;
             if (d->d_name[0] == '.')
                 e.nAttributes |= kAttrHidden;
             if (!(st.st_mode & S_IWUSR))
@@ -100,9 +107,28 @@ public:
         return std::make_unique<LocalReader>(fd);
     }
 
+    int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId) override
+    {
+        struct stat st;
+        if (stat(LocalPath(path).constData(), &st) != 0)
+            return errno;
+        const bool bDir = S_ISDIR(st.st_mode);
+        pOut->nAttributes = bDir ? kAttrDirectory : kAttrNormal;
+        pOut->nSize = bDir ? 0 : static_cast<std::uint64_t>(st.st_size);
+        pOut->nLastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+        if (pId)
+            *pId = static_cast<std::uint64_t>(st.st_ino) ^
+                   (static_cast<std::uint64_t>(st.st_dev) << 40);
+        return 0;
+    }
+
     int Remove(const QString& path, bool bFolder) override
     {
         const QByteArray p = LocalPath(path);
+        // A symlink goes itself, whether it points at a folder or not.
+        struct stat st;
+        if (lstat(p.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            bFolder = false;
         return (bFolder ? rmdir(p.constData()) : unlink(p.constData())) == 0 ? 0 : errno;
     }
 };

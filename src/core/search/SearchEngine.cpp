@@ -181,9 +181,10 @@ std::vector<QString> Walker::SubFolders(const QString& folder, QChar sep,
 {
     // Folders whose names start with "." are neither listed nor entered.
     std::vector<QString> subs;
+    const QString prefix = folder.endsWith(sep) ? folder : folder + sep;
     for (const FsEntry& e : entries)
         if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
-            subs.push_back(folder + sep + e.strName);
+            subs.push_back(prefix + e.strName);
     m_prefetch.Announce(subs);
     return subs;
 }
@@ -236,10 +237,11 @@ void Walker::Visit(const QString& folder)
 
 void Walker::HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries)
 {
+    const QString prefix = folder.endsWith(sep) ? folder : folder + sep;
     for (const FsEntry& e : entries) {
         if (!m_run->Running() || !m_run->m_bHasTarget)
             return;
-        const QString path = folder + sep + e.strName;
+        const QString path = prefix + e.strName;
         if (!patterns::MatchesPatternList(path, m_run->patternList))
             continue;
         if (m_run->needles && !MatchesContent(path, e))

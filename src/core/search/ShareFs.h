@@ -25,6 +25,8 @@ constexpr std::uint32_t kAttrReadOnly = 0x01;
 constexpr std::uint32_t kAttrHidden = 0x02;
 constexpr std::uint32_t kAttrDirectory = 0x10;
 constexpr std::uint32_t kAttrNormal = 0x80;
+// A link (a symlink, a junction): file actions never go through it, only remove it.
+constexpr std::uint32_t kAttrReparsePoint = 0x400;
 
 // Seconds and nanoseconds since 1970 as a file time.
 constexpr std::uint64_t FileTimeFromUnix(std::int64_t secs, std::int64_t nsecs)
@@ -39,6 +41,13 @@ inline QChar SeparatorOf(const QString& path)
     return (path.startsWith(QLatin1String("\\\\")) || !path.contains(QLatin1Char('/')))
                ? QLatin1Char('\\')
                : QLatin1Char('/');
+}
+
+// A folder's entry: folder, separator, name (one separator, also below a root such as "/").
+inline QString JoinPath(const QString& folder, const QString& name)
+{
+    const QChar sep = SeparatorOf(folder);
+    return folder.endsWith(sep) ? folder + name : folder + sep + name;
 }
 
 // Folders longer than this do not list (the classic path limit, which also ends link loops).
@@ -69,8 +78,13 @@ public:
     // Opens a file; null when it cannot be opened (a folder, no access, gone), the reason in
     // *pErr.
     virtual std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) = 0;
-    // Removes a file, or an empty folder with bFolder; 0 or an error.
+    // Removes a file, or an empty folder with bFolder; 0 or an error. A link is removed itself,
+    // never what it points at.
     virtual int Remove(const QString& path, bool bFolder) = 0;
+    // Size, time and folder bit of one entry (a link: of what it points at); 0 or an error.
+    // *pId, when given, gets an identity of the file where the file system has one (an inode
+    // number), else 0.
+    virtual int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId = nullptr) = 0;
     // Does the file hold either needle? 0 with *pbFound, or an error. The default reads the
     // file through OpenRead in blocks and looks at the cancel function per block.
     virtual int Contains(const QString& path, const content::Needles& needles, bool* pbFound);

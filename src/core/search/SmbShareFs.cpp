@@ -152,6 +152,25 @@ public:
         return Simple(path, req);
     }
 
+    int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId) override
+    {
+        Message req;
+        req.op = Op::Stat;
+        bool bGot = false;
+        const int err = Simple(path, req, [&](Message& m) {
+            if (m.op == Op::StatReply && !m.entries.empty()) {
+                pOut->nAttributes = m.entries.front().nAttributes;
+                pOut->nSize = m.entries.front().nSize;
+                pOut->nLastWrite = m.entries.front().nTime;
+                bGot = true;
+            }
+        });
+        // The server's inode numbers are not comparable with anything local.
+        if (pId)
+            *pId = 0;
+        return err != 0 ? err : bGot ? 0 : EIO;
+    }
+
     int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
     {
         *pbFound = false;
@@ -205,6 +224,10 @@ public:
     int Remove(const QString& path, bool bFolder) override
     {
         return For(path).Remove(path, bFolder);
+    }
+    int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId) override
+    {
+        return For(path).Stat(path, pOut, pId);
     }
     int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
     {

@@ -363,8 +363,9 @@ void CMainFrame::OnClearLog()
 
 void CMainFrame::OnSaveLog()
 {
-    const QString path = m_prompter.GetSaveFileName(
-        tr("Save Log"), QStringLiteral("network-log.txt"), tr("Text files (*.txt);;All files (*)"));
+    const QString path =
+        m_prompter.GetSaveFileName(tr("Save Log"), QStringLiteral("network-log.txt"),
+                                   tr("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
     QString strError;

@@ -66,11 +66,10 @@ void CMainFrame::OnSaveFinds()
                            Prompter::Ok);
         return;
     }
-    QString path = m_prompter.GetSaveFileName(tr("Save As"), QString(), tr("Text files(*.txt)"));
+    const QString path = m_prompter.GetSaveFileName(tr("Save As"), QString(),
+                                                    tr("Text files(*.txt)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".txt");
     // The rows as they are shown now, a sorted list sorted.
     results->Drain();
     QStringList paths;
@@ -93,9 +92,11 @@ QList<fileops::Item> CMainFrame::SelectedItems(CChildFrame* results) const
     QList<fileops::Item> items;
     for (int row : results->View()->SelectedRows()) {
         const SearchResult& r = results->Model()->At(row);
-        items.push_back({r.strPath, (r.nAttributes & kAttrDirectory) != 0});
+        items.push_back({r.strPath, (r.nAttributes & kAttrDirectory) != 0,
+                         (r.nAttributes & kAttrReparsePoint) != 0});
     }
-    return items;
+    // Rows inside a selected folder go with it.
+    return fileops::WithoutNested(items);
 }
 
 void CMainFrame::OnCopyFiles(bool bMove)
@@ -125,10 +126,17 @@ void CMainFrame::OnDeleteFiles()
         return;
     }
     const QList<fileops::Item> items = SelectedItems(results);
-    if (m_prompter.Message(tr("Delete %n selected file(s)? This cannot be undone.", nullptr,
-                              static_cast<int>(items.size())),
-                           tr("Brindlecove"), Prompter::Question,
-                           Prompter::YesNo) != Prompter::AnswerYes)
+    const auto nFolders = std::count_if(
+        items.begin(), items.end(), [](const fileops::Item& i) { return i.bFolder && !i.bLink; });
+    const QString question =
+        nFolders == 0
+            ? tr("Delete %n selected file(s)? This cannot be undone.", nullptr,
+                 static_cast<int>(items.size()))
+            : tr("Delete %1 folder(s) with all their contents and %2 file(s)? This cannot be "
+                 "undone.")
+                  .arg(QString::number(nFolders), QString::number(items.size() - nFolders));
+    if (m_prompter.Message(question, tr("Brindlecove"), Prompter::Question, Prompter::YesNo) !=
+        Prompter::AnswerYes)
         return;
     RunFileOperation(FileOpKind::Delete, items, QString(), results);
 }
@@ -204,28 +212,32 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
 void CMainFrame::OnFileOperationDone(FileOpKind kind, const fileops::Outcome& outcome, int nItems,
                                      CChildFrame* results)
 {
-    // Rows of files that are gone from where the list says they are leave the list.
+    // Rows of files that are gone from where the list says they are leave the list, those
+    // inside a folder that went included.
     if (results && kind != FileOpKind::Copy && !outcome.done.isEmpty()) {
         const QSet<QString> gone(outcome.done.begin(), outcome.done.end());
         ResultsModel* model = results->Model();
-        for (int row = model->rowCount() - 1; row >= 0; --row)
-            if (gone.contains(model->At(row).strPath))
+        for (int row = model->rowCount() - 1; row >= 0; --row) {
+            const QString& path = model->At(row).strPath;
+            if (gone.contains(path) || fileops::IsInsideAny(path, gone))
                 model->removeRows(row, 1);
+        }
     }
     const QString verb = kind == FileOpKind::Copy   ? tr("copied")
                          : kind == FileOpKind::Move ? tr("moved")
                                                     : tr("deleted");
-    PostStatus(tr("%1 of %2 item(s) %3.").arg(outcome.done.size()).arg(nItems).arg(verb));
+    PostStatus(tr("%1 of %2 item(s) %3.")
+                   .arg(QString::number(outcome.done.size()), QString::number(nItems), verb));
     emit FileOperationFinished();
     if (outcome.failed.isEmpty())
         return;
     QStringList shown = outcome.failed.mid(0, 10);
     if (outcome.failed.size() > 10)
         shown << tr("... and %1 more").arg(outcome.failed.size() - 10);
-    m_prompter.Message(tr("%1 item(s) could not be %2:\n%3")
-                           .arg(outcome.failed.size())
-                           .arg(verb, shown.join(QLatin1Char('\n'))),
-                       tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
+    m_prompter.Message(
+        tr("%1 item(s) could not be %2:\n%3")
+            .arg(QString::number(outcome.failed.size()), verb, shown.join(QLatin1Char('\n'))),
+        tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
 }
 
 void CMainFrame::StopFileOperation()

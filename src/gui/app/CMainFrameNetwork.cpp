@@ -93,11 +93,10 @@ void CMainFrame::OnSaveNetworkTree()
             tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
         return;
     }
-    QString path = m_prompter.GetSaveFileName(tr("Save As"), QString(), kTreeFilter);
+    const QString path =
+        m_prompter.GetSaveFileName(tr("Save As"), QString(), kTreeFilter, QStringLiteral("nft"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".nft");
     QString err;
     // Written whole or not at all: a failed write keeps the old file and says so.
     if (!treefile::Save(*m_tree, m_hRootNode, path, &err))

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -55,9 +56,27 @@ Prompter::Answer WidgetPrompter::Message(const QString& text, const QString& cap
 }
 
 QString WidgetPrompter::GetSaveFileName(const QString& caption, const QString& suggested,
-                                        const QString& filter)
+                                        const QString& filter, const QString& strSuffix)
 {
-    return QFileDialog::getSaveFileName(m_pParent, caption, suggested, filter);
+    QFileDialog dlg(m_pParent, caption, suggested, filter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    // The dialog adds the suffix itself, so its overwrite question names the file written.
+    dlg.setDefaultSuffix(strSuffix);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return QString();
+    QString path = dlg.selectedFiles().constFirst();
+    // A desktop's own dialog may hand the typed name back as it is; the suffix is added
+    // here then, and the question asked here about the file that would be replaced.
+    if (!strSuffix.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
+        path += QLatin1Char('.') + strSuffix;
+        if (QFileInfo::exists(path) &&
+            Message(QFileDialog::tr("%1 already exists.\nDo you want to replace it?")
+                        .arg(QFileInfo(path).fileName()),
+                    caption, Warning, YesNo) != AnswerYes)
+            return QString();
+    }
+    return path;
 }
 
 QString WidgetPrompter::GetOpenFileName(const QString& caption, const QString& filter)

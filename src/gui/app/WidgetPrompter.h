@@ -13,8 +13,8 @@ public:
 
     Answer Message(const QString& text, const QString& caption, Icon icon,
                    Buttons buttons) override;
-    QString GetSaveFileName(const QString& caption, const QString& suggested,
-                            const QString& filter) override;
+    QString GetSaveFileName(const QString& caption, const QString& suggested, const QString& filter,
+                            const QString& strSuffix) override;
     QString GetOpenFileName(const QString& caption, const QString& filter) override;
     QString GetExistingDirectory(const QString& caption) override;
     bool OpenUrl(const QUrl& url, bool bQuiet = false) override;

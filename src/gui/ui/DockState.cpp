@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace dockstate {
 namespace {
 
@@ -39,7 +41,11 @@ Placement ReadPlacement()
     const int top = Int(s, QStringLiteral("top"), 10);
     const int right = Int(s, QStringLiteral("right"), 600);
     const int bottom = Int(s, QStringLiteral("bottom"), 400);
-    p.normal = QRect(left, top, right - left, bottom - top);
+    // Differences in 64 bits: the stored numbers may be anything an int holds.
+    const auto extent = [](int from, int to) {
+        return static_cast<int>(std::clamp<qint64>(qint64(to) - from, 1, 100000));
+    };
+    p.normal = QRect(left, top, extent(left, right), extent(top, bottom));
     p.nStatus = Int(s, QStringLiteral("status"), 1);
     p.nStyle = Int(s, QStringLiteral("Style"), 32769);
     return p;
@@ -62,9 +68,17 @@ void WritePlacement(const QRect& normal, int nStatus, int nStyle, bool bTheme)
 QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& screen,
                     const QSize& icon)
 {
-    const int x = std::min(normal.left() + workArea.left(), screen.width() - icon.width());
-    const int y = std::min(normal.top() + workArea.top(), screen.height() - icon.height());
-    return QRect(x, y, std::max(normal.width(), 1), std::max(normal.height(), 1));
+    // 64-bit sums: the stored numbers may be anything an int holds.
+    auto clamp = [](qint64 v, qint64 lo, qint64 hi) {
+        return static_cast<int>(std::clamp(v, lo, std::max(lo, hi)));
+    };
+    const int w = clamp(normal.width(), 100, workArea.width());
+    const int h = clamp(normal.height(), 60, workArea.height());
+    const int x = clamp(qint64(normal.left()) + workArea.left(), workArea.left(),
+                        screen.width() - icon.width());
+    const int y = clamp(qint64(normal.top()) + workArea.top(), workArea.top(),
+                        screen.height() - icon.height());
+    return QRect(x, y, w, h);
 }
 
 BarState ReadBar(int nId)

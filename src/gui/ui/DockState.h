@@ -24,7 +24,9 @@ Placement ReadPlacement();
 void WritePlacement(const QRect& normal, int nStatus, int nStyle, bool bTheme);
 
 // Where the frame goes: the stored rectangle moved by the work area's origin, its corner kept at
-// least an icon's size inside the screen.
+// least an icon's size inside the screen. A stored size or corner far outside any screen (a
+// screen since removed, a hand-edited file) is brought back: at most the work area's size, the
+// corner not left of or above the work area.
 QRect PlaceOnScreen(const QRect& normal, const QRect& workArea, const QSize& screen,
                     const QSize& icon = QSize(32, 32));
 
