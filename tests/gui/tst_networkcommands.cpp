@@ -115,6 +115,29 @@ private slots:
         QCOMPARE(Frame().StatusPaneText(), QString("Ready"));
     }
 
+    // Loading a tree would pull the tree from under the running workers: not while they run,
+    // and the status bar says why.
+    void loadWaitsForTheDiscovery()
+    {
+        m_browser->CloseGate();
+        m_prompter->nextAnswer = Prompter::AnswerOk;
+        QSignalSpy done(&Frame(), &CMainFrame::DiscoveryCompleted);
+        Frame().RunCommand(ID_DISCOVER_NETWORK);
+        QVERIFY(!Frame().IsDiscoveryIdle());
+        Frame().UpdateCommandUI();
+        QVERIFY(!Frame().Action(ID_LOAD_TREE)->isEnabled());
+        m_prompter->fileDialogs.clear();
+        Frame().RunCommand(ID_LOAD_TREE);
+        QVERIFY(m_prompter->fileDialogs.isEmpty());
+        QTRY_COMPARE(Frame().StatusPaneText(),
+                     QString("A network tree can be loaded when the discovery has finished."));
+        m_browser->OpenGate();
+        QVERIFY(done.wait(5000));
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(ID_LOAD_TREE)->isEnabled());
+        QCOMPARE(Frame().Tree().GetChildren(NoNode).size(), std::size_t(1));
+    }
+
     void cancelledDiscoverKeepsTheTree()
     {
         AnswerDialogs(

@@ -1,6 +1,7 @@
 #include "common/FakeLanBrowser.h"
 #include "network/Discovery.h"
 #include "network/IpRange.h"
+#include "network/TreeFile.h"
 
 #include <QtTest>
 
@@ -210,6 +211,44 @@ private slots:
                                     .arg(iprange::ToText(*iprange::FromText(last)))),
                  1);
         QCOMPARE(r.status.size(), workers + 2);
+    }
+
+    // The tree replaced under running workers (a tree loaded from a file): what they find
+    // afterwards goes nowhere, least of all beside the new root.
+    void treeReplacedUnderWorkers_data()
+    {
+        QTest::addColumn<QString>("activity");
+        QTest::newRow("discover") << "discover";
+        QTest::newRow("scan") << "scan";
+        QTest::newRow("add domain") << "domain";
+    }
+    void treeReplacedUnderWorkers()
+    {
+        QFETCH(QString, activity);
+        Run r;
+        r.browser->domains = FakeLanBrowser::Ok({"WORK"});
+        r.browser->servers["WORK"] = FakeLanBrowser::Ok({"ALPHA", "BETA"});
+        r.browser->shares["ALPHA"] = {FakeLanBrowser::Ok({"a"})};
+        r.browser->shares["BETA"] = {FakeLanBrowser::Ok({"b"})};
+        r.browser->shares["10.0.0.1"] = {FakeLanBrowser::Ok({"c"})};
+        r.browser->shares["10.0.0.2"] = {FakeLanBrowser::Ok({"d"})};
+        r.browser->CloseGate();
+        if (activity == "discover")
+            QVERIFY(r.d->DiscoverNetwork());
+        else if (activity == "scan")
+            QVERIFY(r.d->ScanIpRange("IP range 1", *iprange::FromText("10.0.0.1"),
+                                     *iprange::FromText("10.0.0.2")));
+        else
+            QVERIFY(r.d->AddDomain("WORK"));
+        QTRY_VERIFY(r.browser->nCalls.load() >= 1);
+        const NodeHandle loaded =
+            treefile::Build(*r.tree, {{2, "LOADED"}, {1, "SRV"}, {0, "share"}});
+        r.d->SetRootNode(loaded);
+        r.browser->OpenGate();
+        QVERIFY(r.WaitCompleted());
+        QCOMPARE(r.tree->GetChildren(NoNode), std::vector<NodeHandle>{loaded});
+        QCOMPARE(r.Texts(loaded), QStringList{"LOADED"});
+        QCOMPARE(r.tree->GetCount(), 4);
     }
 
     void hostsSortedAsText()

@@ -109,6 +109,10 @@ struct Discovery::State
                 node = tree->InsertItem(parent, InsertPos::Sort, name,
                                         bDomains ? NK_DOMAIN : NK_SERVER);
             }
+            // The tree was replaced (a loaded file) under this worker: nothing of this
+            // listing belongs anywhere now.
+            if (node == NoNode)
+                break;
             ++nProcessed;
             if (!bDomains) {
                 Status(QStringLiteral("Getting information about ") + domain + QLatin1Char('\\') +
@@ -129,13 +133,19 @@ struct Discovery::State
     {
         quint32 nResume = 0;
         NodeHandle hostNode = bHost ? NoNode : node;
+        // NoNode is the top level: never where a share goes (the tree was replaced).
+        if (node == NoNode)
+            return ERROR_BAD_NETPATH;
         int nGuard = 0;
         for (;;) {
             const EnumResult r = browser->EnumShares(server, nResume, m_bAbort);
             if (!r.Usable())
                 return r.nStatus;
-            if (bHost && hostNode == NoNode)
+            if (bHost && hostNode == NoNode) {
                 hostNode = tree->InsertItem(node, InsertPos::Last, server, NK_SERVER);
+                if (hostNode == NoNode)
+                    return ERROR_BAD_NETPATH;
+            }
             for (const QString& share : r.names)
                 tree->InsertItem(hostNode, InsertPos::Last, share, NK_SHARE);
             // A server that keeps saying "more" is not asked forever.

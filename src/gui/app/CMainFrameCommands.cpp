@@ -167,6 +167,7 @@ void CMainFrame::UpdateCommandUI()
         case ID_DISCOVER_NETWORK:
         case ID_SCAN_IP_RANGE:
         case ID_ADD_DOMAIN:
+        case ID_LOAD_TREE: // a loaded tree would replace the one the workers fill
             bEnabled = bDiscoveryIdle;
             break; // OnUpdateNetworkCommands
         case ID_OPEN_FOLDER:
@@ -236,6 +237,8 @@ void CMainFrame::RunCommand(int nId)
 {
     UpdateCommandUI();
     QAction* a = m_actions.value(nId);
+    if (a && !a->isEnabled() && nId == ID_LOAD_TREE)
+        PostStatus(tr("A network tree can be loaded when the discovery has finished."));
     if (!a || !a->isEnabled())
         return;
     switch (nId) {
