@@ -285,7 +285,10 @@ private slots:
         // Load replaces the tree and makes its root the start node.
         Frame().Tree().DeleteAll();
         m_prompter->strNextFile = dir.filePath("lan.nft");
+        QSignalSpy loaded(&Frame(), &CMainFrame::TreeLoadFinished);
         Frame().RunCommand(ID_LOAD_TREE);
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(loaded.takeFirst().at(0).toBool(), true);
         QCOMPARE(treefile::Serialize(Frame().Tree(), Frame().m_hRootNode), saved);
         QCOMPARE(Frame().m_hStartNode, Frame().m_hRootNode);
         QVERIFY(Frame().SearchDlg()->Tree()->isExpanded(
@@ -299,9 +302,67 @@ private slots:
         m_prompter->messages.clear();
         m_prompter->strNextFile = bad.fileName();
         Frame().RunCommand(ID_LOAD_TREE);
+        QVERIFY(loaded.wait(5000));
         QCOMPARE(m_prompter->messages.size(), 1);
         QVERIFY(m_prompter->messages[0].strText.startsWith("Can't load the network tree"));
         QCOMPARE(treefile::Serialize(Frame().Tree(), Frame().m_hRootNode), saved);
+    }
+
+    // The largest tree a file may hold is built away from the window and shown whole; one
+    // node more is refused and the shown tree stays.
+    void largeTreeFiles_data()
+    {
+        QTest::addColumn<int>("nodes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("at the cap") << treefile::kMaxNodes << true;
+        QTest::newRow("over the cap") << treefile::kMaxNodes + 1 << false;
+    }
+    void largeTreeFiles()
+    {
+        QFETCH(int, nodes);
+        QFETCH(bool, accepted);
+        const NodeHandle before =
+            Frame().Tree().InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        Frame().Tree().InsertItem(before, InsertPos::Last, "KEEP", NK_DOMAIN);
+        Frame().TreeModel()->Sync();
+        // 100 domains of 1,999 servers, each line its own node.
+        QString text;
+        int n = 0;
+        for (int d = 0; n < nodes; ++d) {
+            text += QString("2D%1\n").arg(d);
+            ++n;
+            for (int s = 0; s < 1999 && n < nodes; ++s, ++n)
+                text += QString("0S%1\n").arg(s);
+        }
+        QTemporaryDir dir;
+        QFile f(dir.filePath("big.nft"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        f.close();
+        m_prompter->strNextFile = f.fileName();
+        QSignalSpy loaded(&Frame(), &CMainFrame::TreeLoadFinished);
+        Frame().RunCommand(ID_LOAD_TREE);
+        QVERIFY(loaded.wait(30000));
+        QCOMPARE(loaded.takeFirst().at(0).toBool(), accepted);
+        NetworkTreeModel* m = Frame().TreeModel();
+        if (accepted) {
+            QCOMPARE(Frame().Tree().GetCount(), nodes + 1);
+            const QModelIndex root = m->IndexOf(Frame().m_hRootNode);
+            QCOMPARE(m->rowCount(root), 100);
+            const QModelIndex last = m->index(99, 0, root);
+            QCOMPARE(m->rowCount(last), 1999);
+            // Rows known without a search among the siblings.
+            const QModelIndex deep = m->index(1500, 0, last);
+            QCOMPARE(m->parent(deep), last);
+            QCOMPARE(m->IndexOf(m->HandleOf(deep)).row(), 1500);
+            QCOMPARE(m->data(deep).toString(), QString("S1500"));
+        } else {
+            QCOMPARE(m_prompter->messages.size(), 1);
+            QVERIFY2(m_prompter->messages[0].strText.contains("more than 200000 nodes"),
+                     qPrintable(m_prompter->messages[0].strText));
+            QCOMPARE(m->rowCount(m->IndexOf(before)), 1);
+            QCOMPARE(Frame().Tree().GetCount(), 2);
+        }
     }
 };
 

@@ -158,6 +158,32 @@ private slots:
             QCOMPARE(static_cast<int>(t.GetChildren(d).size()), kPerWorker);
     }
 
+    // A tree built elsewhere is swapped in as one change; the old handles go stale, and the
+    // other tree's handles never pass for the new nodes.
+    void adoptSwapsInOneChange()
+    {
+        NetworkTree t;
+        const NodeHandle oldRoot = t.InsertItem(NoNode, InsertPos::Last, "old", NK_NETWORK);
+        t.SetChangeListener([] {});
+        NetworkTree other;
+        const NodeHandle otherRoot = other.InsertItem(NoNode, InsertPos::Last, "new", NK_NETWORK);
+        const NodeHandle otherDomain = other.InsertItem(otherRoot, InsertPos::Last, "D", NK_DOMAIN);
+        other.InsertItem(otherDomain, InsertPos::Last, "S", NK_SERVER);
+        t.InsertItem(oldRoot, InsertPos::Last, "dropped", NK_DOMAIN);
+        const NodeHandle root = t.Adopt(other);
+        QVERIFY(!t.IsValid(oldRoot));
+        QVERIFY(!t.IsValid(otherRoot));
+        QVERIFY(!t.IsValid(otherDomain));
+        QCOMPARE(t.InsertItem(oldRoot, InsertPos::Last, "late", NK_DOMAIN), NoNode);
+        QCOMPARE(t.GetItemText(root), QString("new"));
+        QCOMPARE(Texts(t, t.GetChildItem(root)), QStringList{"S"});
+        QCOMPARE(t.GetCount(), 3);
+        QCOMPARE(other.GetCount(), 0);
+        const std::vector<TreeChange> changes = t.TakeChanges();
+        QCOMPARE(changes.size(), std::size_t(1));
+        QCOMPARE(changes[0].type, TreeChange::Replaced);
+    }
+
     // The change feed replays to exactly the store's structure, whatever the interleaving.
     void changeFeedReplaysStore()
     {
@@ -200,6 +226,8 @@ private slots:
             case TreeChange::Bold:
                 bBold = c.bold;
                 break;
+            case TreeChange::Replaced:
+                QFAIL("no Adopt here");
             }
         }
         QVERIFY(nNotified >= 1);

@@ -199,18 +199,36 @@ private slots:
         }
     }
 
-    void millionsOfLines()
+    // A file of a million nodes is refused at once with a reason; the cap itself is taken,
+    // and the size cap is what the cap allows.
+    void nodeCap_data()
     {
+        QTest::addColumn<int>("nodes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("cap") << treefile::kMaxNodes << true;
+        QTest::newRow("cap + 1") << treefile::kMaxNodes + 1 << false;
+        QTest::newRow("a million") << 1000000 << false;
+    }
+    void nodeCap()
+    {
+        QFETCH(int, nodes);
+        QFETCH(bool, accepted);
         QByteArray b;
         const QByteArray line = Utf16("0s\n");
-        b.reserve(line.size() * 1000000);
-        for (int i = 0; i < 1000000; ++i)
+        b.reserve(line.size() * nodes);
+        for (int i = 0; i < nodes; ++i)
             b += line;
         std::vector<treefile::Line> lines;
-        QVERIFY(treefile::Parse(b, lines, nullptr));
+        QString err;
+        QCOMPARE(treefile::Parse(b, lines, &err), accepted);
+        if (!accepted) {
+            QCOMPARE(err, QString("The file has more than 200000 nodes."));
+            return;
+        }
         NetworkTree t;
         treefile::Build(t, lines);
-        QCOMPARE(t.GetCount(), 1000001);
+        QCOMPARE(t.GetCount(), nodes + 1);
+        QVERIFY(treefile::kMaxFileBytes < 64LL * 1024 * 1024);
     }
 };
 

@@ -122,6 +122,39 @@ void NetworkTree::DeleteAll()
         Notify();
 }
 
+NodeHandle NetworkTree::Adopt(NetworkTree& other)
+{
+    if (&other == this)
+        return GetChildItem(NoNode);
+    bool bNotify = false;
+    NodeHandle root = NoNode;
+    {
+        std::scoped_lock lock(m_mutex, other.m_mutex);
+        m_nodes = std::move(other.m_nodes);
+        m_top = std::move(other.m_top);
+        other.m_nodes.clear();
+        other.m_top.clear();
+        ++other.m_nGeneration;
+        if (other.m_nGeneration == 0)
+            other.m_nGeneration = 1;
+        // Past both trees' generations: no handle of either is taken for one of these nodes.
+        m_nGeneration = std::max(m_nGeneration, other.m_nGeneration) + 1;
+        if (m_nGeneration == 0)
+            m_nGeneration = 1;
+        if (!m_top.empty())
+            root = MakeHandle(m_top.front() - 1);
+        if (m_bFeed)
+            m_changes.clear();
+        TreeChange change;
+        change.type = TreeChange::Replaced;
+        if (Queue(std::move(change)))
+            bNotify = true;
+    }
+    if (bNotify)
+        Notify();
+    return root;
+}
+
 int NetworkTree::GetCount() const
 {
     std::shared_lock lock(m_mutex);

@@ -36,7 +36,8 @@ struct TreeChange
         Inserted,
         Cleared,
         Sorted,
-        Bold
+        Bold,
+        Replaced // every node replaced at once (Adopt): the view rebuilds from the store
     };
     Type type = Inserted;
     NodeHandle node = NoNode;      // Inserted, Bold
@@ -69,6 +70,10 @@ public:
     // parent NoNode inserts at top level. Returns NoNode if parent is stale.
     NodeHandle InsertItem(NodeHandle parent, InsertPos pos, const QString& text, NodeKind kind);
     void DeleteAll();
+    // Takes every node of other (left empty) in place of this tree's own, as one change, so a
+    // tree built elsewhere (a loaded file, on a worker thread) is swapped in at once. Old
+    // handles go stale as with DeleteAll(). Returns other's first top-level node as it is here.
+    NodeHandle Adopt(NetworkTree& other);
 
     int GetCount() const;
     NodeHandle GetChildItem(NodeHandle node) const; // NoNode: first top-level node

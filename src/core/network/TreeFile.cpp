@@ -88,7 +88,8 @@ bool Parse(const QByteArray& bytes, std::vector<Line>& lines, QString* pError)
     qsizetype i = 0;
     int nLine = 0;
     while (i < nChars) {
-        ++nLine;
+        if (++nLine > kMaxNodes)
+            return fail(QStringLiteral("The file has more than %1 nodes.").arg(kMaxNodes));
         qsizetype end = i;
         while (end < nChars && at(end) != u'\n') {
             if (end - i > kMaxLineChars)

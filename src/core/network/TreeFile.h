@@ -25,10 +25,13 @@ struct Line
     QString strText;
 };
 // Splits the bytes into lines. False with *pError for bytes that are no tree file: an odd
-// size, a line that does not start with 0, 1 or 2, a line longer than kMaxLineChars. A last
-// line without its line feed is taken as it is.
+// size, a line that does not start with 0, 1 or 2, a line longer than kMaxLineChars, more
+// than kMaxNodes lines. A last line without its line feed is taken as it is.
+// A network of 200,000 nodes is far beyond any real one; the file size cap follows from it
+// (80 characters a line on average), so a hostile file cannot take the memory of the machine.
 constexpr int kMaxLineChars = 32767;
-constexpr qint64 kMaxFileBytes = 512LL * 1024 * 1024;
+constexpr int kMaxNodes = 200000;
+constexpr qint64 kMaxFileBytes = qint64(kMaxNodes) * 80 * 2;
 bool Parse(const QByteArray& bytes, std::vector<Line>& lines, QString* pError);
 
 // Replaces the tree with the file's nodes: a new root "MS Windows Network", code-2 lines under

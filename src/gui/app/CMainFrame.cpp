@@ -181,6 +181,9 @@ CMainFrame::~CMainFrame()
     m_search->Shutdown(3000);
     m_discovery->Shutdown(3000);
     StopFileOperation();
+    // Reading a tree file is bounded by its size cap; its result call goes with the frame.
+    if (m_loadThread.joinable())
+        m_loadThread.join();
 }
 
 bool CMainFrame::IsDiscoveryIdle() const

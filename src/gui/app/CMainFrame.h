@@ -121,6 +121,8 @@ signals:
     void Closed();
     // Emitted on the GUI thread once a discovery activity's completion has run.
     void DiscoveryCompleted();
+    // Emitted on the GUI thread when a network tree file has been loaded (or failed to load).
+    void TreeLoadFinished(bool bLoaded);
     // Emitted on the GUI thread when a copy, move or delete has ended.
     void FileOperationFinished();
     // Emitted on the GUI thread when the last worker of a search has ended.
@@ -203,6 +205,11 @@ private:
         std::atomic<bool> bRunning{false};
     };
     std::unique_ptr<FileOperation> m_fileOp;
+    // A tree file is read and built on a thread of its own, then swapped in at once.
+    std::thread m_loadThread;
+    bool m_bLoadingTree = false;
+    void OnTreeLoaded(std::shared_ptr<NetworkTree> loaded, const QString& path,
+                      const QString& strError);
     NetworkTreeModel* m_treeModel = nullptr;
     LogModel* m_logModel = nullptr;
     QMdiArea* m_mdiArea = nullptr;

@@ -150,7 +150,8 @@ void CMainFrame::UpdateCommandUI()
 {
     if (!m_logModel || !m_wndToolBar)
         return; // still being built
-    const bool bDiscoveryIdle = IsDiscoveryIdle();
+    // A tree being loaded counts as a running activity: it replaces the whole tree.
+    const bool bDiscoveryIdle = IsDiscoveryIdle() && !m_bLoadingTree;
     // The Search Bar's Discover button is idle-only too: a second discovery would pull the tree
     // from under the running one.
     m_searchDlg->DiscoverButton()->setEnabled(bDiscoveryIdle);

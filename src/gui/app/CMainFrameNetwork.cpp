@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QTreeView>
 
+#include <thread>
+
 namespace {
 const QString kTreeFilter = QStringLiteral("Network tree files(*.nft)");
 }
@@ -106,32 +108,46 @@ void CMainFrame::OnSaveNetworkTree()
 
 void CMainFrame::OnLoadNetworkTree()
 {
+    if (m_bLoadingTree)
+        return;
     const QString path = m_prompter.GetOpenFileName(tr("Open"), kTreeFilter);
     if (path.isEmpty())
         return;
-    QString err;
-    NetworkTree loaded;
-    // Read into a tree of its own first, so a bad file leaves the shown tree as it was.
-    std::vector<treefile::Line> lines;
-    QFile file(path);
-    QByteArray bytes;
-    if (!file.open(QIODevice::ReadOnly)) {
-        err = file.errorString();
-    } else if (file.size() > treefile::kMaxFileBytes) {
-        err = tr("The file is too large for a network tree file.");
-    } else {
-        bytes = file.readAll();
-        if (treefile::Parse(bytes, lines, &err) && lines.empty())
-            err = tr("The file is empty.");
-    }
-    if (!err.isEmpty()) {
-        m_prompter.Message(tr("Can't load the network tree from %1: %2").arg(path, err),
+    // Read, checked and built into a tree of its own away from the window, so a large file
+    // never freezes it and a bad one leaves the shown tree as it was.
+    m_bLoadingTree = true;
+    UpdateCommandUI();
+    if (m_loadThread.joinable())
+        m_loadThread.join();
+    m_loadThread = std::thread([this, path] {
+        auto loaded = std::make_shared<NetworkTree>();
+        QString err;
+        if (treefile::Load(*loaded, path, &err) == NoNode && err.isEmpty())
+            err = tr("The file is no network tree file.");
+        // Queued: when the frame is closing, the call goes with it unrun.
+        QMetaObject::invokeMethod(
+            this, [this, loaded, path, err] { OnTreeLoaded(loaded, path, err); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CMainFrame::OnTreeLoaded(std::shared_ptr<NetworkTree> loaded, const QString& path,
+                              const QString& strError)
+{
+    m_bLoadingTree = false;
+    if (!strError.isEmpty()) {
+        m_prompter.Message(tr("Can't load the network tree from %1: %2").arg(path, strError),
                            tr("Brindlecove"), Prompter::Critical, Prompter::Ok);
+        UpdateCommandUI();
+        emit TreeLoadFinished(false);
         return;
     }
-    const NodeHandle root = treefile::Build(*m_tree, lines);
+    const NodeHandle root = m_tree->Adopt(*loaded);
+    m_treeModel->Sync();
     m_hRootNode = root;
     m_hStartNode = root;
     m_discovery->SetRootNode(root);
     ExpandAll();
+    UpdateCommandUI();
+    emit TreeLoadFinished(true);
 }

@@ -25,10 +25,36 @@ NetworkTreeModel::~NetworkTreeModel()
     m_tree->SetChangeListener({});
 }
 
-int NetworkTreeModel::RowOf(const MNode* p) const
+void NetworkTreeModel::Renumber(MNode* pParent, std::size_t nFrom)
 {
-    const auto& sibs = p->pParent->children;
-    return static_cast<int>(std::find(sibs.begin(), sibs.end(), p) - sibs.begin());
+    for (std::size_t i = nFrom; i < pParent->children.size(); ++i)
+        pParent->children[i]->nRow = static_cast<int>(i);
+}
+
+void NetworkTreeModel::Rebuild()
+{
+    Reset();
+    // Breadth first over the store; each node's children in their order.
+    std::vector<std::pair<NodeHandle, MNode*>> pending{{NoNode, &m_root}};
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const auto [h, pParent] = pending[i];
+        const std::vector<NodeHandle> children = m_tree->GetChildren(h);
+        pParent->children.reserve(children.size());
+        for (NodeHandle c : children) {
+            auto node = std::make_unique<MNode>();
+            node->h = c;
+            node->pParent = pParent;
+            node->strText = m_tree->GetItemText(c);
+            node->kind = m_tree->GetItemKind(c);
+            node->bBold = m_tree->IsBold(c);
+            node->nRow = static_cast<int>(pParent->children.size());
+            MNode* p = node.get();
+            m_storage.push_back(std::move(node));
+            pParent->children.push_back(p);
+            m_nodes.insert(c, p);
+            pending.emplace_back(c, p);
+        }
+    }
 }
 
 QModelIndex NetworkTreeModel::index(int row, int column, const QModelIndex& parent) const
@@ -110,6 +136,7 @@ QModelIndex NetworkTreeModel::IndexOf(NodeHandle h) const
 void NetworkTreeModel::Reset()
 {
     m_root.children.clear();
+    m_nodes.reserve(static_cast<qsizetype>(m_tree->GetCount()));
     m_nodes.clear();
     m_storage.clear();
 }
@@ -129,9 +156,15 @@ void NetworkTreeModel::Apply(const TreeChange& c)
         Reset();
         endResetModel();
         break;
+    case TreeChange::Replaced:
+        beginResetModel();
+        Rebuild();
+        endResetModel();
+        break;
     case TreeChange::Inserted: {
         MNode* pParent = c.parent == NoNode ? &m_root : m_nodes.value(c.parent, nullptr);
-        if (!pParent)
+        // A node already there came with a rebuild from the store.
+        if (!pParent || m_nodes.contains(c.node))
             break;
         const int nRow = std::clamp(c.row, 0, static_cast<int>(pParent->children.size()));
         const QModelIndex parentIndex =
@@ -145,6 +178,7 @@ void NetworkTreeModel::Apply(const TreeChange& c)
         MNode* p = node.get();
         m_storage.push_back(std::move(node));
         pParent->children.insert(pParent->children.begin() + nRow, p);
+        Renumber(pParent, static_cast<std::size_t>(nRow));
         m_nodes.insert(c.node, p);
         endInsertRows();
         break;
@@ -164,6 +198,7 @@ void NetworkTreeModel::Apply(const TreeChange& c)
                 sorted.push_back(p);
         if (sorted.size() == pParent->children.size())
             pParent->children = std::move(sorted);
+        Renumber(pParent, 0);
         for (const QModelIndex& old : oldList) {
             auto* p = static_cast<MNode*>(old.internalPointer());
             if (p->pParent == pParent)

@@ -43,8 +43,12 @@ private:
         QString strText;
         NodeKind kind = NK_NETWORK;
         bool bBold = false;
+        int nRow = 0; // position among its siblings, kept up to date
     };
-    int RowOf(const MNode* p) const;
+    int RowOf(const MNode* p) const { return p->nRow; }
+    static void Renumber(MNode* pParent, std::size_t nFrom);
+    // Rebuilds every node from the store as it is now (after a Replaced change).
+    void Rebuild();
     void Apply(const TreeChange& c);
     void Reset();
 
