@@ -1,5 +1,6 @@
 // brindlecove-cli search
 #include "CliCommon.h"
+#include "app/ControlChars.h"
 
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
@@ -40,11 +41,11 @@ public:
         ++m_nFound;
         switch (m_format) {
         case Plain:
-            Print(r.strPath + QLatin1Char('\n'));
+            Print(ctl::ToPictures(r.strPath) + QLatin1Char('\n'));
             break;
         case Long:
             Print(QStringLiteral("%1\t%2\t%3\n")
-                      .arg(r.strPath, QString::number(r.nSize), IsoTime(r.nLastWrite)));
+                      .arg(ctl::ToPictures(r.strPath), QString::number(r.nSize), IsoTime(r.nLastWrite)));
             break;
         case Json: {
             QJsonObject o;

@@ -57,6 +57,29 @@ private slots:
         QVERIFY2(o.err.contains(message), qPrintable(o.err));
     }
 
+    // Names are printed as they are: a "%2" is no place holder, a line feed no line end.
+    void namesPrintedWhole()
+    {
+        QTemporaryDir dir;
+        const QStringList names{"x%2Fy.txt", "a%1b%L1.txt", "two\nlines.txt"};
+        for (const QString& n : names) {
+            QFile f(dir.filePath(n));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("12345");
+        }
+        const Out o = Cli({"search", "--long", "--pattern", "*.txt", dir.path()});
+        QCOMPARE(o.code, 0);
+        QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+        lines.sort();
+        QCOMPARE(lines.size(), 3);
+        QStringList expected;
+        for (const QString& n : names)
+            expected << dir.path() + "/" + QString(n).replace('\n', QChar(0x240a)) + "\t5\t";
+        expected.sort();
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(lines[i].startsWith(expected[i]), qPrintable(lines[i]));
+    }
+
     void browseSaveAndReadBack()
     {
         QTemporaryDir dir;

@@ -127,12 +127,17 @@ private slots:
             << QStringList{u"\\\\A\\s\\Отчёт.txt"_qs, u"\\\\A\\s\\é"_qs}
             << (QByteArray("\xef\xbb\xbf") + u"\\\\A\\s\\Отчёт.txt\r\n\\\\A\\s\\é\r\n"_qs.toUtf8());
         QTest::newRow("empty") << QStringList{} << QByteArray();
+        QTest::newRow("control characters: pictures, utf-8")
+            << QStringList{"\\\\A\\s\\two\nlines.txt", "\\\\A\\s\\t\tab\r"}
+            << (QByteArray("\xef\xbb\xbf") +
+                u"\\\\A\\s\\two\u240alines.txt\r\n\\\\A\\s\\t\u2409ab\u240d\r\n"_qs.toUtf8());
     }
     void findsFileBytes()
     {
         QFETCH(QStringList, paths);
         QFETCH(QByteArray, bytes);
         QCOMPARE(finds::Serialize(paths), bytes);
+        QCOMPARE(finds::Parse(bytes), paths);
     }
 
     void urlsAndFolders()

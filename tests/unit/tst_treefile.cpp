@@ -104,6 +104,27 @@ private slots:
         QCOMPARE(treefile::Serialize(back, r2), treefile::Serialize(t, root));
     }
 
+    // Names with control characters (a line feed in a share name) stay one node each and come
+    // back as they were.
+    void controlCharactersInNames()
+    {
+        NetworkTree t;
+        const NodeHandle root = t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network",
+                                             NK_NETWORK);
+        const NodeHandle d = t.InsertItem(root, InsertPos::Last, "WORK\ngroup", NK_DOMAIN);
+        const NodeHandle s = t.InsertItem(d, InsertPos::Last, "SRV\r\n2EVIL", NK_SERVER);
+        t.InsertItem(s, InsertPos::Last, QString("tab\there\x7f\x01"), NK_SHARE);
+        t.InsertItem(s, InsertPos::Last, "plain", NK_SHARE);
+        const QByteArray bytes = treefile::Serialize(t, root);
+        QCOMPARE(bytes.count(Utf16("\n")), 4); // one line per node
+        std::vector<treefile::Line> lines;
+        QVERIFY(treefile::Parse(bytes, lines, nullptr));
+        NetworkTree back;
+        const NodeHandle r2 = treefile::Build(back, lines);
+        QCOMPARE(Dump(back, r2), Dump(t, root));
+        QCOMPARE(back.GetCount(), 5);
+    }
+
     // The ambiguous cases go where the reading rule says.
     void readingRule()
     {

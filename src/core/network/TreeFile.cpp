@@ -1,5 +1,7 @@
 #include "TreeFile.h"
 
+#include "app/ControlChars.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -10,7 +12,9 @@ const QString kRootText = QStringLiteral("MS Windows Network");
 
 void AppendLine(QByteArray& out, int nCode, const QString& text)
 {
-    const QString line = QString::number(nCode) + text + QLatin1Char('\n');
+    // A control character in a name (a line feed above all) would split the line: written as
+    // its picture, read back as the character.
+    const QString line = QString::number(nCode) + ctl::ToPictures(text) + QLatin1Char('\n');
     const qsizetype nOld = out.size();
     out.resize(nOld + line.size() * 2);
     char* p = out.data() + nOld;
@@ -106,6 +110,7 @@ bool Parse(const QByteArray& bytes, std::vector<Line>& lines, QString* pError)
         line.strText.resize(end - i - 1);
         for (qsizetype k = i + 1; k < end; ++k)
             line.strText[k - i - 1] = QChar(at(k));
+        line.strText = ctl::FromPictures(line.strText);
         lines.push_back(std::move(line));
         i = end + 1;
     }

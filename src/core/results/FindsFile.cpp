@@ -1,5 +1,7 @@
 #include "FindsFile.h"
 
+#include "app/ControlChars.h"
+
 #include "search/ShareFs.h"
 #include "smb/SmbUrl.h"
 
@@ -10,15 +12,32 @@ QByteArray Serialize(const QStringList& paths)
     bool bLatin1 = true;
     for (const QString& p : paths)
         for (QChar c : p)
-            bLatin1 &= c.unicode() <= 0xFF;
+            bLatin1 &= c.unicode() <= 0xFF && c.unicode() >= 0x20 && c.unicode() != 0x7f;
     QByteArray out;
     if (!bLatin1)
         out = QByteArrayLiteral("\xEF\xBB\xBF");
     for (const QString& p : paths) {
-        out += bLatin1 ? p.toLatin1() : p.toUtf8();
+        out += bLatin1 ? p.toLatin1() : ctl::ToPictures(p).toUtf8();
         out += "\r\n";
     }
     return out;
+}
+
+QStringList Parse(const QByteArray& bytes)
+{
+    const bool bUtf8 = bytes.startsWith("\xEF\xBB\xBF");
+    const QByteArray body = bUtf8 ? bytes.mid(3) : bytes;
+    QStringList paths;
+    qsizetype from = 0;
+    while (from < body.size()) {
+        qsizetype end = body.indexOf("\r\n", from);
+        if (end < 0)
+            end = body.size();
+        const QByteArray line = body.mid(from, end - from);
+        paths << ctl::FromPictures(bUtf8 ? QString::fromUtf8(line) : QString::fromLatin1(line));
+        from = end + 2;
+    }
+    return paths;
 }
 
 QUrl UrlOf(const QString& path)

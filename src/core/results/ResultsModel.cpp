@@ -1,5 +1,7 @@
 #include "ResultsModel.h"
 
+#include "app/ControlChars.h"
+
 #include <QCollator>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -86,7 +88,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case ColName:
-            return r.strPath;
+            return ctl::ToPictures(r.strPath);
         case ColSize:
             return FormatByteSize(r.nSize);
         case ColTime:

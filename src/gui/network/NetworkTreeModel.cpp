@@ -1,5 +1,7 @@
 #include "NetworkTreeModel.h"
 
+#include "app/ControlChars.h"
+
 #include <QFont>
 #include <QMetaObject>
 
@@ -105,7 +107,7 @@ QVariant NetworkTreeModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return p->strText;
+        return ctl::ToPictures(p->strText);
     case Qt::DecorationRole:
         return m_icons[p->kind & 3];
     case Qt::FontRole:
