@@ -255,6 +255,22 @@ private slots:
             expected += results->Model()->At(i).strPath.toLatin1() + "\r\n";
         QCOMPARE(f.readAll(), expected);
         QVERIFY(expected.startsWith("\\\\PC2\\Public\\big.bin\r\n"));
+        // Saved right after a header click, while that sort still runs: the file has the
+        // order the header shows (by name, ascending), not the one before.
+        emit results->View()->horizontalHeader()->sectionClicked(0);
+        QCOMPARE(results->Model()->SortColumn(), 0);
+        m_prompter->strNextFile = dir.filePath("by-name.txt");
+        Frame().RunCommand(ID_SAVE_RESULTS);
+        QFile byName(dir.filePath("by-name.txt"));
+        QVERIFY(byName.open(QIODevice::ReadOnly));
+        QStringList savedNames =
+            QString::fromLatin1(byName.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QStringList sortedNames = savedNames;
+        std::stable_sort(
+            sortedNames.begin(), sortedNames.end(),
+            [](const QString& a, const QString& b) { return QCollator().compare(a, b) < 0; });
+        QCOMPARE(savedNames.size(), results->Model()->rowCount());
+        QCOMPARE(savedNames, sortedNames);
         m_prompter->strNextFile = dir.filePath("no/such/dir/x.txt");
         Frame().RunCommand(ID_SAVE_RESULTS);
         QCOMPARE(m_prompter->messages.last().strText, QString("Can't create file!"));

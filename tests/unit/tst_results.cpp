@@ -116,6 +116,41 @@ private slots:
         QCOMPARE(tracked.row(), 19595);
     }
 
+    // Fast header clicks on many rows: each click makes the sort before it stale, which stops
+    // and frees its keys; only the last click's order is applied, once.
+    void staleSortsStop()
+    {
+        ResultsModel m;
+        std::vector<SearchResult> rows;
+        for (int i = 0; i < 300000; ++i)
+            rows.push_back(
+                Row(QString("n%1").arg((qint64(i) * 7919) % 300000), quint64(i % 1000), i));
+        m.AppendBatch(std::move(rows));
+        QSignalSpy applied(&m, &ResultsModel::SortApplied);
+        const int nCancelledBefore = ResultsModel::CancelledSorts();
+        for (int click = 0; click < 12; ++click)
+            m.sort(click % 3, click % 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
+        // The 12th click: column 2 (time), descending.
+        QVERIFY(applied.wait(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(ResultsModel::RunningSorts(), 0, 20000);
+        QTest::qWait(50);
+        QCOMPARE(applied.count(), 1);
+        QVERIFY(!m.IsSorting());
+        // The clicks come far faster than a sort of this size: the stale ones stopped early.
+        QVERIFY2(ResultsModel::CancelledSorts() - nCancelledBefore >= 8,
+                 qPrintable(QString::number(ResultsModel::CancelledSorts() - nCancelledBefore)));
+        for (int i = 1; i < m.rowCount(); ++i)
+            QVERIFY(m.At(i - 1).nLastWrite >= m.At(i).nLastWrite);
+
+        // A cancelled sort says so and ends without sorting.
+        std::atomic<bool> cancel{true};
+        std::vector<std::uint32_t> ids(300000);
+        std::iota(ids.begin(), ids.end(), 0u);
+        ResultsModel::Storage storage;
+        QVERIFY(!ResultsModel::SortIds(storage, ids, 0, Qt::AscendingOrder, &cancel) ||
+                ids.empty());
+    }
+
     void findsFileBytes_data()
     {
         QTest::addColumn<QStringList>("paths");

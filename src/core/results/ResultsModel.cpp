@@ -136,16 +136,19 @@ bool ResultsModel::removeRows(int row, int count, const QModelIndex& parent)
 {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
         return false;
-    ++m_nSortSerial; // a sort computed on the old rows no longer fits
+    CancelSort(); // a sort computed on the old rows no longer fits
     beginRemoveRows(parent, row, row + count - 1);
     m_order.erase(m_order.begin() + row, m_order.begin() + row + count);
     endRemoveRows();
     return true;
 }
 
-void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
-                           Qt::SortOrder order)
+bool ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
+                           Qt::SortOrder order, const std::atomic<bool>* pCancel)
 {
+    const auto cancelled = [pCancel] {
+        return pCancel && pCancel->load(std::memory_order_relaxed);
+    };
     auto at = [&storage](std::uint32_t id) -> const SearchResult& {
         return storage[id / kChunk]->rows.data()[id % kChunk];
     };
@@ -157,7 +160,10 @@ void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& i
         // Locale-aware and case-sensitive. In the C locale that is the order of the characters,
         // which needs no collation keys at all.
         if (QLocale().name() == QLatin1String("C")) {
+            // A cancelled sort runs on with every pair equal: no more reads of the rows.
             ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+                if (cancelled())
+                    return false;
                 const int c = at(ids[a]).strPath.compare(at(ids[b]).strPath);
                 return bAsc ? c < 0 : c > 0;
             });
@@ -169,8 +175,11 @@ void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& i
             auto makeKeys = [&](std::size_t from, std::size_t to) {
                 QCollator collator;
                 collator.setCaseSensitivity(Qt::CaseSensitive);
-                for (std::size_t i = from; i < to; ++i)
+                for (std::size_t i = from; i < to; ++i) {
+                    if (i % 2048 == 0 && cancelled())
+                        return;
                     keys[i].emplace(collator.sortKey(at(ids[i]).strPath));
+                }
             };
             std::vector<std::thread> helpers;
             const std::size_t nStep = ids.size() / nParts + 1;
@@ -180,7 +189,11 @@ void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& i
             makeKeys(0, std::min(ids.size(), nStep));
             for (std::thread& t : helpers)
                 t.join();
+            if (cancelled())
+                return false;
             ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+                if (cancelled())
+                    return false;
                 const int c = keys[a]->compare(*keys[b]);
                 return bAsc ? c < 0 : c > 0;
             });
@@ -191,13 +204,26 @@ void ResultsModel::SortIds(const Storage& storage, std::vector<std::uint32_t>& i
         for (std::size_t i = 0; i < ids.size(); ++i)
             keys[i] = column == ColSize ? at(ids[i]).nSize : at(ids[i]).nLastWrite;
         ParallelStableSort(pos, [&](std::size_t a, std::size_t b) {
+            if (cancelled())
+                return false;
             return bAsc ? keys[a] < keys[b] : keys[a] > keys[b];
         });
     }
+    if (cancelled())
+        return false;
     std::vector<std::uint32_t> sorted(ids.size());
     for (std::size_t i = 0; i < pos.size(); ++i)
         sorted[i] = ids[pos[i]];
     ids.swap(sorted);
+    return true;
+}
+
+void ResultsModel::CancelSort()
+{
+    ++m_nSortSerial; // whatever is still computed no longer applies
+    if (m_pSortCancel)
+        *m_pSortCancel = true;
+    m_pSortCancel.reset();
 }
 
 void ResultsModel::ApplyOrder(std::vector<std::uint32_t>&& sortedHead)
@@ -231,6 +257,7 @@ void ResultsModel::ApplyOrder(std::vector<std::uint32_t>&& sortedHead)
 
 void ResultsModel::SortNow(int column, Qt::SortOrder order)
 {
+    CancelSort();
     m_nSortColumn = column;
     m_sortOrder = order;
     std::vector<std::uint32_t> ids = m_order;
@@ -245,14 +272,22 @@ void ResultsModel::sort(int column, Qt::SortOrder order)
         return;
     m_nSortColumn = column;
     m_sortOrder = order;
-    const quint64 nSerial = ++m_nSortSerial;
+    // The sort still running for an earlier click is stale: it stops and frees its keys.
+    CancelSort();
+    const quint64 nSerial = m_nSortSerial;
+    m_pSortCancel = std::make_shared<std::atomic<bool>>(false);
     ++m_nSortsPending;
     // The sort reads the rows where they are: the chunks never move, and only the list of
     // chunks and the current order are copied here.
     auto job = std::make_shared<std::pair<Storage, std::vector<std::uint32_t>>>(m_storage, m_order);
     QPointer<ResultsModel> self(this);
-    std::thread([self, job, column, order, nSerial] {
-        SortIds(job->first, job->second, column, order);
+    ++s_nRunningSorts;
+    std::thread([self, job, column, order, nSerial, cancel = m_pSortCancel] {
+        if (!SortIds(job->first, job->second, column, order, cancel.get())) {
+            job->second.clear(); // nothing of it is applied
+            ++s_nCancelledSorts;
+        }
+        --s_nRunningSorts;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, job, nSerial] {

@@ -59,9 +59,14 @@ public:
         std::vector<SearchResult> rows;
     };
     using Storage = std::vector<std::shared_ptr<Chunk>>;
-    // The stored rows listed in ids (storage positions), sorted by column; stable.
-    static void SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
-                        Qt::SortOrder order);
+    // The stored rows listed in ids (storage positions), sorted by column; stable. False (ids
+    // then in no particular order) when *pCancel was set: the keys are freed as soon as it is
+    // seen, which is every few thousand rows.
+    static bool SortIds(const Storage& storage, std::vector<std::uint32_t>& ids, int column,
+                        Qt::SortOrder order, const std::atomic<bool>* pCancel = nullptr);
+    // How many background sorts hold memory right now (all models; benchmarks and tests).
+    static int RunningSorts() { return s_nRunningSorts; }
+    static int CancelledSorts() { return s_nCancelledSorts; }
 
 signals:
     void SortApplied();
@@ -81,4 +86,9 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     quint64 m_nSortSerial = 0;
     int m_nSortsPending = 0;
+    // Set when a newer sort (or a removal, or a sort at once) makes the running one stale.
+    std::shared_ptr<std::atomic<bool>> m_pSortCancel;
+    void CancelSort();
+    static inline std::atomic<int> s_nRunningSorts{0};
+    static inline std::atomic<int> s_nCancelledSorts{0};
 };

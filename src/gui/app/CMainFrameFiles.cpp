@@ -9,6 +9,7 @@
 #include "results/FileOps.h"
 #include "search/ShareFs.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProgressDialog>
@@ -70,8 +71,14 @@ void CMainFrame::OnSaveFinds()
                                                     tr("Text files(*.txt)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
-    // The rows as they are shown now, a sorted list sorted.
+    // The rows as they are shown now, a sorted list sorted: a sort still running in the
+    // background is done here first, so the file has the order the header shows.
     results->Drain();
+    if (results->Model()->IsSorting()) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        results->Model()->SortNow(results->Model()->SortColumn(), results->Model()->SortOrder());
+        QApplication::restoreOverrideCursor();
+    }
     QStringList paths;
     const ResultsModel* model = results->Model();
     paths.reserve(model->rowCount());
