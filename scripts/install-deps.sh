@@ -15,8 +15,8 @@ packages=(
   samba smbclient python3 procps iproute2
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
-  # sanitizer builds
-  libclang-rt-14-dev
+  # sanitizer builds; the fuzz targets (clang with libFuzzer)
+  libclang-rt-14-dev clang
 )
 
 SUDO=

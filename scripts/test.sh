@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the normal build (warnings as errors),
-# then the ASan+UBSan and the TSan builds of the tests. Integration tests start the loopback
+# then the ASan+UBSan and the TSan builds of the tests, then each fuzz target for 60 s
+# (BC_FUZZ_SECONDS). Integration tests start the loopback
 # test network themselves (they need root for ports 139/445).
 #   scripts/test.sh            everything
 #   scripts/test.sh quick      the normal build only
@@ -20,5 +21,7 @@ run ci build-ci
 if [ "${1:-}" != quick ]; then
   run asan build-asan
   run tsan build-tsan
+  echo "== fuzz"
+  bash scripts/fuzz.sh "${BC_FUZZ_SECONDS:-60}"
 fi
 echo "test.sh: all tests passed"
