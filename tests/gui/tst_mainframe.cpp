@@ -10,6 +10,7 @@
 #include "network/NetworkTreeModel.h"
 #include "search/CSearchDlg.h"
 #include "ui/CAutoHide.h"
+#include "ui/LockKeys.h"
 
 #include <QToolButton>
 
@@ -103,7 +104,7 @@ private slots:
         for (QLabel* l : Frame().statusBar()->findChildren<QLabel*>())
             if (l->objectName().startsWith("indicator"))
                 indicators << l->text();
-        QCOMPARE(indicators, (QStringList{"CAP", "NUM", "SCRL"}));
+        QCOMPARE(indicators, (QStringList{"", "", ""})); // no lock key is on here
         QStringList menus;
         for (QAction* a : Frame().menuBar()->actions())
             menus << a->text();
@@ -154,6 +155,44 @@ private slots:
         QCOMPARE(QFileInfo(file).absoluteDir().exists(), true);
         QVERIFY(!(QFile::permissions(QFileInfo(file).absolutePath()) &
                   (QFile::ReadOther | QFile::ReadGroup | QFile::ExeOther | QFile::ExeGroup)));
+    }
+
+    // A lock indicator shows its text while the lock is on and is blank while it is off.
+    void lockIndicators()
+    {
+        LockKeyState keys;
+        CMainFrame::s_fnLockKeys = [&keys] { return keys; };
+        auto texts = [this] {
+            QStringList t;
+            for (const char* n : {"indicatorCAP", "indicatorNUM", "indicatorSCRL"})
+                t << Frame().statusBar()->findChild<QLabel*>(n)->text();
+            return t;
+        };
+        keys.bCaps = true;
+        QTRY_COMPARE(texts(), (QStringList{"CAP", "", ""}));
+        keys = {false, true, true};
+        QTRY_COMPARE(texts(), (QStringList{"", "NUM", "SCRL"}));
+        keys = {};
+        QTRY_COMPARE(texts(), (QStringList{"", "", ""}));
+        CMainFrame::s_fnLockKeys = nullptr;
+    }
+
+    // Nothing of a control of the Search Bar is cut off at the bar's first width.
+    void searchBarControlsWhole()
+    {
+        CSearchDlg* dlg = Frame().SearchDlg();
+        const QRect visible = dlg->visibleRegion().boundingRect();
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{dlg->SearchButton(), dlg->DiscoverButton(),
+                                             dlg->Tree(), dlg->findChild<QLineEdit*>("editSearch"),
+                                             dlg->findChild<QLineEdit*>("editContaining")})
+            QVERIFY2(visible.contains(w->geometry()),
+                     qPrintable(w->objectName() +
+                                QString(" %1,%2 %3x%4 in %5x%6")
+                                    .arg(QString::number(w->x()), QString::number(w->y()),
+                                         QString::number(w->width()), QString::number(w->height()),
+                                         QString::number(visible.width()),
+                                         QString::number(visible.height()))));
     }
 
     void storedSearchTextsAreRead()
@@ -335,16 +374,16 @@ private slots:
              {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, ID_LOAD_TREE, ID_SAVE_TREE})
             QVERIFY(Item(menu, id)->isEnabled());
         menu->hide();
-        // While a discovery runs (held at the gate), the first three are disabled.
+        // While a discovery runs (held at the gate), the first three are disabled, and Load too
+        // (a loaded tree would replace the one the workers fill).
         m_browser->CloseGate();
         m_prompter->nextAnswer = Prompter::AnswerOk;
         Frame().RunCommand(ID_DISCOVER_NETWORK);
         QVERIFY(!Frame().IsDiscoveryIdle());
         Frame().ShowServersMenu();
-        for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN})
+        for (int id : {ID_DISCOVER_NETWORK, ID_SCAN_IP_RANGE, ID_ADD_DOMAIN, ID_LOAD_TREE})
             QVERIFY(!Item(menu, id)->isEnabled());
-        for (int id : {ID_LOAD_TREE, ID_SAVE_TREE})
-            QVERIFY(Item(menu, id)->isEnabled());
+        QVERIFY(Item(menu, ID_SAVE_TREE)->isEnabled());
         menu->hide();
         QVERIFY(!Frame().Action(ID_DISCOVER_NETWORK)->isEnabled());
         QVERIFY(!Frame().SearchDlg()->DiscoverButton()->isEnabled());

@@ -47,6 +47,34 @@ class TestSearchGui : public QObject
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
     }
 
+    // Which way the sort triangle of a section points: -1 up, 1 down, 0 none seen. The
+    // triangle is what differs between the section drawn sorted both ways; its narrow end is
+    // its tip.
+    static int ArrowDirection(QHeaderView* header, int section)
+    {
+        const Qt::SortOrder order = header->sortIndicatorOrder();
+        for (int i = 0; i < section; ++i) // the section in view
+            header->resizeSection(i, 40);
+        const QImage shown = header->grab().toImage();
+        header->setSortIndicator(section, order == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                      : Qt::AscendingOrder);
+        const QImage other = header->grab().toImage();
+        header->setSortIndicator(section, order);
+        int top = -1, bottom = -1;
+        QMap<int, int> widths;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                if (shown.pixel(x, y) != other.pixel(x, y) && qGray(shown.pixel(x, y)) < 160) {
+                    if (top < 0)
+                        top = y;
+                    bottom = y;
+                    ++widths[y];
+                }
+        if (top < 0 || bottom == top)
+            return 0;
+        return widths.value(top) < widths.value(bottom) ? -1 : 1;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -193,17 +221,25 @@ private slots:
 
         QHeaderView* header = results->View()->horizontalHeader();
         QSignalSpy sorted(results->Model(), &ResultsModel::SortApplied);
-        emit header->sectionClicked(1);
+        const auto click = [header](int section) {
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, {},
+                QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                       header->height() / 2));
+        };
+        click(1);
         QVERIFY(sorted.wait(5000));
         QVERIFY(header->isSortIndicatorShown());
         QCOMPARE(header->sortIndicatorSection(), 1);
         QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
         QCOMPARE(results->Model()->At(results->Model()->rowCount() - 1).nSize, quint64(5000));
-        emit header->sectionClicked(1);
+        QCOMPARE(ArrowDirection(header, 1), -1); // ascending: the triangle points up
+        click(1);
         QVERIFY(sorted.wait(5000));
         QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(results->Model()->At(0).nSize, quint64(5000));
-        emit header->sectionClicked(2);
+        QCOMPARE(ArrowDirection(header, 1), 1); // descending: down
+        click(2);
         QVERIFY(sorted.wait(5000));
         QCOMPARE(header->sortIndicatorSection(), 2);
         QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
@@ -220,12 +256,15 @@ private slots:
         QVERIFY(finished.wait(10000));
         m_prompter->messages.clear();
         CChildFrame* results = Frame().ActiveResults();
-        // A double click where no row is selected.
-        results->View()->clearSelection();
-        emit results->View()->OpenRequested(0);
-        QCOMPARE(m_prompter->messages.size(), 1);
-        QCOMPARE(m_prompter->messages[0].strText, QString("Please, select a file!"));
-        QCOMPARE(m_prompter->messages[0].strCaption, QString("Error"));
+        // A double click on a row opens it (the row is selected by the click).
+        QWidget* viewport = results->View()->viewport();
+        m_prompter->opened.clear();
+        const QPoint row0 = results->View()->visualRect(results->Model()->index(0, 0)).center();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, row0); // a real double click's first
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, row0);
+        QCOMPARE(m_prompter->opened.size(), 1);
+        QVERIFY(m_prompter->messages.isEmpty());
+        m_prompter->opened.clear();
         // Open file and Open folder act on the first selected row only.
         results->View()->selectRow(3);
         results->View()->selectionModel()->select(
@@ -364,6 +403,98 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_dir.filePath("PC1/Docs/trash")));
         QVERIFY(!QFileInfo::exists(m_dir.filePath("PC1/Docs/lone.trash")));
         QCOMPARE(results->Model()->rowCount(), 0);
+    }
+
+    // The frame's title names the active results window, as a document frame does.
+    void titleFollowsTheActiveResults()
+    {
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove"));
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.doc");
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove - *.doc"));
+        CChildFrame* first = Frame().ActiveResults();
+        // A double click on the empty part of the list, below its one row.
+        QWidget* viewport = first->View()->viewport();
+        QCOMPARE(first->Model()->rowCount(), 1);
+        m_prompter->messages.clear();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strText, QString("Please, select a file!"));
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Error"));
+        Search("*.txt");
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove - *.txt"));
+        Frame().MdiArea()->setActiveSubWindow(first);
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove - *.doc"));
+        Frame().MdiArea()->closeAllSubWindows();
+        QCOMPARE(Frame().windowTitle(), QString("Brindlecove"));
+    }
+
+    // Enter starts the search from anywhere in the bar: the tree too; on a focused button it
+    // presses that button.
+    void enterAnywhereInTheSearchBar()
+    {
+        Select(m_wg);
+        Frame().SearchDlg()->SetSearchText("*.doc");
+        Frame().activateWindow();
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        QTreeView* tree = Frame().SearchDlg()->Tree();
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_Return);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 1);
+        // On the Search button, with the keypad's Enter.
+        QTest::keyClick(Frame().SearchDlg()->SearchButton(), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 2);
+        // On the Discover button: Discover asks first.
+        m_prompter->messages.clear();
+        m_prompter->nextAnswer = Prompter::AnswerCancel;
+        QTest::keyClick(Frame().SearchDlg()->DiscoverButton(), Qt::Key_Return);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QVERIFY(m_prompter->messages[0].strText.startsWith("Start discovering"));
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 2);
+    }
+
+    // Closing the program while a copy runs asks first; "No" keeps both running, "Yes" cancels
+    // the copy: what was copied stays, and no half-written file is left behind.
+    void closeDuringCopyAsks()
+    {
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search(R"(*\Public\f*)");
+        QVERIFY(finished.wait(10000));
+        CChildFrame* results = Frame().ActiveResults();
+        QCOMPARE(results->Model()->rowCount(), 60); // 30 folders and the file in each
+        results->View()->selectAll();
+        QTemporaryDir target;
+        m_prompter->strNextFile = target.path();
+        s_delayMs = 100; // each of the 30 folders takes its time
+        Frame().RunCommand(ID_COPY_FILES);
+        QTest::qWait(400);
+        m_prompter->messages.clear();
+        m_prompter->nextAnswer = Prompter::AnswerNo;
+        QVERIFY(!Frame().close());
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QVERIFY(m_prompter->messages[0].strText.startsWith("Files are still being copied"));
+        QVERIFY(Frame().isVisible());
+        m_prompter->nextAnswer = Prompter::AnswerYes;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(Frame().close());
+        QVERIFY(t.elapsed() < 3000);
+        // Some folders arrived whole; nothing half-written is left.
+        QStringList all;
+        QDirIterator it(target.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            all << it.next();
+        QVERIFY(!all.isEmpty());
+        for (const QString& f : all)
+            QVERIFY2(f.endsWith("/x.txt"), qPrintable(f));
+        QVERIFY(all.size() < 30);
     }
 
     void windowMenuAndTabMenu()

@@ -33,7 +33,7 @@ private slots:
         QVERIFY(QFileInfo(ShareDir("public")).isDir());
         QDir().mkpath(ShareDir("public/ops/folder"));
         for (const QString& f : {QString("ops/movable.txt"), QString("ops/deletable.txt"),
-                                 QString("ops/folder/inner.txt")}) {
+                                 QString("ops/folder/inner.txt"), QString("ops/self.txt")}) {
             QFile file(ShareDir("public/" + f));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(f.toUtf8());
@@ -69,6 +69,26 @@ private slots:
         QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
         QCOMPARE(Read(m_target.filePath("movable.txt")), QByteArray("ops/movable.txt"));
         QVERIFY(!SmbLs("ops").contains("movable.txt"));
+    }
+
+    // The share is the user's own folder: moving a file from it over SMB into that folder
+    // itself, answered "Replace", keeps the file.
+    void moveOntoItselfKeepsTheFile()
+    {
+        auto fs = MakeShareFs();
+        std::atomic<bool> cancel{false};
+        fileops::Callbacks cb;
+        int nAsked = 0;
+        cb.fnAskClash = [&](const QString&, bool*) {
+            ++nAsked;
+            return fileops::Clash::Replace;
+        };
+        const auto out = fileops::CopyInto(*fs, {{"\\\\127.0.0.11\\public\\ops\\self.txt", false}},
+                                           ShareDir("public/ops"), true, cancel, cb);
+        QVERIFY(out.done.isEmpty());
+        QCOMPARE(out.failed.size(), 1);
+        QCOMPARE(Read(ShareDir("public/ops/self.txt")), QByteArray("ops/self.txt"));
+        QVERIFY(SmbLs("ops").contains("self.txt"));
     }
 
     void deleteOnTheShare()

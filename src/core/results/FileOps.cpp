@@ -43,7 +43,8 @@ QString KeepBothName(const QDir& dir, const QString& name)
 }
 
 // Is the local file dst the source described by src (and id, 0: none)? The same identity, or
-// (the source on a share: no comparable identity) the same size and time of last write.
+// (the source on a share: no comparable identity) the same size and the same time of last
+// write to the 100 ns (both read from the one file's time stamp).
 bool SameFile(const FsEntry& src, std::uint64_t nSrcId, const QString& dst)
 {
     FsEntry d;
@@ -52,7 +53,7 @@ bool SameFile(const FsEntry& src, std::uint64_t nSrcId, const QString& dst)
         return false;
     if (nSrcId != 0)
         return nSrcId == nDstId;
-    return d.nSize == src.nSize && d.nLastWrite / 10000000 == src.nLastWrite / 10000000;
+    return d.nSize == src.nSize && d.nLastWrite == src.nLastWrite;
 }
 
 class Job
@@ -255,9 +256,9 @@ bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& ta
         const bool bUnchanged = m_fs.Stat(src, &after, &nAfterId) == 0 &&
                                 after.nSize == before.nSize &&
                                 after.nLastWrite == before.nLastWrite && nAfterId == nSrcId;
+        // A source that is the target itself now shows the file just written: changed.
         if (!bUnchanged || before.nSize != nCopied ||
-            QFileInfo(dst).size() != static_cast<qint64>(nCopied) ||
-            SameFile(after, nAfterId, dst)) {
+            QFileInfo(dst).size() != static_cast<qint64>(nCopied)) {
             m_outcome.failed << src + QStringLiteral(": copied, but kept: it changed while copied "
                                                      "or is the target itself");
             return false;

@@ -169,6 +169,7 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
 }
 
 std::function<std::unique_ptr<ShareFs>()> CMainFrame::s_fnShareFsFactory;
+std::function<LockKeyState()> CMainFrame::s_fnLockKeys;
 
 CMainFrame::~CMainFrame()
 {
@@ -256,6 +257,18 @@ QString CMainFrame::StatusPaneText() const
 
 void CMainFrame::closeEvent(QCloseEvent* e)
 {
+    // A copy or move still running is cancelled only when the user says so; what is copied
+    // stays, and the file being written is dropped whole (it is written beside its target).
+    if (!m_bClosed && m_fileOp && m_fileOp->bRunning) {
+        if (m_prompter.Message(tr("Files are still being copied or moved. Cancel that and exit? "
+                                  "What is done so far stays."),
+                               tr("Brindlecove"), Prompter::Question,
+                               Prompter::YesNo) != Prompter::AnswerYes) {
+            e->ignore();
+            return;
+        }
+        StopFileOperation();
+    }
     if (!m_bClosed) {
         OnClose();
         SaveWindowState();
@@ -366,6 +379,7 @@ void CMainFrame::ToggleSearch()
     m_nUnreadableSearch = nId;
     m_nUnreadableFolders = m_nUnreadableFiles = 0;
     child->setWindowTitle(m_searchDlg->SearchText());
+    OnSubWindowActivated(m_mdiArea->activeSubWindow());
     UpdateCommandUI();
 }
 
@@ -482,6 +496,9 @@ void CMainFrame::ApplyDisplayStyle(int nStyle)
 
 void CMainFrame::OnSubWindowActivated(QMdiSubWindow* w)
 {
+    // As a document frame shows it: the program's title, and the active results window's.
+    setWindowTitle(w ? tr("Brindlecove") + QStringLiteral(" - ") + w->windowTitle()
+                     : tr("Brindlecove"));
     const int nWanted = w ? IDR_BRINDLTYPE : IDR_MAINFRAME;
     if (nWanted != m_nMenuResource)
         BuildMenuBar(nWanted);

@@ -47,6 +47,9 @@ class CMainFrame : public QMainWindow
 public:
     // Any thread: the constructor's hook to let tests choose the share file system.
     static std::function<std::unique_ptr<class ShareFs>()> s_fnShareFsFactory;
+    // Where the lock keys' state comes from (tests: a keyboard of their own); empty: the
+    // platform's.
+    static std::function<struct LockKeyState()> s_fnLockKeys;
     // prompter answers every message box and file dialog; it must outlive the frame. browser
     // is the network's browse service (the SMB one when none is given).
     explicit CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser = nullptr,
@@ -81,6 +84,8 @@ public:
     CLogBar* LogBar() const { return m_wndLogBar; }
     QDockWidget* SearchBar() const { return m_wndSearchBar; }
     QMdiArea* MdiArea() const { return m_mdiArea; }
+    // A new, empty results window, made active (a search makes one for its finds).
+    CChildFrame* CreateResultsWindow();
     QString StatusPaneText() const;
     QMenu* FilesMenu() const { return m_menuFiles; }
     QMenu* ServersMenu() const { return m_menuServers; }
@@ -155,7 +160,6 @@ private:
     void OnLoadNetworkTree();
     void OnDiscoveryCompleted();
     void OnSearchFinished(quint64 nId, bool bRanToEnd);
-    CChildFrame* CreateResultsWindow();
     void OnResultsClosing(CChildFrame* frame);
     void StartBusyAnimation();
     // The active results window, or null after telling the user there is none.

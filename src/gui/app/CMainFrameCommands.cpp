@@ -10,6 +10,8 @@
 #include "search/CSearchDlg.h"
 #include "ui/LockKeys.h"
 
+#include <QToolButton>
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QCoreApplication>
@@ -51,6 +53,8 @@ void CMainFrame::CreateActions()
         connect(a, &QAction::triggered, this, [this, nId] { RunCommand(nId); });
         m_actions.insert(nId, a);
     }
+    // The results tabs by keyboard come with the client area: Ctrl+Tab goes to the next,
+    // Ctrl+F4 or Ctrl+W (the results window's own) closes the active one.
 }
 
 QMenu* CMainFrame::BuildPopup(int nMenu)
@@ -114,6 +118,10 @@ void CMainFrame::CreateToolBar()
         else
             m_wndToolBar->addAction(m_actions.value(*p));
     }
+    // Icon-only buttons: a screen reader says the button's tool tip.
+    for (QToolButton* b : m_wndToolBar->findChildren<QToolButton*>())
+        if (b->defaultAction())
+            b->setAccessibleName(b->defaultAction()->toolTip());
 }
 
 void CMainFrame::CreateStatusBar()
@@ -140,10 +148,13 @@ void CMainFrame::CreateStatusBar()
 void CMainFrame::UpdateLockIndicators()
 {
     // An indicator shows its text while its lock is on, and stays blank otherwise.
-    const LockKeyState state = QueryLockKeys();
+    static const char* const kNames[] = {"CAP", "NUM", "SCRL"};
+    const LockKeyState state = s_fnLockKeys ? s_fnLockKeys() : QueryLockKeys();
     const bool on[3] = {state.bCaps, state.bNum, state.bScroll};
-    for (int i = 0; i < 3; ++i)
-        m_wndIndicators[i]->setEnabled(on[i]);
+    for (int i = 0; i < 3; ++i) {
+        m_wndIndicators[i]->setText(on[i] ? QString::fromLatin1(kNames[i]) : QString());
+        m_wndIndicators[i]->setAccessibleName(QString::fromLatin1(kNames[i]));
+    }
 }
 
 void CMainFrame::UpdateCommandUI()

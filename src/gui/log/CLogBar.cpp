@@ -3,14 +3,38 @@
 #include "log/LogModel.h"
 
 #include <QHeaderView>
+#include <QIcon>
+#include <QIdentityProxyModel>
 #include <QTableView>
+
+namespace {
+// Every row shows the log icon beside its timestamp.
+class LogIconProxy : public QIdentityProxyModel
+{
+public:
+    explicit LogIconProxy(QObject* parent) : QIdentityProxyModel(parent) {}
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role == Qt::DecorationRole && index.isValid() && index.column() == 0)
+            return m_icon;
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    QIcon m_icon{QStringLiteral(":/images/log.png")};
+};
+} // namespace
 
 CLogBar::CLogBar(LogModel* model, QWidget* parent) : QDockWidget(tr("Network Log"), parent)
 {
     setObjectName(QStringLiteral("Bar2455"));
     m_wndLogList = new QTableView(this);
     m_wndLogList->setObjectName(QStringLiteral("listLog"));
-    m_wndLogList->setModel(model);
+    m_wndLogList->setAccessibleName(tr("Network Log"));
+    auto* proxy = new LogIconProxy(m_wndLogList);
+    proxy->setSourceModel(model);
+    m_wndLogList->setModel(proxy);
+    m_wndLogList->setIconSize(QSize(16, 16));
     m_wndLogList->setShowGrid(true);
     m_wndLogList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_wndLogList->setWordWrap(false);

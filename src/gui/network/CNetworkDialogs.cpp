@@ -81,6 +81,13 @@ void CIpAddressEdit::SetText(const QString& dotted)
         m_fields[i]->setText(i < parts.size() ? parts[i].trimmed() : QString());
 }
 
+void CIpAddressEdit::SetAccessibleLabel(const QString& label)
+{
+    setAccessibleName(label);
+    for (int i = 0; i < 4; ++i)
+        m_fields[i]->setAccessibleName(tr("%1, part %2 of 4").arg(label, QString::number(i + 1)));
+}
+
 CIpRangeDlg::CIpRangeDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(tr("IP Range"));
@@ -90,6 +97,8 @@ CIpRangeDlg::CIpRangeDlg(QWidget* parent) : QDialog(parent)
     m_editFirst->setObjectName(QStringLiteral("ipFirst"));
     m_editLast = new CIpAddressEdit(this);
     m_editLast->setObjectName(QStringLiteral("ipLast"));
+    m_editFirst->SetAccessibleLabel(tr("First IP"));
+    m_editLast->SetAccessibleLabel(tr("Last IP"));
     auto* form = new QFormLayout;
     form->addRow(tr("IP range name:"), m_editName);
     form->addRow(tr("First IP:"), m_editFirst);
@@ -131,7 +140,9 @@ CAddDomainDlg::CAddDomainDlg(QWidget* parent) : QDialog(parent)
     add->setDefault(true);
     connect(add, &QPushButton::clicked, this, &QDialog::accept);
     auto* col = new QVBoxLayout(this);
-    col->addWidget(new QLabel(tr("Input Domain or Workgroup:"), this));
+    auto* label = new QLabel(tr("Input Domain or Workgroup:"), this);
+    label->setBuddy(m_editDomain); // the label names the box for a screen reader too
+    col->addWidget(label);
     col->addWidget(m_editDomain);
     col->addWidget(add, 0, Qt::AlignRight);
 }

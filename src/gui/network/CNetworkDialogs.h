@@ -17,6 +17,8 @@ public:
     std::optional<quint32> Address() const;
     void SetText(const QString& dotted);
     QLineEdit* Field(int i) const { return m_fields[i]; }
+    // What a screen reader says for the address and each of its four parts.
+    void SetAccessibleLabel(const QString& label);
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;

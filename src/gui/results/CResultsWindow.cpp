@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QMimeDatabase>
+#include <QMouseEvent>
+#include <QStyleOptionHeader>
 #include <QTimer>
 
 CResultsModel::CResultsModel(QObject* parent) : ResultsModel(parent)
@@ -40,9 +42,20 @@ QVariant CResultsModel::data(const QModelIndex& index, int role) const
     return ResultsModel::data(index, role);
 }
 
+void CResultsHeader::initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const
+{
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    if (option->sortIndicator == QStyleOptionHeader::SortDown)
+        option->sortIndicator = QStyleOptionHeader::SortUp;
+    else if (option->sortIndicator == QStyleOptionHeader::SortUp)
+        option->sortIndicator = QStyleOptionHeader::SortDown;
+}
+
 CBrindlecoveView::CBrindlecoveView(QWidget* parent) : QTableView(parent)
 {
     setObjectName(QStringLiteral("listResults"));
+    setHorizontalHeader(new CResultsHeader(this));
+    setAccessibleName(tr("Found files"));
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setShowGrid(true);
@@ -63,6 +76,14 @@ CBrindlecoveView::CBrindlecoveView(QWidget* parent) : QTableView(parent)
         if (idx.isValid())
             emit OpenRequested(idx.row());
     });
+}
+
+void CBrindlecoveView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    // Below the last row: the open command is asked all the same, and says what is missing.
+    if (event->button() == Qt::LeftButton && !indexAt(event->position().toPoint()).isValid())
+        emit OpenRequested(-1);
 }
 
 int CBrindlecoveView::FirstSelectedRow() const
@@ -86,6 +107,10 @@ CChildFrame::CChildFrame(QWidget* parent)
     : QMdiSubWindow(parent), m_sink(std::make_shared<BatchedResults>())
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    // Said by a screen reader: the results and their search's patterns.
+    setAccessibleName(tr("Results"));
+    connect(this, &QWidget::windowTitleChanged, this,
+            [this](const QString& title) { setAccessibleName(tr("Results of %1").arg(title)); });
     setWindowIcon(QIcon(QStringLiteral(":/images/log.png")));
     m_view = new CBrindlecoveView(this);
     m_model = new CResultsModel(m_view);

@@ -3,6 +3,7 @@
 #include "results/ResultsModel.h"
 
 #include <QHash>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMdiSubWindow>
 #include <QTableView>
@@ -38,8 +39,24 @@ public:
     QList<int> SelectedRows() const;
 
 signals:
+    // A double-click: on a row, or (-1) on the empty part of the list.
     void OpenRequested(int row);
     void ContextMenuRequested();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// The list's header: its sort triangle points up for an ascending sort, down for a descending
+// one (Qt draws them the other way round).
+class CResultsHeader : public QHeaderView
+{
+    Q_OBJECT
+public:
+    explicit CResultsHeader(QWidget* parent = nullptr) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override;
 };
 
 // One results window: its list and the search's sink, drained into the list in batches about

@@ -1,11 +1,14 @@
 #include "CSearchDlg.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+
+#include <algorithm>
 
 CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
 {
@@ -66,7 +69,14 @@ CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
     place(m_wndTree, 0, 52, 155, 144);
     place(m_wndDiscover, 0, 197, 155, 14);
     place(m_wndAnimation, 56, 87, 40, 33);
-    resize(qRound(155 * duX), qRound(211 * duY));
+    // Large enough for every control: the Search button reaches one unit past the template's
+    // width, and rounding may put the Discover button's bottom a pixel below its height.
+    QRect used;
+    for (QWidget* w : std::initializer_list<QWidget*>{m_editSearch, m_wndSearchButton,
+                                                      m_editContaining, m_wndTree, m_wndDiscover})
+        used |= w->geometry();
+    resize(std::max(qRound(155 * duX), used.right() + 1),
+           std::max(qRound(211 * duY), used.bottom() + 1));
     InitLayout();
     AddControl(m_editSearch, resize::Stretch, resize::Stretch, resize::Stay, resize::Stay);
     AddControl(m_wndSearchButton, resize::Move, resize::Move, resize::Stay, resize::Stay);
@@ -79,8 +89,24 @@ CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
 
     SetSearching(false);
     connect(m_wndSearchButton, &QPushButton::clicked, this, &CSearchDlg::ToggleSearchRequested);
-    connect(m_editSearch, &QLineEdit::returnPressed, this, &CSearchDlg::ToggleSearchRequested);
-    connect(m_editContaining, &QLineEdit::returnPressed, this, &CSearchDlg::ToggleSearchRequested);
+    // Enter anywhere in the bar starts or stops the search, as a dialog's default button
+    // would; on a focused button it presses that button.
+    for (QWidget* w : std::initializer_list<QWidget*>{this, m_editSearch, m_editContaining,
+                                                      m_wndTree, m_wndSearchButton, m_wndDiscover})
+        w->installEventFilter(this);
+
+    // What a screen reader says for each control.
+    labelSearch->setBuddy(m_editSearch);
+    labelContaining->setBuddy(m_editContaining);
+    m_editSearch->setAccessibleName(tr("Search for files"));
+    m_editContaining->setAccessibleName(tr("Containing text"));
+    m_wndTree->setAccessibleName(tr("Network tree"));
+    m_wndTree->setAccessibleDescription(tr("Select the node to search below"));
+    m_wndAnimation->setAccessibleName(tr("Discovery running"));
+    setTabOrder(m_editSearch, m_wndSearchButton);
+    setTabOrder(m_wndSearchButton, m_editContaining);
+    setTabOrder(m_editContaining, m_wndTree);
+    setTabOrder(m_wndTree, m_wndDiscover);
     connect(m_wndDiscover, &QPushButton::clicked, this, &CSearchDlg::DiscoverRequested);
     connect(m_wndTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         emit TreeContextMenuRequested(m_wndTree->viewport()->mapToGlobal(pos));
@@ -111,6 +137,24 @@ void CSearchDlg::SetSearching(bool bSearching)
 {
     m_wndSearchButton->setText(bSearching ? tr("Stop") : tr("Search"));
     m_wndSearchButton->setToolTip(bSearching ? tr("Stop Search") : tr("Begin Search"));
+}
+
+bool CSearchDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (auto* button = qobject_cast<QPushButton*>(watched)) {
+                if (button->isEnabled())
+                    button->click();
+            } else {
+                emit ToggleSearchRequested();
+            }
+            return true;
+        }
+    }
+    return CResizeDlg::eventFilter(watched, event);
 }
 
 void CSearchDlg::resizeEvent(QResizeEvent* event)

@@ -115,6 +115,7 @@ void CAutoHide::Manage(QDockWidget* bar)
     pin->setFixedSize(18, 18);
     pin->setText(QStringLiteral("\u21F2"));
     pin->setToolTip(tr("Auto Hide"));
+    pin->setAccessibleName(tr("Auto Hide %1").arg(bar->windowTitle()));
     connect(pin, &QToolButton::clicked, this, [this, bar] { OnPin(bar); });
     row->addWidget(pin);
     auto* close = new QToolButton(title);
@@ -123,6 +124,7 @@ void CAutoHide::Manage(QDockWidget* bar)
     close->setIconSize(QSize(10, 10));
     close->setIcon(bar->style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     close->setToolTip(tr("Close"));
+    close->setAccessibleName(tr("Close %1").arg(bar->windowTitle()));
     connect(close, &QToolButton::clicked, bar, &QDockWidget::hide);
     row->addWidget(close);
     bar->setTitleBarWidget(title);
