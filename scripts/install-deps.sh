@@ -10,13 +10,15 @@ packages=(
   libsmbclient-dev
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label
   # renders as boxes; xdg-utils so files and links open in the desktop's applications
-  fonts-dejavu-core xdg-utils shared-mime-info
+  fonts-dejavu-core fonts-wqy-microhei xdg-utils shared-mime-info
   # tests: the loopback SMB network, its client tools, Python for its file tree
   samba smbclient python3 procps iproute2
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
   # sanitizer builds; the fuzz targets (clang with libFuzzer)
   libclang-rt-14-dev clang
+  # the Debian package and its test in a fresh Debian root
+  dpkg-dev appstream debootstrap
 )
 
 SUDO=

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the normal build (warnings as errors),
 # then the ASan+UBSan and the TSan builds of the tests, then each fuzz target for 60 s
-# (BC_FUZZ_SECONDS). Integration tests start the loopback
+# (BC_FUZZ_SECONDS), then the Debian package installed into a fresh Debian 12 root. Integration tests start the loopback
 # test network themselves (they need root for ports 139/445).
 #   scripts/test.sh            everything
 #   scripts/test.sh quick      the normal build only
@@ -23,5 +23,7 @@ if [ "${1:-}" != quick ]; then
   run tsan build-tsan
   echo "== fuzz"
   bash scripts/fuzz.sh "${BC_FUZZ_SECONDS:-60}"
+  echo "== Debian package in a fresh Debian 12 root"
+  bash scripts/test-package.sh build-ci
 fi
 echo "test.sh: all tests passed"

@@ -11,7 +11,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QString::fromLatin1(settings::kOrganization));
     QCoreApplication::setApplicationName(QString::fromLatin1(settings::kApplication));
     QCoreApplication::setApplicationVersion(QStringLiteral(BC_VERSION_STRING));
-    QGuiApplication::setDesktopFileName(QStringLiteral("brindlecove"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.halvorn.Brindlecove"));
     // The command line opens nothing: the program always starts with an empty tree and no
     // results window.
     settings::ApplyHelperLimits();

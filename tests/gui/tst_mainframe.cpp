@@ -463,6 +463,56 @@ private slots:
         QVERIFY(!ah->Strip(Qt::BottomDockWidgetArea)->isVisible());
     }
 
+    // View > Network Log on a bar in auto-hide hides and shows it as it is: its tab goes and
+    // comes back; the bar never shows as a loose window.
+    void viewToggleKeepsAutoHide()
+    {
+        CAutoHide* ah = Frame().AutoHide();
+        QDockWidget* log = Frame().LogBar();
+        log->titleBarWidget()->findChild<QToolButton*>("pin")->click();
+        QVERIFY(ah->IsCollapsed(log));
+        QToolButton* tab = ah->TabOf(log);
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(ID_VIEW_NETWORKLOG)->isChecked());
+        // Through the View menu, as a user picks it.
+        QMenu* view = nullptr;
+        for (QAction* a : Frame().menuBar()->actions())
+            if (a->text() == "&View")
+                view = a->menu();
+        QVERIFY(view);
+        auto pick = [&] {
+            emit view->aboutToShow();
+            for (QAction* a : view->actions())
+                if (a->data().toInt() == ID_VIEW_NETWORKLOG || a->text() == "&Network Log")
+                    return a->trigger();
+            QFAIL("no Network Log item");
+        };
+        pick();
+        QVERIFY(!tab->isVisible());
+        QVERIFY(!log->isVisible());
+        QVERIFY(!ah->Strip(Qt::BottomDockWidgetArea)->isVisible());
+        QVERIFY(ah->IsCollapsed(log));
+        Frame().UpdateCommandUI();
+        QVERIFY(!Frame().Action(ID_VIEW_NETWORKLOG)->isChecked());
+        pick();
+        QVERIFY(tab->isVisible());
+        QVERIFY(!log->isVisible()); // until the pointer is on its tab
+        QVERIFY(ah->IsCollapsed(log));
+        Frame().UpdateCommandUI();
+        QVERIFY(Frame().Action(ID_VIEW_NETWORKLOG)->isChecked());
+        // The close button of the popped-out bar hides it the same way.
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(tab, &enter);
+        QVERIFY(log->isVisible());
+        QToolButton* close = nullptr;
+        for (QToolButton* b : log->titleBarWidget()->findChildren<QToolButton*>())
+            if (b->objectName() != "pin")
+                close = b;
+        QTest::mouseClick(close, Qt::LeftButton);
+        QVERIFY(!log->isVisible());
+        QVERIFY(!tab->isVisible());
+    }
+
     void toolbarHasItsButtons()
     {
         QToolBar* tb = Frame().findChild<QToolBar*>("ToolBar130");

@@ -8,6 +8,7 @@
 #include "log/LogModel.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
+#include "ui/CAutoHide.h"
 #include "ui/LockKeys.h"
 
 #include <QToolButton>
@@ -208,9 +209,9 @@ void CMainFrame::UpdateCommandUI()
         }
         a->setEnabled(bEnabled);
         if (nId == ID_VIEW_SEARCHBAR)
-            a->setChecked(m_wndSearchBar->isVisible());
+            a->setChecked(m_autoHide->IsShown(m_wndSearchBar));
         else if (nId == ID_VIEW_NETWORKLOG)
-            a->setChecked(m_wndLogBar->isVisible());
+            a->setChecked(m_autoHide->IsShown(m_wndLogBar));
         else if (nId == ID_VIEW_TOOLBAR)
             a->setChecked(m_wndToolBar->isVisible());
         else if (nId == ID_VIEW_STATUS_BAR)
@@ -291,10 +292,10 @@ void CMainFrame::RunCommand(int nId)
         OnDeleteFiles();
         break;
     case ID_VIEW_SEARCHBAR:
-        ToggleBar(m_wndSearchBar);
+        m_autoHide->SetShown(m_wndSearchBar, !m_autoHide->IsShown(m_wndSearchBar));
         break;
     case ID_VIEW_NETWORKLOG:
-        ToggleBar(m_wndLogBar);
+        m_autoHide->SetShown(m_wndLogBar, !m_autoHide->IsShown(m_wndLogBar));
         break;
     case ID_VIEW_TOOLBAR:
         ToggleBar(m_wndToolBar);

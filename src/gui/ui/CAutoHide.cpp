@@ -1,5 +1,6 @@
 #include "CAutoHide.h"
 
+#include <QAction>
 #include <QCursor>
 #include <QDockWidget>
 #include <QEvent>
@@ -62,8 +63,8 @@ void CAutoHide::SyncStrips()
 {
     for (auto it = m_strips.cbegin(); it != m_strips.cend(); ++it) {
         bool bUsed = false;
-        for (Qt::DockWidgetArea side : m_collapsed)
-            bUsed |= side == it.key();
+        for (auto c = m_collapsed.cbegin(); c != m_collapsed.cend(); ++c)
+            bUsed |= c.value() == it.key() && IsShown(c.key());
         it.value()->setVisible(bUsed);
     }
 }
@@ -125,7 +126,7 @@ void CAutoHide::Manage(QDockWidget* bar)
     close->setIcon(bar->style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     close->setToolTip(tr("Close"));
     close->setAccessibleName(tr("Close %1").arg(bar->windowTitle()));
-    connect(close, &QToolButton::clicked, bar, &QDockWidget::hide);
+    connect(close, &QToolButton::clicked, this, [this, bar] { SetShown(bar, false); });
     row->addWidget(close);
     bar->setTitleBarWidget(title);
 }
@@ -164,7 +165,7 @@ void CAutoHide::Collapse(QDockWidget* bar, Qt::DockWidgetArea side)
     tab->setText(bar->windowTitle());
     tab->installEventFilter(new TabHover(this, bar));
     connect(tab, &QToolButton::clicked, this, [this, bar] { Popup(bar); });
-    strip->addWidget(tab);
+    m_tabActions.insert(bar, strip->addWidget(tab));
     strip->show();
     m_tabs.insert(bar, tab);
     bar->hide();
@@ -201,6 +202,30 @@ void CAutoHide::Popup(QDockWidget* bar)
     m_leaveTimer->start();
 }
 
+bool CAutoHide::IsShown(QDockWidget* bar) const
+{
+    if (!IsCollapsed(bar))
+        return bar->isVisible();
+    const QAction* place = m_tabActions.value(bar);
+    return place && place->isVisible();
+}
+
+void CAutoHide::SetShown(QDockWidget* bar, bool bShown)
+{
+    if (!IsCollapsed(bar)) {
+        bar->setVisible(bShown);
+        return;
+    }
+    if (QAction* place = m_tabActions.value(bar))
+        place->setVisible(bShown);
+    if (!bShown && m_pShown == bar) {
+        bar->hide();
+        m_pShown = nullptr;
+        m_leaveTimer->stop();
+    }
+    SyncStrips();
+}
+
 void CAutoHide::CheckPointer()
 {
     if (!m_pShown)
@@ -220,6 +245,7 @@ void CAutoHide::Restore(QDockWidget* bar)
     if (!IsCollapsed(bar))
         return;
     const Qt::DockWidgetArea side = m_collapsed.take(bar);
+    m_tabActions.remove(bar);
     if (QToolButton* tab = m_tabs.take(bar))
         tab->deleteLater();
     SyncStrips();

@@ -30,6 +30,10 @@ public:
     }
     // Shows a collapsed bar over the frame (the pointer is on its tab).
     void Popup(QDockWidget* bar);
+    // The bar as View shows and hides it: a collapsed bar is shown by its tab (and pops out
+    // from there), a docked or floating one by itself.
+    bool IsShown(QDockWidget* bar) const;
+    void SetShown(QDockWidget* bar, bool bShown);
     QToolButton* TabOf(QDockWidget* bar) const { return m_tabs.value(bar); }
     QToolBar* Strip(Qt::DockWidgetArea side) const { return m_strips.value(side); }
 
@@ -47,6 +51,7 @@ private:
     QMainWindow* m_frame;
     QHash<QDockWidget*, Qt::DockWidgetArea> m_collapsed;
     QHash<QDockWidget*, QToolButton*> m_tabs;
+    QHash<QDockWidget*, class QAction*> m_tabActions; // the tabs' places in their strips
     QHash<int, QToolBar*> m_strips;
     QDockWidget* m_pShown = nullptr;
     QTimer* m_leaveTimer;
