@@ -3,30 +3,30 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
-// "*" any run (also empty), "?" one character, else the same character; no shortcuts.
-bool Reference(const QChar* s, qsizetype nS, const QChar* p, qsizetype nP, int nDepth = 0)
+// "*" any run (also empty), "?" one character, else the same character: the textbook table
+// of which suffix of the path matches which suffix of the pattern, no shortcuts.
+bool Reference(const QChar* s, qsizetype nS, const QChar* p, qsizetype nP)
 {
-    if (nP == 0)
-        return nS == 0;
-    if (*p == QLatin1Char('*')) {
-        // Runs of "*" are one "*".
-        while (nP > 1 && p[1] == QLatin1Char('*')) {
-            ++p;
-            --nP;
+    std::vector<std::vector<char>> m(static_cast<std::size_t>(nS + 2),
+                                     std::vector<char>(static_cast<std::size_t>(nP + 2), 0));
+    auto at = [&m](qsizetype i, qsizetype j) -> char& {
+        return m[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+    };
+    at(nS, nP) = 1;
+    for (qsizetype j = nP - 1; j >= 0; --j)
+        at(nS, j) = p[j] == QLatin1Char('*') && at(nS, j + 1);
+    for (qsizetype i = nS - 1; i >= 0; --i)
+        for (qsizetype j = nP - 1; j >= 0; --j) {
+            if (p[j] == QLatin1Char('*'))
+                at(i, j) = at(i, j + 1) || at(i + 1, j);
+            else
+                at(i, j) = (p[j] == QLatin1Char('?') || p[j] == s[i]) && at(i + 1, j + 1);
         }
-        for (qsizetype k = 0; k <= nS; ++k)
-            if (Reference(s + k, nS - k, p + 1, nP - 1, nDepth + 1))
-                return true;
-        return false;
-    }
-    if (nS == 0)
-        return false;
-    if (*p != QLatin1Char('?') && *p != *s)
-        return false;
-    return Reference(s + 1, nS - 1, p + 1, nP - 1, nDepth);
+    return at(0, 0);
 }
 
 } // namespace
