@@ -13,6 +13,7 @@ bash scripts/build.sh fuzz
 mkdir -p build-fuzz/findings
 for t in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$t"
+  rm -f "build-fuzz/findings/$t-"* # a finding of an earlier run is not this run's
   echo "== fuzz_$t: ${secs} s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "build-fuzz/bin/fuzz_$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
