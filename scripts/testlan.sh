@@ -83,8 +83,10 @@ write_host_conf() {
             echo "  path = $dir/shares/$h/$s"
             case $s in
                 private) echo "  guest ok = no"; echo "  valid users = $TEST_USER"; echo "  read only = yes" ;;
+                # Names with characters Windows forbids (control characters, written there
+                # by tests) are served as they are, not as mangled 8.3 names.
                 public)  echo "  guest ok = yes"; echo "  read only = no"; echo "  create mask = 0666"
-                         echo "  directory mask = 0777" ;;
+                         echo "  directory mask = 0777"; echo "  mangled names = no" ;;
                 *)       echo "  guest ok = yes"; echo "  read only = yes" ;;
             esac
         done

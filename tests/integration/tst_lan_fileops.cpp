@@ -1,4 +1,5 @@
 #include "results/FileOps.h"
+#include "results/FindsFile.h"
 #include "search/ShareFs.h"
 
 #include <QtTest>
@@ -89,6 +90,45 @@ private slots:
         QCOMPARE(out.failed.size(), 1);
         QCOMPARE(Read(ShareDir("public/ops/self.txt")), QByteArray("ops/self.txt"));
         QVERIFY(SmbLs("ops").contains("self.txt"));
+    }
+
+    // Names with control characters, served as they are: each one stays one entry with its
+    // name whole through the helper, the finds list and the tree file's picture escape.
+    void controlCharacterNames()
+    {
+        const QStringList names{"tab\there.txt", "line\nfeed.txt", QString("ctl\x01name.txt")};
+        QDir().mkpath(ShareDir("public/ops/ctl"));
+        for (const QString& n : names) {
+            QFile f(ShareDir("public/ops/ctl/") + n);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+        }
+        QProcess::execute("chmod", {"-R", "a+rwX", ShareDir("public/ops/ctl")});
+        auto fs = MakeShareFs();
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\public\\ops\\ctl", entries), 0);
+        QStringList listed;
+        for (const FsEntry& e : entries)
+            listed << e.strName;
+        listed.sort();
+        QStringList expected = names;
+        expected.sort();
+        QCOMPARE(listed, expected);
+        QStringList paths;
+        for (const QString& n : names)
+            paths << "\\\\127.0.0.11\\public\\ops\\ctl\\" + n;
+        const QByteArray saved = finds::Serialize(paths);
+        QCOMPARE(saved.count("\r\n"), 3); // one line per path
+        QCOMPARE(finds::Parse(saved), paths);
+        // The server lists such names but refuses to open them (no SMB path may hold a
+        // control character): a copy reports each file by its whole name, none is skipped
+        // silently.
+        std::atomic<bool> cancel{false};
+        const auto out = fileops::CopyInto(*fs, {{"\\\\127.0.0.11\\public\\ops\\ctl", true}},
+                                           m_target.path(), false, cancel, {});
+        QCOMPARE(out.failed.size(), 3);
+        for (const QString& p : paths)
+            QCOMPARE(out.failed.filter(p + ": ").size(), 1);
     }
 
     void deleteOnTheShare()
