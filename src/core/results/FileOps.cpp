@@ -5,7 +5,6 @@
 #include <QSaveFile>
 #include <QSet>
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>

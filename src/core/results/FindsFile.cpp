@@ -1,11 +1,10 @@
 #include "FindsFile.h"
 
 #include "app/ControlChars.h"
-
-#include <QStringDecoder>
-
 #include "search/ShareFs.h"
 #include "smb/SmbUrl.h"
+
+#include <QStringDecoder>
 
 namespace finds {
 

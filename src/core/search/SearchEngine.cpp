@@ -98,9 +98,8 @@ public:
 private:
     void Visit(const QString& folder);
     // Announces the sub-folders the walk will enter, so they are listed ahead of it.
-    std::vector<QString> SubFolders(const QString& folder, QChar sep,
-                                    const std::vector<FsEntry>& entries);
-    void HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries);
+    std::vector<QString> SubFolders(const QString& folder, const std::vector<FsEntry>& entries);
+    void HandOff(const QString& folder, const std::vector<FsEntry>& entries);
     bool MatchesContent(const QString& path, const FsEntry& entry);
     // A folder or file that could not be read: logged and reported, unless the search was
     // stopped or it is no failure (printer and IPC shares).
@@ -176,12 +175,11 @@ void Walker::SearchNode(NodeHandle node)
     }
 }
 
-std::vector<QString> Walker::SubFolders(const QString& folder, QChar sep,
-                                        const std::vector<FsEntry>& entries)
+std::vector<QString> Walker::SubFolders(const QString& folder, const std::vector<FsEntry>& entries)
 {
     // Folders whose names start with "." are neither listed nor entered.
     std::vector<QString> subs;
-    const QString prefix = folder.endsWith(sep) ? folder : folder + sep;
+    const QString prefix = FolderPrefix(folder);
     for (const FsEntry& e : entries)
         if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
             subs.push_back(prefix + e.strName);
@@ -200,9 +198,8 @@ void Walker::SearchShare(const QString& share)
     const bool bListed = err == 0;
     if (!bListed)
         Report(share, true, err);
-    const QChar sep = SeparatorOf(share);
     if (bListed) {
-        for (const QString& sub : SubFolders(share, sep, entries)) {
+        for (const QString& sub : SubFolders(share, entries)) {
             if (!m_run->Running())
                 return;
             Visit(sub);
@@ -212,7 +209,7 @@ void Walker::SearchShare(const QString& share)
         return;
     m_state->Status(QStringLiteral("Searching in ") + share);
     if (bListed)
-        HandOff(share, sep, entries);
+        HandOff(share, entries);
 }
 
 void Walker::Visit(const QString& folder)
@@ -225,9 +222,8 @@ void Walker::Visit(const QString& folder)
         Report(folder, true, err);
         return;
     }
-    const QChar sep = SeparatorOf(folder);
-    const std::vector<QString> subs = SubFolders(folder, sep, entries);
-    HandOff(folder, sep, entries);
+    const std::vector<QString> subs = SubFolders(folder, entries);
+    HandOff(folder, entries);
     for (const QString& sub : subs) {
         if (!m_run->Running())
             return;
@@ -235,9 +231,9 @@ void Walker::Visit(const QString& folder)
     }
 }
 
-void Walker::HandOff(const QString& folder, QChar sep, const std::vector<FsEntry>& entries)
+void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
 {
-    const QString prefix = folder.endsWith(sep) ? folder : folder + sep;
+    const QString prefix = FolderPrefix(folder);
     for (const FsEntry& e : entries) {
         if (!m_run->Running() || !m_run->m_bHasTarget)
             return;

@@ -43,11 +43,16 @@ inline QChar SeparatorOf(const QString& path)
                : QLatin1Char('/');
 }
 
-// A folder's entry: folder, separator, name (one separator, also below a root such as "/").
-inline QString JoinPath(const QString& folder, const QString& name)
+// The folder with one separator at its end, to put a name after (also a root such as "/").
+inline QString FolderPrefix(const QString& folder)
 {
     const QChar sep = SeparatorOf(folder);
-    return folder.endsWith(sep) ? folder + name : folder + sep + name;
+    return folder.endsWith(sep) ? folder : folder + sep;
+}
+// A folder's entry: folder, separator, name.
+inline QString JoinPath(const QString& folder, const QString& name)
+{
+    return FolderPrefix(folder) + name;
 }
 
 // Folders longer than this do not list (the classic path limit, which also ends link loops).

@@ -138,6 +138,7 @@ void CMainFrame::CreateStatusBar()
         m_wndIndicators[i]->setObjectName(QStringLiteral("indicator") +
                                           QString::fromLatin1(kNames[i]));
         m_wndIndicators[i]->setAlignment(Qt::AlignCenter);
+        m_wndIndicators[i]->setAccessibleName(QString::fromLatin1(kNames[i]));
         m_wndIndicators[i]->setMinimumWidth(
             m_wndIndicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
         m_wndIndicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -154,7 +155,6 @@ void CMainFrame::UpdateLockIndicators()
     const bool on[3] = {state.bCaps, state.bNum, state.bScroll};
     for (int i = 0; i < 3; ++i) {
         m_wndIndicators[i]->setText(on[i] ? QString::fromLatin1(kNames[i]) : QString());
-        m_wndIndicators[i]->setAccessibleName(QString::fromLatin1(kNames[i]));
     }
 }
 
