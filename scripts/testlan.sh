@@ -6,6 +6,13 @@
 #                          lists have converged (at most 90 s)
 #   testlan.sh down DIR    stop exactly the daemons started for DIR
 #   testlan.sh status DIR  what runs and what the browse lists say
+#   testlan.sh start DIR HOST  starts the smbd of HOST again (tests kill it on purpose)
+#
+# DELTA 127.0.0.15 serves the fault shares (smbd only, in no browse list): \\DELTA\faults
+# (0-byte and sparse 4 GiB files, 255-byte names, paths at the folder length limit, a folder
+# the guest may not open, names that are no valid UTF-8), \\DELTA\loop (a folder holding a
+# link to its parent, followed by the server), \\DELTA\vanish and \\DELTA\doomed (tests
+# delete, rename and remove there while they search). Its contents are not in the manifest.
 #
 # With BC_TESTLAN_BENCH=1, ALPHA also gets \\ALPHA\bench for the benchmarks: 50,000 files in
 # 2,000 folders under tree/ and ten files of 32 MiB under content/.
@@ -22,14 +29,15 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 
-hosts="ALPHA BETA GAMMA"
-addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; esac; }
+hosts="ALPHA BETA GAMMA DELTA"
+addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; DELTA) echo 127.0.0.15 ;; esac; }
 group() { case $1 in GAMMA) echo LAB ;; *) echo WORKGROUP ;; esac; }
 shares() {
     case $1 in
         ALPHA) echo "docs music public admin\$ private${BC_TESTLAN_BENCH:+ bench}" ;;
         BETA) echo "projects public" ;;
         GAMMA) echo "lab scratch" ;;
+        DELTA) echo "faults loop vanish doomed" ;;
     esac
 }
 TEST_USER=bcuser
@@ -85,6 +93,9 @@ write_host_conf() {
                 private) echo "  guest ok = no"; echo "  valid users = $TEST_USER"; echo "  read only = yes" ;;
                 # Names with characters Windows forbids (control characters, written there
                 # by tests) are served as they are, not as mangled 8.3 names.
+                # Clients see an endless folder: a/up/a/up/...
+                loop)    echo "  guest ok = yes"; echo "  read only = yes"
+                         echo "  follow symlinks = yes"; echo "  wide links = no" ;;
                 public)  echo "  guest ok = yes"; echo "  read only = no"; echo "  create mask = 0666"
                          echo "  directory mask = 0777"; echo "  mangled names = no" ;;
                 *)       echo "  guest ok = yes"; echo "  read only = yes" ;;
@@ -170,7 +181,7 @@ foreign_listeners() {
     local ours line pid a
     ours=" $(our_pids | sort -u | tr '\n' ' ') "
     ss -H -l -n -p -t -u 2>/dev/null | while read -r line; do
-        for a in 127.0.0.11 127.0.0.12 127.0.0.13 0.0.0.0 '\*' '\[::\]'; do
+        for a in 127.0.0.11 127.0.0.12 127.0.0.13 127.0.0.15 0.0.0.0 '\*' '\[::\]'; do
             if echo "$line" | grep -Eq " $a:(445|139|137|138) "; then
                 pid=$(echo "$line" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -n1)
                 case $ours in *" $pid "*) ;; *) echo "$line" ;; esac
@@ -212,7 +223,9 @@ for i in range(10):
             fh.write(block)
 PY
     fi
+    python3 "$here/testlan_faults.py" "$dir/shares/DELTA"
     chmod -R a+rX "$dir/shares"
+    chmod 0700 "$dir/shares/DELTA/faults/denied"
     chmod 0777 "$dir/shares/ALPHA/public" "$dir/shares/ALPHA/public/incoming" "$dir/shares/BETA/public"
     chmod 1777 "$dir/spool"
     # Every folder above the shares must be passable for the guest account.
@@ -227,7 +240,8 @@ PY
     for h in $hosts; do
         # No descriptor of ours (a lock file, a pipe of the test runner) goes to the daemons.
         smbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
-        nmbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+        [ "$h" = DELTA ] ||
+            nmbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
     done
     for h in $hosts; do
         wait_port "$(addr "$h")" 445 20 || { echo "testlan: smbd of $h does not answer" >&2; exit 1; }
@@ -238,7 +252,16 @@ PY
         [ $n -lt 45 ] || { echo "testlan: browse lists did not converge in 90 s" >&2; exit 1; }
         sleep 2
     done
-    echo "testlan: up in $dir (ALPHA 127.0.0.11, BETA 127.0.0.12, GAMMA 127.0.0.13)"
+    echo "testlan: up in $dir (ALPHA 127.0.0.11, BETA 127.0.0.12, GAMMA 127.0.0.13, DELTA 127.0.0.15)"
+    ;;
+start)
+    h=${3:-}
+    [ -f "$dir/hosts/$h/smb.conf" ] || { echo "testlan: no host $h in $dir" >&2; exit 2; }
+    a=$(addr "$h")
+    if ! (exec 3<>"/dev/tcp/$a/445") 2>/dev/null; then
+        smbd -D -s "$dir/hosts/$h/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+        wait_port "$a" 445 20 || { echo "testlan: smbd of $h does not answer" >&2; exit 1; }
+    fi
     ;;
 down)
     stop_all
@@ -255,5 +278,5 @@ status)
         --option='client max protocol=NT1' 2>/dev/null || echo "the browse service does not answer"
     ;;
 *)
-    echo "usage: $0 up|down|status DIR" >&2; exit 2 ;;
+    echo "usage: $0 up|down|status DIR | start DIR HOST" >&2; exit 2 ;;
 esac
