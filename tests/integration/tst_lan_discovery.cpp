@@ -2,6 +2,7 @@
 #include "network/IpRange.h"
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
+#include "smb/HelperPool.h"
 
 #include <QtTest>
 
@@ -147,6 +148,56 @@ private slots:
         QVERIFY(t.elapsed() < 20000);
         QVERIFY(!r.tree->ItemHasChildren(r.tree->GetChildItem(r.d->RootNode())));
         close(fd);
+    }
+
+    // 300 addresses: 100 where SYNs go unanswered (a listener whose queue is full drops them,
+    // as a dead host would), 20 that accept and never answer a byte, the rest refuse. The scan
+    // ends within the connect deadline plus a few seconds and lists no host.
+    void threeHundredAddressesAreBounded()
+    {
+        std::vector<int> fds;
+        auto closeAll = qScopeGuard([&] {
+            for (int fd : fds)
+                close(fd);
+        });
+        auto listenOn = [&](quint32 address, int nBacklog) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            int one = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(445);
+            a.sin_addr.s_addr = htonl(address);
+            if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                listen(fd, nBacklog) != 0)
+                return false;
+            fds.push_back(fd);
+            if (nBacklog > 0)
+                return true;
+            // Fill the queue of one: later SYNs are dropped.
+            const int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            fds.push_back(c);
+            return ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        };
+        const quint32 first = *iprange::FromText("127.0.1.1");
+        const quint32 last = first + 299;
+        for (quint32 a = first; a < first + 100; ++a)
+            QVERIFY(listenOn(a, 0));
+        for (quint32 a = first + 100; a < first + 120; ++a)
+            QVERIFY(listenOn(a, 64)); // never accepted: the client's connect succeeds anyway
+
+        Run r;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(r.d->ScanIpRange("wide", first, last));
+        QVERIFY(r.Wait(120));
+        const qint64 ms = t.elapsed();
+        const int msConnect = smb::HelperPool::Instance()->Limits().msConnect;
+        qInfo("300 addresses (100 dead, 20 silent, 180 refusing): %lld ms; connect deadline "
+              "%d ms",
+              ms, msConnect);
+        QVERIFY(!r.tree->ItemHasChildren(r.tree->GetChildItem(r.d->RootNode())));
+        QVERIFY2(ms < msConnect + 4000, qPrintable(QString::number(ms)));
     }
 };
 

@@ -59,6 +59,21 @@ private slots:
         QVERIFY(t.elapsed() < 1000);
     }
 
+    // The probe's hello: a server answers it, a host that accepts and never answers is found
+    // out within the answer deadline.
+    void helloTellsServersFromSilentHosts()
+    {
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(smb::ProbeTcp("127.0.0.11", 445, 2000, {}, 2000), smb::ProbeResult::Open);
+        QCOMPARE(smb::ProbeTcp("127.0.0.11", 139, 2000, {}, 2000), smb::ProbeResult::Open);
+        QVERIFY(t.elapsed() < 1000);
+        t.restart();
+        QCOMPARE(smb::ProbeTcp("127.0.0.23", 445, 2000, {}, 700), smb::ProbeResult::Silent);
+        QVERIFY(t.elapsed() >= 650 && t.elapsed() < 1500);
+        QCOMPARE(smb::ProbeTcp("127.0.0.23", 445, 2000), smb::ProbeResult::Open); // no hello
+    }
+
     // Printer and IPC shares hold no files: their listing says so, which is no failure.
     void printerAndIpcAreNoFileShares()
     {

@@ -65,6 +65,7 @@ void ApplyHelperLimits()
     l.nMaxHelpers = read("nMaxHelpers", l.nMaxHelpers, 1, 256);
     l.nMaxPerHost = read("nMaxPerHost", l.nMaxPerHost, 1, 64);
     l.msConnect = read("msConnect", l.msConnect, 100, 60000);
+    l.msAnswer = read("msAnswer", l.msAnswer, 100, 60000);
     l.msRequest = read("msRequest", l.msRequest, 500, 600000);
     l.msIdle = read("msIdle", l.msIdle, 0, 3600000);
     s.endGroup();

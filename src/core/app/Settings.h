@@ -19,8 +19,8 @@ struct SearchTexts
 SearchTexts ReadSearchTexts();
 void WriteSearchTexts(const SearchTexts& texts);
 
-// Section "SmbHelpers": "nMaxHelpers" (16), "nMaxPerHost" (4), "msConnect" (3000), "msRequest"
-// (15000), "msIdle" (10000), read once at start and handed to the SMB helper pool. Values out
+// Section "SmbHelpers": "nMaxHelpers" (16), "nMaxPerHost" (4), "msConnect" (3000), "msAnswer"
+// (2500), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the SMB helper pool. Values out
 // of sense are brought back into range.
 void ApplyHelperLimits();
 

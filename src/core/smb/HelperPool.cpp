@@ -241,21 +241,23 @@ bool HelperPool::IsTurnOf(const Waiter& me) const
 
 int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel)
 {
-    int msConnect = 0;
+    int msConnect = 0, msAnswer = 0;
     {
         std::lock_guard lock(m_mutex);
         msConnect = m_limits.msConnect;
+        msAnswer = nPort == 445 ? m_limits.msAnswer : 0;
         const qint64 msNow = QDateTime::currentMSecsSinceEpoch();
         for (const ProbeMemo& p : m_probes)
             if (p.host == host && p.nPort == nPort && msNow - p.msAt < 10000)
                 return p.nResult;
     }
-    const ProbeResult r = ProbeTcp(host, nPort, msConnect, cancel);
+    const ProbeResult r = ProbeTcp(host, nPort, msConnect, cancel, msAnswer);
     if (cancel && cancel())
         return smbproto::kErrCancelled;
     const int nResult = r == ProbeResult::Open       ? 0
                         : r == ProbeResult::Refused  ? ECONNREFUSED
                         : r == ProbeResult::TimedOut ? ETIMEDOUT
+                        : r == ProbeResult::Silent   ? ETIMEDOUT
                                                      : EHOSTUNREACH;
     std::lock_guard lock(m_mutex);
     const qint64 msNow = QDateTime::currentMSecsSinceEpoch();

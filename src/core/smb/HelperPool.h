@@ -40,6 +40,7 @@ struct PoolLimits
     int nMaxPerHost = 4;   // a walker and three folder prefetchers
     int msIdle = 10000;    // an idle helper ends after this long
     int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
+    int msAnswer = 2500;   // then its first SMB answer (a host that accepts and is silent)
     int msRequest = 15000; // a request without any sign of life
 };
 

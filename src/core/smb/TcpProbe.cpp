@@ -19,8 +19,69 @@ bool IsNumericAddress(const QString& host)
            inet_pton(AF_INET6, h.constData(), buf) == 1;
 }
 
+namespace {
+
+// Polls fd for events in slices of 50 ms; 0 when msTimeout passed or cancel said so.
+int WaitFor(int fd, short events, int msTimeout, const std::function<bool()>& cancel)
+{
+    pollfd pfd{fd, events, 0};
+    int msLeft = msTimeout;
+    for (;;) {
+        const int msSlice = std::min(msLeft, 50);
+        const int rc = ::poll(&pfd, 1, msSlice);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc != 0)
+            return rc;
+        msLeft -= msSlice;
+        if (msLeft <= 0 || (cancel && cancel()))
+            return 0;
+    }
+}
+
+// A NetBIOS session message holding an SMB1 NEGOTIATE that offers NT LM 0.12, SMB 2.002 and
+// SMB 2.??? (the multi-protocol hello SMB2 servers answer too).
+QByteArray SmbHello()
+{
+    static const unsigned char header[] = {
+        0xFF, 'S',  'M',  'B',  0x72, // protocol, NEGOTIATE
+        0,    0,    0,    0,          // status
+        0x18,                         // flags
+        0x01, 0xC8,                   // flags2: NT status, Unicode, long names
+        0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, // PID high, security features
+        0,    0,    0xFF, 0xFF, 0xFE, 0xFF, 0, 0, 0, 0,       // reserved, TID, PID, UID, MID
+        0};                                                   // word count
+    QByteArray dialects;
+    for (const char* d : {"NT LM 0.12", "SMB 2.002", "SMB 2.???"})
+        dialects += '\x02' + QByteArray(d) + '\0';
+    QByteArray smb(reinterpret_cast<const char*>(header), sizeof header);
+    smb += char(dialects.size() & 0xFF);
+    smb += char(dialects.size() >> 8);
+    smb += dialects;
+    QByteArray msg(4, '\0');
+    msg[2] = char(smb.size() >> 8);
+    msg[3] = char(smb.size() & 0xFF);
+    return msg + smb;
+}
+
+// After a connect: true when the server answers the hello (or closes) within msAnswer.
+bool Answers(int fd, int msAnswer, const std::function<bool()>& cancel)
+{
+    static const QByteArray hello = SmbHello();
+    if (::send(fd, hello.constData(), static_cast<size_t>(hello.size()), MSG_NOSIGNAL) !=
+        hello.size())
+        return true; // broken at once: the library will see why
+    if (WaitFor(fd, POLLIN, msAnswer, cancel) == 0)
+        return false;
+    char c;
+    (void)::recv(fd, &c, 1, MSG_DONTWAIT);
+    return true;
+}
+
+} // namespace
+
 ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout,
-                     const std::function<bool()>& cancel)
+                     const std::function<bool()>& cancel, int msAnswer)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -38,19 +99,7 @@ ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout,
         if (rc == 0) {
             result = ProbeResult::Open;
         } else if (errno == EINPROGRESS) {
-            pollfd pfd{fd, POLLOUT, 0};
-            int msLeft = msTimeout;
-            for (;;) {
-                const int msSlice = std::min(msLeft, 50);
-                rc = ::poll(&pfd, 1, msSlice);
-                if (rc < 0 && errno == EINTR)
-                    continue;
-                if (rc != 0)
-                    break;
-                msLeft -= msSlice;
-                if (msLeft <= 0 || (cancel && cancel()))
-                    break;
-            }
+            rc = WaitFor(fd, POLLOUT, msTimeout, cancel);
             if (rc == 0) {
                 result = ProbeResult::TimedOut;
             } else if (rc > 0) {
@@ -64,6 +113,8 @@ ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout,
         } else if (errno == ECONNREFUSED) {
             result = ProbeResult::Refused;
         }
+        if (result == ProbeResult::Open && msAnswer > 0 && !Answers(fd, msAnswer, cancel))
+            result = ProbeResult::Silent;
         ::close(fd);
     }
     freeaddrinfo(res);
