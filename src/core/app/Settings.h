@@ -20,7 +20,7 @@ SearchTexts ReadSearchTexts();
 void WriteSearchTexts(const SearchTexts& texts);
 
 // Section "SmbHelpers": "nMaxHelpers" (16), "nMaxPerHost" (4), "msConnect" (3000), "msAnswer"
-// (2500), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the SMB helper pool. Values out
+// (5000), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the SMB helper pool. Values out
 // of sense are brought back into range.
 void ApplyHelperLimits();
 

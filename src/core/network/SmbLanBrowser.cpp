@@ -37,11 +37,12 @@ int CodeFromError(int err)
 // Lists url in a helper of profile, keeping the entries of the wanted browse types.
 EnumResult List(const QString& host, const smb::HelperProfile& profile, const QByteArray& url,
                 std::initializer_list<std::uint32_t> wanted, int msDeadline,
-                const std::atomic<bool>& abort)
+                const std::atomic<bool>& abort, bool bGreet = false)
 {
     EnumResult r;
     const smb::CancelFn cancel = [&abort] { return abort.load(); };
-    smb::HelperPool::Lease lease = smb::HelperPool::Instance()->Acquire(host, profile, cancel);
+    smb::HelperPool::Lease lease =
+        smb::HelperPool::Instance()->Acquire(host, profile, cancel, bGreet);
     int err = lease.Valid() ? 0 : lease.Error();
     if (lease.Valid()) {
         Message req;
@@ -106,5 +107,5 @@ EnumResult SmbLanBrowser::EnumShares(const QString& server, quint32& nResume,
     return List(
         server.toLower(), profile, smb::ServerUrl(server),
         {smbproto::kFileShare, smbproto::kPrinterShare, smbproto::kCommsShare, smbproto::kIpcShare},
-        m_timeouts.msSmb + 2000, abort);
+        m_timeouts.msSmb + 2000, abort, true);
 }

@@ -14,7 +14,7 @@ public:
     struct Timeouts
     {
         int msBrowse = 20000; // one domain or server list
-        int msSmb = 3000;     // the SMB library's own timeout per call, for share lists
+        int msSmb = 10000;    // the SMB library's own timeout per call, for share lists
     };
     SmbLanBrowser() = default;
     explicit SmbLanBrowser(Timeouts t) : m_timeouts(t) {}

@@ -239,16 +239,20 @@ bool HelperPool::IsTurnOf(const Waiter& me) const
     return best && best->nSeq == me.nSeq;
 }
 
-int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel)
+int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet)
 {
+    bGreet = bGreet && nPort == 445;
     int msConnect = 0, msAnswer = 0;
     {
         std::lock_guard lock(m_mutex);
         msConnect = m_limits.msConnect;
-        msAnswer = nPort == 445 ? m_limits.msAnswer : 0;
+        msAnswer = bGreet ? m_limits.msAnswer : 0;
         const qint64 msNow = QDateTime::currentMSecsSinceEpoch();
+        // A silent greeting says nothing to a caller that does not greet; an open port without
+        // a greeting says too little to one that does.
         for (const ProbeMemo& p : m_probes)
-            if (p.host == host && p.nPort == nPort && msNow - p.msAt < 10000)
+            if (p.host == host && p.nPort == nPort && msNow - p.msAt < 10000 &&
+                (p.bGreeted == bGreet || (p.nResult == 0) == p.bGreeted))
                 return p.nResult;
     }
     const ProbeResult r = ProbeTcp(host, nPort, msConnect, cancel, msAnswer);
@@ -264,12 +268,12 @@ int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel
     std::erase_if(m_probes, [&](const ProbeMemo& p) {
         return (p.host == host && p.nPort == nPort) || msNow - p.msAt >= 10000;
     });
-    m_probes.push_back({host, nPort, nResult, msNow});
+    m_probes.push_back({host, nPort, nResult, bGreet, msNow});
     return nResult;
 }
 
 HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& profile,
-                                      const CancelFn& cancel)
+                                      const CancelFn& cancel, bool bGreet)
 {
     Lease lease;
     auto fail = [&lease](int err) {
@@ -278,7 +282,7 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     };
     // A numeric address that does not answer costs the probe, not a helper.
     if (profile.nPort > 0 && IsNumericAddress(host))
-        if (const int err = ProbeHost(host, profile.nPort, cancel); err != 0)
+        if (const int err = ProbeHost(host, profile.nPort, cancel, bGreet); err != 0)
             return fail(err);
     std::unique_lock lock(m_mutex);
     const Waiter me{host, m_nNextSeq++};

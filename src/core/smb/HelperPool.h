@@ -40,7 +40,7 @@ struct PoolLimits
     int nMaxPerHost = 4;   // a walker and three folder prefetchers
     int msIdle = 10000;    // an idle helper ends after this long
     int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
-    int msAnswer = 2500;   // then its first SMB answer (a host that accepts and is silent)
+    int msAnswer = 5000;   // then its first SMB answer (a host that accepts and is silent)
     int msRequest = 15000; // a request without any sign of life
 };
 
@@ -117,8 +117,12 @@ public:
 
     // A helper for requests to host (a server name or address; empty for browse lists). Waits
     // for a turn while the caps are reached; gives an invalid lease when cancelled, when a
-    // numeric host does not answer on the profile's port, or when no helper starts.
-    Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel);
+    // numeric host does not answer on the profile's port, or when no helper starts. bGreet
+    // (share lists of a scan): a numeric host on port 445 must also answer an SMB hello
+    // within msAnswer, so one that accepts and stays silent costs seconds, not a helper.
+    // Searches do not greet: a busy server that is slow to answer is no reason to skip it.
+    Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel,
+                  bool bGreet = false);
 
     // Ends every helper now; later Acquires fail, lent helpers end when given back.
     void Shutdown();
@@ -146,7 +150,7 @@ private:
     };
     bool IsTurnOf(const Waiter& w) const;
     void Give(std::shared_ptr<HelperProcess> helper, const QString& host);
-    int ProbeHost(const QString& host, int nPort, const CancelFn& cancel);
+    int ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet);
     void Reaper();
     static QString FindHelper();
 
@@ -172,6 +176,7 @@ private:
         QString host;
         int nPort;
         int nResult;
+        bool bGreeted; // the result of a probe with the SMB hello
         qint64 msAt;
     };
     std::vector<ProbeMemo> m_probes;

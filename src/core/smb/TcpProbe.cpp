@@ -43,14 +43,19 @@ int WaitFor(int fd, short events, int msTimeout, const std::function<bool()>& ca
 // SMB 2.??? (the multi-protocol hello SMB2 servers answer too).
 QByteArray SmbHello()
 {
-    static const unsigned char header[] = {
-        0xFF, 'S',  'M',  'B',  0x72, // protocol, NEGOTIATE
-        0,    0,    0,    0,          // status
-        0x18,                         // flags
-        0x01, 0xC8,                   // flags2: NT status, Unicode, long names
-        0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, // PID high, security features
-        0,    0,    0xFF, 0xFF, 0xFE, 0xFF, 0, 0, 0, 0,       // reserved, TID, PID, UID, MID
-        0};                                                   // word count
+    static const unsigned char header[] = {0xFF, 'S',  'M', 'B', 0x72, // protocol, NEGOTIATE
+                                           0,    0,    0,   0,         // status
+                                           0x18,                       // flags
+                                           0x01, 0xC8, // flags2: NT status, Unicode, long names
+                                           0,    0,    // PID high
+                                           0,    0,    0,   0,   0,    0, 0, 0, // security features
+                                           0,    0,                             // reserved
+                                           0xFF, 0xFF,                          // TID
+                                           0xFE, 0xFF,                          // PID
+                                           0,    0,                             // UID
+                                           0,    0,                             // MID
+                                           0};                                  // word count
+    static_assert(sizeof header == 33);                                         // word count
     QByteArray dialects;
     for (const char* d : {"NT LM 0.12", "SMB 2.002", "SMB 2.???"})
         dialects += '\x02' + QByteArray(d) + '\0';
