@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# Runs every benchmark and prints the figures: build first (scripts/build.sh). The SMB figures
-# need root: a loopback network with a bench share is started and stopped around them.
+# Runs every benchmark, prints the figures as they come and, at the end, one table of our
+# figures beside their references on the same machine and data, with ratios (how many times
+# faster ours is). Build first (scripts/build.sh). The SMB figures need root: a loopback
+# network with a bench share is started and stopped around them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
+table=$(mktemp)
+trap 'rm -f "$table"' EXIT
+export BC_BENCH_TABLE=$table
 "$bin/bench_core"
 if [ "$(id -u)" = 0 ]; then
   lan=${BC_BENCH_LAN:-$PWD/build/bench-lan}
   BC_TESTLAN_BENCH=1 bash scripts/testlan.sh up "$lan" >/dev/null
-  trap 'bash scripts/testlan.sh down "$lan" >/dev/null' EXIT
+  trap 'bash scripts/testlan.sh down "$lan" >/dev/null; rm -f "$table"' EXIT
   HOME="$lan/client" "$bin/bench_search" --lan
 else
   "$bin/bench_search"
 fi
 XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)} "$bin/bench_results"
+echo
+echo "| What | Brindlecove | Reference | Ratio |"
+echo "|---|---|---|---|"
+cat "$table"

@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "app/Commands.h"
 #include "log/LogModel.h"
+#include "network/CNetworkDialogs.h"
 #include "network/NetworkTreeModel.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
@@ -124,6 +125,55 @@ private slots:
             plain.sort();
             QCOMPARE(got, plain);
         }
+    }
+
+    // Exit in the middle of each network activity (a host that never answers keeps each one
+    // busy): the frame closes, every worker and helper ends, all within a second.
+    void exitDuringEachActivity_data()
+    {
+        QTest::addColumn<int>("activity");
+        QTest::newRow("discover") << 0;
+        QTest::newRow("scan") << 1;
+        QTest::newRow("search") << 2;
+        QTest::newRow("search with content") << 3;
+    }
+    void exitDuringEachActivity()
+    {
+        QFETCH(int, activity);
+        switch (activity) {
+        case 0:
+            m_prompter->nextAnswer = Prompter::AnswerOk;
+            Frame().RunCommand(ID_DISCOVER_NETWORK);
+            QVERIFY(!Frame().IsDiscoveryIdle());
+            break;
+        case 1:
+            Frame().m_fnExecDialog = [](QDialog& d) {
+                auto& dlg = static_cast<CIpRangeDlg&>(d);
+                dlg.FirstEdit()->SetText("127.0.0.10");
+                dlg.LastEdit()->SetText("127.0.0.30");
+                dlg.accept();
+                return dlg.result();
+            };
+            Frame().RunCommand(ID_SCAN_IP_RANGE);
+            QVERIFY(!Frame().IsDiscoveryIdle());
+            break;
+        default:
+            SearchFrom(Frame().m_hRootNode, "*");
+            if (activity == 3)
+                Frame().SearchDlg()->SetContainingText("budget");
+            QVERIFY(!Frame().m_bSearchIdle);
+            break;
+        }
+        QTest::qWait(600);
+        QElapsedTimer t;
+        t.start();
+        Frame().RunCommand(ID_APP_EXIT);
+        QVERIFY(!Frame().isVisible());
+        m_frame.reset();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        // Helpers still at work were ended; idle ones stay for the next search unless dropped.
+        smb::HelperPool::Instance()->DropIdle();
+        QTRY_COMPARE_WITH_TIMEOUT(HelperChildren(), 0, 1000);
     }
 
     // Exit while a worker waits for a host that never answers: the frame closes, its workers
