@@ -138,7 +138,7 @@ our_pids() {
         [ -f "$f" ] || continue
         pid=$(tr -dc 0-9 < "$f")
         [ -n "$pid" ] || continue
-        if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "$dir/hosts/"; then
+        if [ -r "/proc/$pid/cmdline" ] && { tr '\0' ' ' < "/proc/$pid/cmdline"; } 2>/dev/null | grep -q -- "$dir/hosts/"; then
             echo "$pid"
         fi
     done
