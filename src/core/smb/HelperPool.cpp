@@ -268,7 +268,10 @@ int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel
     std::erase_if(m_probes, [&](const ProbeMemo& p) {
         return (p.host == host && p.nPort == nPort) || msNow - p.msAt >= 10000;
     });
-    m_probes.push_back({host, nPort, nResult, bGreet, msNow});
+    // A refusal costs nothing to learn again, and a server that was just restarted must not be
+    // taken for closed: only what costs the deadline is kept.
+    if (nResult != ECONNREFUSED)
+        m_probes.push_back({host, nPort, nResult, bGreet, msNow});
     return nResult;
 }
 
