@@ -29,8 +29,8 @@ for _ in 1 2; do (while :; do :; done) & busy+=($!); done
 (cd build-ci && ctest --output-on-failure --timeout 600)
 stop_busy
 if [ "${1:-}" != quick ]; then
-  # The sanitizer builds run the load test at a fifth of its size.
-  export BC_LOAD_ENTRIES=${BC_LOAD_ENTRIES_SANITIZED:-20000}
+  # The sanitizer builds run the load test at a twelfth of its size.
+  export BC_LOAD_ENTRIES=${BC_LOAD_ENTRIES_SANITIZED:-8000}
   run asan build-asan
   run tsan build-tsan
   unset BC_LOAD_ENTRIES
