@@ -2,6 +2,8 @@
 // with a socket as descriptor 3; answers framed requests on it, one at a time, on one thread.
 #include "SmbServer.h"
 
+#include "app/WorkerPriority.h"
+
 #include <signal.h>
 
 #include <cstdio>
@@ -31,6 +33,8 @@ int main(int argc, char* argv[])
     }
     // A parent that went away shows as a failed write, not as a signal.
     ::signal(SIGPIPE, SIG_IGN);
+    // Background work: the program's window gets a CPU first.
+    LowerProcessPriority();
     SmbServer server(options);
     return server.Run();
 }

@@ -2,6 +2,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/Commands.h"
+#include "app/WorkerPriority.h"
 #include "log/LogModel.h"
 #include "network/CNetworkDialogs.h"
 #include "network/NetworkTreeModel.h"
@@ -17,8 +18,13 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <array>
 #include <atomic>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
@@ -55,7 +61,9 @@ class TestLoad : public QObject
                 n += fi.symLinkTarget().contains("socket:");
             return n;
         }
-        static int SmbConnections()
+        // Connections to the load hosts' port 445 from this machine; with bServerSide, the
+        // servers' ends of connections in any state but listening (closing ones too).
+        static int SmbConnections(bool bServerSide = false)
         {
             QFile f("/proc/net/tcp");
             if (!f.open(QIODevice::ReadOnly))
@@ -64,7 +72,10 @@ class TestLoad : public QObject
             for (const QByteArray& line : f.readAll().split('\n')) {
                 const QList<QByteArray> cols = line.simplified().split(' ');
                 // remote address 127.0.3.x:445 (little-endian hex), state ESTABLISHED
-                if (cols.size() > 3 && cols[2].endsWith("03007F:01BD") && cols[3] == "01")
+                if (cols.size() <= 3)
+                    continue;
+                if (bServerSide ? cols[1].endsWith("03007F:01BD") && cols[3] != "0A"
+                                : cols[2].endsWith("03007F:01BD") && cols[3] == "01")
                     ++n;
             }
             return n;
@@ -72,15 +83,58 @@ class TestLoad : public QObject
         void Start()
         {
             thread = std::thread([this] {
-                while (!bStop) {
-                    nMaxHelpers = std::max(nMaxHelpers.load(), HelperChildren());
+                // Reading every process's stat and the machine's TCP table costs CPU the
+                // program under test would miss on this small machine (it took more than
+                // the GUI thread at 20 reads a second): this thread runs as background work,
+                // sockets are sampled every 100 ms, helpers every 500 ms (the pool's own peak
+                // is checked too), the connections every second.
+                LowerThreadPriority();
+                for (int n = 0; !bStop; ++n) {
+                    if (n % 5 == 0)
+                        nMaxHelpers = std::max(nMaxHelpers.load(), HelperChildren());
                     nMaxSockets = std::max(nMaxSockets.load(), Sockets());
-                    nMaxSmbConnections = std::max(nMaxSmbConnections.load(), SmbConnections());
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    if (n % 10 == 0)
+                        nMaxSmbConnections = std::max(nMaxSmbConnections.load(), SmbConnections());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 }
             });
         }
         ~Sampler()
+        {
+            bStop = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    };
+
+    // The machine's own longest stall: a thread that sleeps 5 ms at a time, at real-time
+    // priority where allowed (as root), so that no process of ours or of the servers delays
+    // it. What it misses, no thread could have had; the GUI thread's stall beyond it is ours.
+    struct MachineProbe
+    {
+        std::atomic<bool> bStop = false;
+        std::atomic<qint64> msLongest = 0;
+        bool bRealTime = false;
+        std::thread thread;
+        void Start()
+        {
+            std::atomic<int> started = 0;
+            thread = std::thread([this, &started] {
+                sched_param sp{};
+                sp.sched_priority = 1;
+                bRealTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) == 0;
+                started = 1;
+                QElapsedTimer t;
+                t.start();
+                while (!bStop) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    msLongest = std::max(msLongest.load(), t.restart());
+                }
+            });
+            while (!started)
+                std::this_thread::yield();
+        }
+        ~MachineProbe()
         {
             bStop = true;
             if (thread.joinable())
@@ -118,23 +172,83 @@ class TestLoad : public QObject
         sinceTick.start();
         QTimer tick;
         tick.setInterval(5);
+        // The GUI thread's time on a CPU and waiting for one (ns), to tell starvation from work.
+        auto schedStat = [] {
+            std::array<qint64, 2> a{0, 0};
+            QFile f("/proc/thread-self/schedstat");
+            if (f.open(QIODevice::ReadOnly)) {
+                const QList<QByteArray> p = f.readAll().split(' ');
+                if (p.size() >= 2)
+                    a = {p[0].toLongLong(), p[1].toLongLong()};
+            }
+            return a;
+        };
+        std::array<qint64, 2> lastStat = bDebug ? schedStat() : std::array<qint64, 2>{};
+        // With BC_DEBUG, a thread watches the GUI thread's state and where it sleeps.
+        std::mutex watchMutex;
+        std::vector<std::pair<qint64, QByteArray>> watched;
+        std::atomic<bool> bWatchStop = false;
+        std::thread watcher;
+        if (bDebug) {
+            const QString task = QString("/proc/self/task/%1/").arg(gettid());
+            watcher = std::thread([&, task] {
+                sched_param sp{};
+                sp.sched_priority = 1; // as root: a watcher that is never starved itself
+                pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+                QByteArray last;
+                while (!bWatchStop) {
+                    QFile st(task + "stat"), wc(task + "wchan"), sc(task + "syscall");
+                    QByteArray now;
+                    if (st.open(QIODevice::ReadOnly) && wc.open(QIODevice::ReadOnly) &&
+                        sc.open(QIODevice::ReadOnly)) {
+                        const QByteArray line = st.readAll();
+                        const int close = line.lastIndexOf(')');
+                        // syscall number and its first three arguments (poll: nfds, timeout)
+                        const QList<QByteArray> call = sc.readAll().split(' ');
+                        now = line.mid(close + 2, 1) + " " + wc.readAll() + " " +
+                              call.mid(0, 4).join(' ');
+                    }
+                    if (now != last) {
+                        std::lock_guard lock(watchMutex);
+                        watched.emplace_back(elog.clock.elapsed(), now);
+                        last = now;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
         QObject::connect(&tick, &QTimer::timeout, [&] {
             const qint64 gap = sinceTick.restart();
+            const std::array<qint64, 2> stat = bDebug ? schedStat() : std::array<qint64, 2>{};
             if (bDebug && gap > 50) {
-                qInfo("stall of %lld ms; events started in it:", gap);
+                qInfo("stall of %lld ms (ran %lld ms, waited for a CPU %lld ms); events started "
+                      "in it:",
+                      gap, (stat[0] - lastStat[0]) / 1000000, (stat[1] - lastStat[1]) / 1000000);
                 const qint64 now = elog.clock.elapsed();
                 for (const auto& [at, what] : elog.events)
                     if (at >= now - gap - 2)
                         qInfo("  +%lld %s", at - (now - gap), qPrintable(what));
+                std::lock_guard lock(watchMutex);
+                for (const auto& [at, what] : watched)
+                    if (at >= now - gap - 2)
+                        qInfo("  +%lld state %s", at - (now - gap), what.constData());
             }
-            if (bDebug)
+            if (bDebug) {
                 elog.events.clear();
+                std::lock_guard lock(watchMutex);
+                watched.clear();
+                sinceTick.restart(); // the listing above is not the program's stall
+                lastStat = schedStat();
+            }
             m_msLongestGap = std::max(m_msLongestGap, gap);
             if (pred() || total.elapsed() > msTimeout)
                 loop.quit();
         });
         tick.start();
         loop.exec();
+        bWatchStop = true;
+        if (watcher.joinable())
+            watcher.join();
         return pred();
     }
     static qint64 PeakRssKiB()
@@ -173,6 +287,12 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         m_dir = qEnvironmentVariable("BC_LOADLAN_DIR");
         QVERIFY2(QFile::exists(m_dir + "/count.txt"), "the load network is not up");
+        // A run just before this one leaves hundreds of server processes ending: wait until
+        // their connections are gone, so that this run's scan meets idle servers.
+        QElapsedTimer quiet;
+        quiet.start();
+        while (Sampler::SmbConnections(true) > 0 && quiet.elapsed() < 60000)
+            QTest::qWait(200);
         QSettings("Halvorn", "Brindlecove").clear();
         m_prompter = std::make_unique<TestPrompter>();
         m_frame = std::make_unique<CMainFrame>(*m_prompter);
@@ -225,6 +345,8 @@ private slots:
         Frame().SearchDlg()->SetSearchText("*");
         Frame().SearchDlg()->SetContainingText(QString());
         m_msLongestGap = 0;
+        MachineProbe machine;
+        machine.Start();
         QElapsedTimer t;
         t.start();
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
@@ -242,6 +364,9 @@ private slots:
         const qint64 msSearch = t.elapsed();
         const qint64 kibPeak = PeakRssKiB();
         const qint64 msGap = m_msLongestGap;
+        machine.bStop = true;
+        machine.thread.join();
+        const qint64 msMachine = machine.msLongest;
         sampler.bStop = true;
         sampler.thread.join();
 
@@ -249,10 +374,11 @@ private slots:
         const qint64 nFound = model->rowCount();
         const smb::PoolLimits limits = smb::HelperPool::Instance()->Limits();
         qInfo("%lld entries in %lld ms: %.0f entries/s; peak memory %lld MiB; longest GUI stall "
-              "%lld ms; at most %d helpers (cap %d), %d sockets in this process, %d SMB "
-              "connections",
+              "%lld ms (the machine's own, seen by a %s thread: %lld ms); at most %d helpers "
+              "(cap %d), %d sockets in this process, %d SMB connections",
               nFound, msSearch, nFound * 1000.0 / std::max<qint64>(msSearch, 1), kibPeak / 1024,
-              msGap, sampler.nMaxHelpers.load(), limits.nMaxHelpers, sampler.nMaxSockets.load(),
+              msGap, machine.bRealTime ? "real-time" : "normal", msMachine,
+              sampler.nMaxHelpers.load(), limits.nMaxHelpers, sampler.nMaxSockets.load(),
               sampler.nMaxSmbConnections.load());
 
         // Nothing lost, nothing doubled, nothing made up.
@@ -284,14 +410,17 @@ private slots:
         QCOMPARE(Frame().Tree().GetChildren(whole).size(), size_t(20));
 
         QVERIFY(sampler.nMaxHelpers <= limits.nMaxHelpers);
+        QVERIFY(smb::HelperPool::Instance()->GetStats().nPeakProcesses <= limits.nMaxHelpers);
         // This process's own sockets: the helpers' channels, the probes in flight, a few of Qt's.
         QVERIFY2(sampler.nMaxSockets <= limits.nMaxHelpers + 254 + 8,
                  qPrintable(QString::number(sampler.nMaxSockets)));
         if (!kSanitized) {
-            // On this kind of machine (2 cores shared with the 20 servers and the helpers) the
-            // GUI thread waits for a CPU at times; no event of ours runs long (BC_DEBUG lists
-            // what ran in a stall). A freeze of a second means work on the GUI thread.
-            QVERIFY2(msGap < 1000, qPrintable(QString::number(msGap)));
+            // The GUI thread may stall less than 100 ms beyond what the machine itself imposes
+            // on a real-time thread at the same time: on this kind of machine (2 virtual cores
+            // shared with the 20 servers and the helpers) even that thread misses its wake-up
+            // by about 100 ms at times. BC_DEBUG lists what the GUI thread did in each stall.
+            QVERIFY2(msGap < std::max<qint64>(100, msMachine + 100),
+                     qPrintable(QString("%1 ms, machine %2 ms").arg(msGap).arg(msMachine)));
             QVERIFY2(kibPeak < 400 * 1024, qPrintable(QString::number(kibPeak)));
         }
     }

@@ -58,7 +58,6 @@ int LogModel::AddEntries(const QStringList& texts, const QDateTime& when)
     }
     const int nFirst = rowCount();
     beginInsertRows(QModelIndex(), nFirst, nFirst + nNew - 1);
-    m_rows.reserve(m_rows.size() + static_cast<std::size_t>(nNew));
     for (const QString& s : texts)
         if (!s.isEmpty())
             m_rows.push_back({m_strLastStamp, s});

@@ -2,6 +2,7 @@
 
 #include "IpRange.h"
 #include "app/ThreadCount.h"
+#include "app/WorkerPriority.h"
 
 #include <QCoreApplication>
 
@@ -64,6 +65,7 @@ struct Discovery::State
         m_threads.Add();
         try {
             std::thread([self, fn = std::move(fn)] {
+                LowerThreadPriority();
                 if (!self->m_bAbort)
                     fn();
                 self->EndDiscoveryWorker();

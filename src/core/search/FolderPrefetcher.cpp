@@ -1,5 +1,7 @@
 #include "FolderPrefetcher.h"
 
+#include "app/WorkerPriority.h"
+
 namespace {
 // Finished listings that may wait for the walker before helpers pause.
 constexpr int kMaxUntaken = 64;
@@ -36,7 +38,10 @@ void FolderPrefetcher::Announce(const std::vector<QString>& folders)
         if (m_threads.empty()) {
             try {
                 for (int i = 0; i < m_nThreads; ++i)
-                    m_threads.emplace_back([this] { Helper(); });
+                    m_threads.emplace_back([this] {
+                        LowerThreadPriority();
+                        Helper();
+                    });
             } catch (const std::system_error&) {
                 // Fewer helpers, or none: the walker lists for itself.
             }

@@ -4,6 +4,7 @@
 #include "FolderPrefetcher.h"
 #include "PatternList.h"
 #include "app/ThreadCount.h"
+#include "app/WorkerPriority.h"
 #include "smb/HelperPool.h"
 
 #include <chrono>
@@ -135,6 +136,7 @@ void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>
     state->m_threads.Add();
     try {
         std::thread([state, run, body = std::move(body)] {
+            LowerThreadPriority();
             if (run->Running()) {
                 Walker walker(state, run);
                 body(walker);

@@ -53,7 +53,6 @@ private:
 
 void AddEntries(const Message& m, std::vector<FsEntry>& out)
 {
-    out.reserve(out.size() + m.entries.size());
     for (const smbproto::Entry& e : m.entries) {
         FsEntry f;
         f.strName = QString::fromUtf8(e.name);

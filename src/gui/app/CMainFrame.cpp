@@ -225,6 +225,25 @@ void CMainFrame::RunPosted()
 
 void CMainFrame::OnStatusMsg()
 {
+    // The queue stays filled until the drain, so no further message is posted meanwhile: the
+    // timer is what drains it then.
+    if (m_statusDrained.isValid() && m_statusDrained.elapsed() < kMsStatusInterval) {
+        if (!m_bStatusDrainArmed) {
+            m_bStatusDrainArmed = true;
+            QTimer::singleShot(kMsStatusInterval - static_cast<int>(m_statusDrained.elapsed()),
+                               this, [this] {
+                                   m_bStatusDrainArmed = false;
+                                   OnStatusMsg();
+                               });
+        }
+        return;
+    }
+    DrainStatus();
+}
+
+void CMainFrame::DrainStatus()
+{
+    m_statusDrained.start();
     const QStringList texts = m_statusQueue.TakeAll();
     if (texts.isEmpty())
         return;
@@ -413,6 +432,7 @@ void CMainFrame::OnResultsClosing(CChildFrame* frame)
 
 void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
 {
+    DrainStatus(); // "Search finished" is queued before this call
     CChildFrame* target = nullptr;
     for (QMdiSubWindow* w : m_mdiArea->subWindowList()) {
         auto* child = qobject_cast<CChildFrame*>(w);

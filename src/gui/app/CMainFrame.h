@@ -3,6 +3,7 @@
 #include "log/StatusQueue.h"
 #include "network/NetworkTree.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
 
@@ -138,7 +139,14 @@ protected:
 
 private:
     // The status message: drains the status queue into pane 0 and the log (posted by PostStatus).
+    // A search says something per folder: the queue is drained at most every
+    // kMsStatusInterval, so that the pane's text and the log's rows change in batches.
     void OnStatusMsg();
+    // Drains now, whenever the last drain was: the end of an activity shows at once.
+    void DrainStatus();
+    static constexpr int kMsStatusInterval = 100;
+    QElapsedTimer m_statusDrained;
+    bool m_bStatusDrainArmed = false;
     // Any thread: runs fn on the GUI thread, in the order posted.
     void PostToGui(std::function<void()> fn);
     void RunPosted();

@@ -78,6 +78,7 @@ void CMainFrame::OnAddDomain()
 void CMainFrame::OnDiscoveryCompleted()
 {
     // The last worker has ended and sorted the tree; the window's part happens here.
+    DrainStatus();
     m_searchDlg->StopAnimation();
     ExpandAll();
     UpdateCommandUI();
