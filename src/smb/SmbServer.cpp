@@ -1,5 +1,6 @@
 #include "SmbServer.h"
 
+#include "ConnectionCap.h"
 #include "search/ContentMatcher.h"
 
 #include <libsmbclient.h>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -84,6 +86,7 @@ SmbServer::SmbServer(const Options& options) : m_options(options)
         smbc_free_context(ctx, 1);
         return;
     }
+    connection_cap::Install(ctx, static_cast<std::size_t>(std::max(options.nMaxConnections, 1)));
     m_pCtx = ctx;
 }
 

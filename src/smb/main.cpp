@@ -22,11 +22,14 @@ int main(int argc, char* argv[])
             options.fd = std::atoi(argv[++i]);
         } else if (std::strcmp(a, "--timeout") == 0 && bHasValue) {
             options.msTimeout = std::atoi(argv[++i]);
+        } else if (std::strcmp(a, "--connections") == 0 && bHasValue) {
+            options.nMaxConnections = std::atoi(argv[++i]);
         } else if (std::strcmp(a, "--port") == 0 && bHasValue) {
             options.nPort = std::atoi(argv[++i]);
         } else {
             std::fprintf(stderr,
-                         "usage: brindlecove-smb [--fd N] [--nt1] [--timeout MS] [--port N]\n"
+                         "usage: brindlecove-smb [--fd N] [--nt1] [--timeout MS] [--port N] "
+                         "[--connections N]\n"
                          "Serves the SMB requests of Brindlecove; started by the program.\n");
             return 2;
         }

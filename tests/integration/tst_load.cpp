@@ -414,6 +414,10 @@ private slots:
         // This process's own sockets: the helpers' channels, the probes in flight, a few of Qt's.
         QVERIFY2(sampler.nMaxSockets <= limits.nMaxHelpers + 254 + 8,
                  qPrintable(QString::number(sampler.nMaxSockets)));
+        // SMB connections to the load hosts: the helpers' (each keeps nMaxConnections at most)
+        // and the scan's greetings in flight (one per address of the /24 at most).
+        QVERIFY2(sampler.nMaxSmbConnections <= limits.nMaxHelpers * limits.nMaxConnections + 254,
+                 qPrintable(QString::number(sampler.nMaxSmbConnections)));
         if (!kSanitized) {
             // The GUI thread may stall less than 100 ms beyond what the machine itself imposes
             // on a real-time thread at the same time: on this kind of machine (2 virtual cores

@@ -129,6 +129,41 @@ private slots:
         QCOMPARE(s.nKilled, before.nKilled);
     }
 
+    // A helper keeps at most nMaxConnections SMB connections (one per server and share): the
+    // least recently used one closes when a new one would pass the cap. Every listing works.
+    void connectionsWithinTheCap_data()
+    {
+        QTest::addColumn<int>("nCap");
+        QTest::addColumn<int>("nAtMost");
+        QTest::addColumn<int>("nAtLeast");
+        QTest::newRow("cap 2") << 2 << 2 << 1;
+        QTest::newRow("cap 64: one per share") << 64 << 64 << 6;
+    }
+    void connectionsWithinTheCap()
+    {
+        QFETCH(int, nCap);
+        QFETCH(int, nAtMost);
+        QFETCH(int, nAtLeast);
+        auto pool = smb::HelperPool::Instance();
+        pool->DropIdle();
+        smb::PoolLimits limits;
+        limits.nMaxHelpers = 1;
+        limits.nMaxConnections = nCap;
+        pool->SetLimits(limits);
+        auto fs = MakeSmbShareFs(5000);
+        const QStringList shares{"127.0.0.11\\docs",     "127.0.0.11\\music",  "127.0.0.11\\public",
+                                 "127.0.0.12\\projects", "127.0.0.12\\public", "127.0.0.13\\lab",
+                                 "127.0.0.13\\scratch",  "127.0.0.11\\docs"};
+        int nMost = 0;
+        for (const QString& share : shares) {
+            std::vector<FsEntry> entries;
+            QCOMPARE(fs->ListFolder("\\\\" + share, entries), 0);
+            nMost = std::max(nMost, HelperConnections());
+        }
+        QCOMPARE(HelperChildren(), 1);
+        QVERIFY2(nMost <= nAtMost && nMost >= nAtLeast, qPrintable(QString::number(nMost)));
+    }
+
     // A helper killed in the middle of a request costs that request; the next one works.
     void killedHelperCostsOneRequest()
     {

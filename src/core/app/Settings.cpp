@@ -68,6 +68,7 @@ void ApplyHelperLimits()
     l.msAnswer = read("msAnswer", l.msAnswer, 100, 60000);
     l.msRequest = read("msRequest", l.msRequest, 500, 600000);
     l.msIdle = read("msIdle", l.msIdle, 0, 3600000);
+    l.nMaxConnections = read("nMaxConnections", l.nMaxConnections, 1, 256);
     s.endGroup();
     smb::HelperPool::Instance()->SetLimits(l);
 }

@@ -62,15 +62,21 @@ public:
 
 namespace {
 
-std::shared_ptr<HelperProcess> Spawn(const QString& path, const HelperProfile& profile)
+std::shared_ptr<HelperProcess> Spawn(const QString& path, const HelperProfile& profile,
+                                     int nMaxConnections)
 {
     if (::access(QFile::encodeName(path).constData(), X_OK) != 0)
         return nullptr;
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
         return nullptr;
-    std::vector<std::string> args{path.toStdString(), "--fd", "3", "--timeout",
-                                  std::to_string(profile.msSmbTimeout)};
+    std::vector<std::string> args{path.toStdString(),
+                                  "--fd",
+                                  "3",
+                                  "--timeout",
+                                  std::to_string(profile.msSmbTimeout),
+                                  "--connections",
+                                  std::to_string(nMaxConnections)};
     if (profile.nPort > 0) {
         args.push_back("--port");
         args.push_back(std::to_string(profile.nPort));
@@ -335,10 +341,11 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     lease.m_host = host;
     if (lease.m_helper)
         return lease;
+    const int nMaxConnections = m_limits.nMaxConnections;
     lock.unlock();
     if (victim)
         victim->Kill();
-    auto helper = Spawn(HelperPath(), profile);
+    auto helper = Spawn(HelperPath(), profile, nMaxConnections);
     lock.lock();
     if (!helper) {
         --m_nProcesses;

@@ -42,6 +42,9 @@ struct PoolLimits
     int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
     int msAnswer = 5000;   // then its first SMB answer (a host that accepts and is silent)
     int msRequest = 15000; // a request without any sign of life
+    // SMB connections (one per server and share) a helper keeps open; beyond, it closes the
+    // least recently used. The program's connections stay within nMaxHelpers times this.
+    int nMaxConnections = 32;
 };
 
 struct Credentials
