@@ -137,8 +137,8 @@ PY
         } > "$hd/smb.conf"
         # smbd starts a session of its own, and the kernel shares the CPU between sessions
         # (autogroups) whatever a process's nice value: this nice orders only the server's own
-        # processes. Niced sessions (/proc/PID/autogroup) were tried: beside the test suite's
-        # busy loops the servers then starved and scans missed hosts.
+        # processes. Niced sessions (/proc/PID/autogroup) were tried and left out: beside the
+        # test suite's busy loops each server would get a tenth of a loop's share of the CPU.
         nice -n 10 smbd -D -s "$hd/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
     done
     for i in $(seq 1 $nhosts); do
