@@ -8,10 +8,11 @@
 
 #include <algorithm>
 
-// SMB helper processes that are alive children of this process, whatever the pool believes.
-inline int HelperChildren()
+// Pids of the SMB helper processes that are alive children of this process, whatever the pool
+// believes.
+inline QStringList HelperPids()
 {
-    int n = 0;
+    QStringList pids;
     const QString self = QString::number(QCoreApplication::applicationPid());
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
@@ -22,9 +23,14 @@ inline int HelperChildren()
         const QStringList rest = line.mid(line.lastIndexOf(QLatin1Char(')')) + 2).split(' ');
         if (line.contains(QLatin1String("(brindlecove-smb)")) && rest.value(1) == self &&
             rest.value(0) != QLatin1String("Z"))
-            ++n;
+            pids << pid;
     }
-    return n;
+    return pids;
+}
+
+inline int HelperChildren()
+{
+    return static_cast<int>(HelperPids().size());
 }
 
 // Sockets the SMB helper children hold, less each one's channel to this process: their SMB
@@ -32,15 +38,7 @@ inline int HelperChildren()
 inline int HelperConnections()
 {
     int n = 0;
-    const QString self = QString::number(QCoreApplication::applicationPid());
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QString line = QString::fromLatin1(stat.readAll());
-        const QStringList rest = line.mid(line.lastIndexOf(QLatin1Char(')')) + 2).split(' ');
-        if (!line.contains(QLatin1String("(brindlecove-smb)")) || rest.value(1) != self)
-            continue;
+    for (const QString& pid : HelperPids()) {
         const QDir fds(QStringLiteral("/proc/") + pid + QStringLiteral("/fd"));
         int nSockets = 0;
         for (const QFileInfo& fi : fds.entryInfoList(QDir::System))
