@@ -17,7 +17,6 @@ struct State
 {
     std::size_t nMax = 0;
     std::uint64_t nClock = 0;
-    std::size_t nEvicted = 0;
     std::vector<Entry> entries;
     smbc_get_cached_srv_fn fnGet = nullptr;
     smbc_add_cached_srv_fn fnAdd = nullptr;
@@ -75,8 +74,7 @@ int AddCached(SMBCCTX* c, SMBCSRV* srv, const char* server, const char* share,
             break;
         if (e.pSrv == srv)
             continue;
-        if (smbc_getFunctionRemoveUnusedServer(c)(c, e.pSrv) == 0)
-            ++s.nEvicted;
+        smbc_getFunctionRemoveUnusedServer(c)(c, e.pSrv);
     }
     return 0;
 }
@@ -93,16 +91,6 @@ void Install(SMBCCTX* ctx, std::size_t nMax)
     smbc_setFunctionGetCachedServer(ctx, GetCached);
     smbc_setFunctionAddCachedServer(ctx, AddCached);
     smbc_setFunctionRemoveCachedServer(ctx, RemoveCached);
-}
-
-std::size_t Cached()
-{
-    return S().entries.size();
-}
-
-std::size_t Evicted()
-{
-    return S().nEvicted;
 }
 
 } // namespace connection_cap

@@ -16,8 +16,4 @@ namespace connection_cap {
 // Installs the wrappers on ctx, which must be initialised already.
 void Install(SMBCCTX* ctx, std::size_t nMax);
 
-// Connections in the cache now, and connections closed to make room so far.
-std::size_t Cached();
-std::size_t Evicted();
-
 } // namespace connection_cap

@@ -20,10 +20,10 @@ public:
     struct Options
     {
         int fd = 3;
-        bool bNt1Only = false;   // browse lists travel over SMB1 only
-        int msTimeout = 15000;   // libsmbclient's own timeout per call
-        int nPort = 0;           // 0: the library's choice of 139 and 445
-        int nMaxConnections = 8; // connections kept open (server and share each)
+        bool bNt1Only = false;    // browse lists travel over SMB1 only
+        int msTimeout = 15000;    // libsmbclient's own timeout per call
+        int nPort = 0;            // 0: the library's choice of 139 and 445
+        int nMaxConnections = 32; // connections kept open (server and share each)
     };
     explicit SmbServer(const Options& options);
     ~SmbServer();
