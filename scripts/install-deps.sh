@@ -7,12 +7,14 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libsmbclient-dev
+  libsmbclient-dev qtkeychain-qt6-dev
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label
   # renders as boxes; xdg-utils so files and links open in the desktop's applications
   fonts-dejavu-core fonts-wqy-microhei xdg-utils shared-mime-info
   # tests: the loopback SMB network, its client tools, Python for its file tree
   samba smbclient python3 procps iproute2
+  # tests of remembered passwords: a secret service in a D-Bus session of the test's own
+  gnome-keyring dbus-daemon
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
   # sanitizer builds; the fuzz targets (clang with libFuzzer)

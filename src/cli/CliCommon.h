@@ -22,6 +22,10 @@ void PrintTree(const NetworkTree& tree, NodeHandle node, int depth = 0);
 bool TakeOption(QStringList& args, const QString& name, QString* pValue);
 bool TakeFlag(QStringList& args, const QString& name);
 
+// Takes the login options out of args and sets the program's logins; -1 when they are
+// sound, else the exit code (the reason is printed).
+int TakeLoginOptions(QStringList& args);
+
 int RunNetworkCommand(const QString& command, QStringList args);
 int RunSearchCommand(QStringList args);
 

@@ -104,8 +104,8 @@ int RunNetworkCommand(const QString& command, QStringList args)
         quint32 nResume = 0;
         const EnumResult r = browser.EnumShares(args.front(), nResume, abort);
         if (!r.Usable())
-            return Fail(QStringLiteral("cannot list the shares of %1 (error %2)")
-                            .arg(args.front(), QString::number(r.nStatus)));
+            return Fail(QStringLiteral("cannot list the shares of %1: %2")
+                            .arg(args.front(), EnumStatusText(r.nStatus)));
         for (const QString& s : r.names)
             Print(s + QLatin1Char('\n'));
         return kExitOk;

@@ -45,7 +45,8 @@ public:
             break;
         case Long:
             Print(QStringLiteral("%1\t%2\t%3\n")
-                      .arg(ctl::ToPictures(r.strPath), QString::number(r.nSize), IsoTime(r.nLastWrite)));
+                      .arg(ctl::ToPictures(r.strPath), QString::number(r.nSize),
+                           IsoTime(r.nLastWrite)));
             break;
         case Json: {
             QJsonObject o;
@@ -147,8 +148,8 @@ int RunSearchCommand(QStringList args)
             const QString host = target.mid(2);
             const EnumResult r = browser.EnumShares(host, resume, abort);
             if (!r.Usable())
-                return Fail(QStringLiteral("cannot list the shares of %1 (error %2)")
-                                .arg(host, QString::number(r.nStatus)));
+                return Fail(QStringLiteral("cannot list the shares of %1: %2")
+                                .arg(host, EnumStatusText(r.nStatus)));
             for (const QString& share : r.names)
                 job.folders << target + QLatin1Char('\\') + share;
         }

@@ -31,6 +31,12 @@ const char* const kUsage =
     "search prints one full path per line in the order found; --long adds the size in bytes\n"
     "and the UTC time, tab-separated; --json writes one JSON object per line.\n"
     "--verbose writes the status texts to standard error.\n"
+    "\n"
+    "Logins (every command): --user DOMAIN\\USER with the password in the first line of\n"
+    "--password-file FILE or in BRINDLECOVE_PASSWORD, or --kerberos (the ticket in the\n"
+    "credential cache), or --guest. Without them: the Kerberos ticket when there is one, else\n"
+    "guest. A server that refuses the login is an error (\"login failed\" or \"Permission\n"
+    "denied\"), never a quiet guest login.\n"
     "Exit status: 0 on success (search: something found), 1 when search found nothing,\n"
     "2 on error; search also exits with 2 when a folder or file could not be read (each is\n"
     "named on standard error), even when it found something.\n"
@@ -56,6 +62,8 @@ int main(int argc, char* argv[])
         return cli::kExitOk;
     }
     settings::ApplyHelperLimits();
+    if (const int rcLogin = cli::TakeLoginOptions(args); rcLogin >= 0)
+        return rcLogin;
     const int rc = first == QLatin1String("search") ? cli::RunSearchCommand(args)
                                                     : cli::RunNetworkCommand(first, args);
     // No helper outlives the program.

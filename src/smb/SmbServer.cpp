@@ -31,15 +31,6 @@ void AuthFn(SMBCCTX*, const char* server, const char* share, char* wg, int wglen
         g_pServer->AskCredentials(server, share, wg, wglen, user, userlen, pass, passlen);
 }
 
-void CopyOut(const QByteArray& s, char* buf, int len)
-{
-    if (len <= 0)
-        return;
-    const int n = std::min(static_cast<int>(s.size()), len - 1);
-    std::memcpy(buf, s.constData(), static_cast<std::size_t>(n));
-    buf[n] = '\0';
-}
-
 int ErrnoOr(int fallback)
 {
     return errno ? errno : fallback;
@@ -76,8 +67,9 @@ SmbServer::SmbServer(const Options& options) : m_options(options)
     smbc_setTimeout(ctx, options.msTimeout);
     smbc_setFunctionAuthDataWithContext(ctx, AuthFn);
     smbc_setOptionUseKerberos(ctx, 0);
-    smbc_setOptionFallbackAfterKerberos(ctx, 1);
-    smbc_setOptionNoAutoAnonymousLogin(ctx, 0);
+    smbc_setOptionFallbackAfterKerberos(ctx, 0);
+    // A refused login must fail, not quietly become a guest's.
+    smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
     if (options.nPort > 0)
         smbc_setPort(ctx, static_cast<uint16_t>(options.nPort));
     if (options.bNt1Only)
@@ -133,6 +125,8 @@ bool SmbServer::Send(const Message& m)
     // Frames wait in m_out until a Done, a question or a sign of life, or until they add up:
     // a small folder's listing and its Done leave in one write.
     m_out += smbproto::Encode(m);
+    if (m.op != Op::Done && m.op != Op::AuthAsk)
+        ++m_nDataFrames;
     if (m.op == Op::Entries || m.op == Op::Names)
         return m_out.size() < (256 << 10) || Flush();
     // Requests that came in one batch are answered in one write, too.
@@ -164,37 +158,16 @@ bool SmbServer::Flush()
 
 bool SmbServer::Done(int err, std::uint64_t n1, QByteArray s1)
 {
+    if (m_bCatchRefusal && (err == EACCES || err == EPERM) && m_nDataFrames == 0) {
+        m_nRefused = err;
+        return true;
+    }
     Message m;
     m.op = Op::Done;
     m.n1 = n1;
     m.n2 = static_cast<std::uint64_t>(err);
     m.s1 = std::move(s1);
     return Send(m);
-}
-
-void SmbServer::AskCredentials(const char* server, const char* share, char* wg, int wglen,
-                               char* user, int userlen, char* pass, int passlen)
-{
-    Message ask;
-    ask.op = Op::AuthAsk;
-    ask.s1 = server ? QByteArray(server) : QByteArray();
-    ask.s2 = share ? QByteArray(share) : QByteArray();
-    Message answer;
-    // No answer (the parent is gone): no credentials, the call fails on its own. Requests
-    // that the parent sent ahead of the answer wait their turn.
-    if (!Send(ask))
-        return;
-    for (;;) {
-        if (!Receive(&answer, false))
-            return;
-        if (answer.op == Op::AuthAnswer)
-            break;
-        m_pending.push_back(std::move(answer));
-    }
-    if (!answer.s1.isEmpty())
-        CopyOut(answer.s1, wg, wglen);
-    CopyOut(answer.s2, user, userlen);
-    CopyOut(answer.s3, pass, passlen);
 }
 
 int SmbServer::Run()
@@ -209,7 +182,8 @@ int SmbServer::Run()
     }
     Message req;
     while (!m_bBroken && Receive(&req)) {
-        if (!Handle(req))
+        TestFault(req.s1);
+        if (!HandleWithLogin(req))
             break;
     }
     return 0;
@@ -235,7 +209,6 @@ void SmbServer::TestFault(const QByteArray& url)
 
 bool SmbServer::Handle(const Message& req)
 {
-    TestFault(req.s1);
     errno = 0;
     switch (req.op) {
     case Op::ListNames:

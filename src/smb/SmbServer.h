@@ -3,6 +3,8 @@
 #include "smb/HelperProtocol.h"
 
 #include <deque>
+#include <map>
+#include <set>
 #include <vector>
 
 struct _SMBCCTX;
@@ -33,11 +35,31 @@ public:
     // Serves requests until the parent closes its end; the process's exit code.
     int Run();
 
-    // Called by the library when a server wants credentials: asks the parent.
+    // Called by the library when it connects to a server: the login the parent chose for it
+    // (asked once per server, and again only after a refusal).
     void AskCredentials(const char* server, const char* share, char* wg, int wglen, char* user,
                         int userlen, char* pass, int passlen);
 
 private:
+    struct Login
+    {
+        QByteArray workgroup, user, password;
+        std::uint64_t nGen = 0;
+        bool bKerberos = false;
+    };
+    // Asks the parent (AuthAsk) and waits for its AuthAnswer; false when the parent is gone.
+    bool AskParent(const smbproto::Message& ask, smbproto::Message* pAnswer);
+    void UseLogin(const Login& login);
+    // Runs one request; when the server refuses the login, asks the parent for another and
+    // runs it again (at most a few times). Answers with kErrLoginFailed when the login itself
+    // failed and nothing else is left to try.
+    bool HandleWithLogin(const smbproto::Message& req);
+    // After a refusal of url: 0 when the parent gave another login to try, else the error to
+    // answer with. A folder the user may not open inside a share that opens is no refusal of
+    // the login.
+    int Refused(const QByteArray& url, int err);
+    bool CanOpenFolder(const QByteArray& url);
+
     // The next request: one put aside first, unless bPendingFirst is false.
     bool Receive(smbproto::Message* pOut, bool bPendingFirst = true);
     bool Send(const smbproto::Message& m);
@@ -68,4 +90,10 @@ private:
     std::vector<unsigned char> m_buffer;
     QByteArray m_testFault;
     bool m_bBroken = false; // the stream to the parent is gone or corrupt
+
+    std::map<QByteArray, Login> m_logins; // by server name, lower case
+    std::set<QByteArray> m_openShares;    // "server/share" (lower case) opened with its login
+    bool m_bCatchRefusal = false;         // Done keeps a refusal back for HandleWithLogin
+    int m_nRefused = 0;                   // the refusal kept back
+    int m_nDataFrames = 0;                // data frames of the running request
 };

@@ -62,6 +62,25 @@ public:
         *pApplyToAll = bClashApplyAll;
         return clashAnswers.isEmpty() ? fileops::Clash::Skip : clashAnswers.takeFirst();
     }
+    // Login questions: answered from logins in turn (cancelled when empty) unless onLogin is set.
+    struct LoginAsked
+    {
+        QString strServer, strReason, strLastUser;
+    };
+    QList<LoginAsked> loginQuestions;
+    QList<smb::Logins::Typed> logins;
+    std::function<bool(smb::Logins::Typed*, const std::function<bool()>&)> onLogin;
+    bool AskLogin(const QString& server, const QString& reason, const QString& strLastUser,
+                  smb::Logins::Typed* pTyped, const std::function<bool()>& fnAbandoned) override
+    {
+        loginQuestions.append({server, reason, strLastUser});
+        if (onLogin)
+            return onLogin(pTyped, fnAbandoned);
+        if (logins.isEmpty())
+            return false;
+        *pTyped = logins.takeFirst();
+        return true;
+    }
     bool OpenUrl(const QUrl& url, bool bQuiet = false) override
     {
         quiet << bQuiet;

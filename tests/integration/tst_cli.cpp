@@ -47,6 +47,13 @@ private slots:
         QTest::newRow("tree missing file")
             << QStringList{"tree", "/nonexistent.nft"} << "cannot read";
         QTest::newRow("nft without name") << QStringList{"browse", "--nft"} << "--nft";
+        QTest::newRow("password on the command line")
+            << QStringList{"search", "--pattern", "*", "--password", "x", "\\\\ALPHA"}
+            << "not taken on the command line";
+        QTest::newRow("user without password")
+            << QStringList{"shares", "ALPHA", "--user", "bcuser"} << "no password for bcuser";
+        QTest::newRow("two logins")
+            << QStringList{"shares", "ALPHA", "--user", "bcuser", "--guest"} << "one of";
     }
     void badArguments()
     {
@@ -154,6 +161,64 @@ private slots:
     }
 
     // The same content search, again and again: the same finds every time, never a crash.
+    // Logins: the password from a file or the environment; a refused login or share is an
+    // error on stderr (exit 2), never a quiet guest login.
+    void searchWithLogins_data()
+    {
+        QTest::addColumn<QStringList>("login");
+        QTest::addColumn<QString>("password"); // the file's or the environment's
+        QTest::addColumn<bool>("bEnvironment");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("err");
+        const QStringList user{"--user", "WORKGROUP\\bcuser"};
+        QTest::newRow("password file") << user << "bcpass123\n" << false << 0 << "";
+        QTest::newRow("environment") << user << "bcpass123" << true << 0 << "";
+        QTest::newRow("wrong password")
+            << user << "wrong\n"
+            << false << 2
+            << "cannot read \\\\ALPHA\\private: login failed: unknown user name or bad password";
+        QTest::newRow("guest") << QStringList{"--guest"} << "" << false << 2
+                               << "cannot read \\\\ALPHA\\private: Permission denied";
+        QTest::newRow("no options") << QStringList{} << "" << false << 2
+                                    << "cannot read \\\\ALPHA\\private: Permission denied";
+    }
+    void searchWithLogins()
+    {
+        QFETCH(QStringList, login);
+        QFETCH(QString, password);
+        QFETCH(bool, bEnvironment);
+        QFETCH(int, code);
+        QFETCH(QString, err);
+        QTemporaryDir dir;
+        QStringList args{"search", "--pattern", "*", "\\\\ALPHA\\private"};
+        args += login;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("BRINDLECOVE_PASSWORD");
+        if (bEnvironment) {
+            env.insert("BRINDLECOVE_PASSWORD", password);
+        } else if (login.contains("--user")) {
+            QFile f(dir.filePath("pw"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(password.toUtf8());
+            f.close();
+            args << "--password-file" << f.fileName();
+        }
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli", args);
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString stderrText = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), code);
+        if (code == 0) {
+            QCOMPARE(out, QString("\\\\ALPHA\\private\\confidential.txt\n"));
+        } else {
+            QVERIFY(out.isEmpty());
+            QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+        }
+        QVERIFY(!stderrText.contains("bcpass123"));
+    }
+
     void searchInALoop()
     {
         QStringList first;

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "results/FileOps.h"
+#include "smb/Logins.h"
 
 #include <QString>
 #include <QUrl>
+
+#include <functional>
 
 // Every message box, file dialog and desktop hand-off of the program goes through one
 // Prompter, so tests can answer them without a screen. GUI-thread object.
@@ -47,4 +50,9 @@ public:
     virtual bool OpenUrl(const QUrl& url, bool bQuiet = false) = 0;
     // A file to copy or move exists at target: replace it, skip, keep both, or cancel all.
     virtual fileops::Clash AskClash(const QString& target, bool* pApplyToAll) = 0;
+    // "Connect to \\SERVER": false when the user cancelled. When fnAbandoned turns true
+    // (nobody waits for the answer any more: the search stopped) the question goes away as
+    // cancelled.
+    virtual bool AskLogin(const QString& server, const QString& reason, const QString& strLastUser,
+                          smb::Logins::Typed* pTyped, const std::function<bool()>& fnAbandoned) = 0;
 };

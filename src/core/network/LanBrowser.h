@@ -14,7 +14,11 @@ enum : int
     ERROR_MORE_DATA = 234,
     ERROR_NO_BROWSER_SERVERS_FOUND = 6118,
     ERROR_TIMEOUT_CODE = 1460,
+    ERROR_LOGON_FAILURE = 1326,
 };
+
+// A short text for a result code ("access denied", "error 2110").
+QString EnumStatusText(int nStatus);
 
 struct EnumResult
 {

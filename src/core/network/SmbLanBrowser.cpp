@@ -20,6 +20,8 @@ int CodeFromError(int err)
     case EACCES:
     case EPERM:
         return ERROR_ACCESS_DENIED;
+    case smbproto::kErrLoginFailed:
+        return ERROR_LOGON_FAILURE;
     case ETIMEDOUT:
     case smbproto::kErrHelperTimeout:
         return ERROR_TIMEOUT_CODE;
@@ -80,6 +82,24 @@ smb::HelperProfile BrowseProfile()
 }
 
 } // namespace
+
+QString EnumStatusText(int nStatus)
+{
+    switch (nStatus) {
+    case ERROR_ACCESS_DENIED:
+        return QStringLiteral("access denied");
+    case ERROR_LOGON_FAILURE:
+        return QStringLiteral("login failed: unknown user name or bad password");
+    case ERROR_BAD_NETPATH:
+        return QStringLiteral("the network path was not found");
+    case ERROR_TIMEOUT_CODE:
+        return QStringLiteral("no answer in time");
+    case ERROR_NO_BROWSER_SERVERS_FOUND:
+        return QStringLiteral("no browse server found");
+    default:
+        return QStringLiteral("error %1").arg(nStatus);
+    }
+}
 
 EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
 {

@@ -578,13 +578,28 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
                     std::lock_guard lock(m_pool->m_mutex);
                     fn = m_pool->m_fnCredentials;
                 }
-                const Credentials c =
-                    fn ? fn(QString::fromUtf8(m.s1), QString::fromUtf8(m.s2)) : Credentials{};
+                AuthQuestion q;
+                q.strServer = QString::fromUtf8(m.s1);
+                q.strShare = QString::fromUtf8(m.s2);
+                q.bRefused = m.n1 > 0;
+                q.nGen = m.n1 > 0 ? m.n1 - 1 : 0;
+                q.nKind = m.n2;
+                AuthReply reply;
+                reply.bGiveUp = q.bRefused;
+                if (fn)
+                    reply = fn(q, [&] { return (cancel && cancel()) || m_pool->m_bClosing; });
                 Message answer;
                 answer.op = Op::AuthAnswer;
-                answer.s1 = c.strWorkgroup.toUtf8();
-                answer.s2 = c.strUser.toUtf8();
-                answer.s3 = c.strPassword.toUtf8();
+                answer.n1 = reply.nGen;
+                answer.n2 = (reply.login.bKerberos ? smbproto::kLoginKerberos : 0) |
+                            (reply.bGiveUp ? smbproto::kLoginGiveUp : 0);
+                answer.s1 = reply.login.strWorkgroup.toUtf8();
+                answer.s2 = reply.login.strUser.toUtf8();
+                answer.s3 = reply.login.strPassword.toUtf8();
+                // A person may have taken their time: the deadline starts again.
+                deadline = Clock::now() + std::chrono::milliseconds(msLimit);
+                if ((cancel && cancel()) || m_pool->m_bClosing)
+                    return fail(smbproto::kErrCancelled);
                 if (!SendAll(h.m_fd, smbproto::Encode(answer), deadline, cancel, m_pool->m_bClosing,
                              &err))
                     return fail(err);

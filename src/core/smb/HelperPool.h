@@ -50,12 +50,31 @@ struct PoolLimits
 struct Credentials
 {
     QString strWorkgroup;
-    QString strUser; // empty: guest
+    QString strUser; // empty: guest (an anonymous logon)
     QString strPassword;
+    bool bKerberos = false; // the ticket in the user's credential cache
+};
+
+// A helper's question: which login for server, or (bRefused) the login of generation nGen was
+// refused by the server (nKind smbproto::kRefusedLogin) or by the share (kRefusedShare).
+struct AuthQuestion
+{
+    QString strServer;
+    QString strShare;
+    bool bRefused = false;
+    quint64 nGen = 0;
+    quint64 nKind = 0;
+};
+struct AuthReply
+{
+    Credentials login;
+    quint64 nGen = 0;
+    bool bGiveUp = false; // nothing else to try: the request fails
 };
 
 using CancelFn = std::function<bool()>;
-using CredentialsFn = std::function<Credentials(const QString& server, const QString& share)>;
+// May wait (for a person); watches cancel while it does.
+using CredentialsFn = std::function<AuthReply(const AuthQuestion& q, const CancelFn& cancel)>;
 
 class HelperProcess;
 
@@ -72,7 +91,8 @@ public:
 
     void SetLimits(const PoolLimits& limits);
     PoolLimits Limits() const;
-    // Answers the helpers' credential questions (on the requesting thread). Default: guest.
+    // Answers the helpers' credential questions (on the requesting thread). Default: guest,
+    // and a refusal fails the request.
     void SetCredentials(CredentialsFn fn);
     // The helper program (default: brindlecove-smb beside this program, or $BC_SMB_HELPER).
     void SetHelperPath(const QString& path);

@@ -211,6 +211,8 @@ QByteArray ErrorText(int err)
         return "the SMB helper could not be started";
     case kErrCancelled:
         return "cancelled";
+    case kErrLoginFailed:
+        return "login failed: unknown user name or bad password";
     default:
         break;
     }

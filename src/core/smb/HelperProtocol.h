@@ -34,14 +34,16 @@ enum class Op : std::uint8_t
     Mkdir = 11,      // s1 URL: Done
     Rename = 12,     // s1 from, s2 to: Done
     Stat = 13,       // s1 URL: Stat, Done
-    AuthAnswer = 20, // s1 workgroup, s2 user, s3 password
+    AuthAnswer = 20, // s1 workgroup, s2 user, s3 password; n1 the login's generation,
+                     // n2 kLogin* flags
                      // Helper to parent.
     Names = 64,      // entries: name, type (browse type), comment
     Entries = 65,    // entries: name, attributes, size, time
     Progress = 66,   // n1 bytes done: a long request is still alive
     Data = 67,       // s1 bytes read
     StatReply = 68,  // one entry: attributes, size, time; n1 inode, n2 device
-    AuthAsk = 69,    // s1 server, s2 share
+    AuthAsk = 69,    // s1 server, s2 share; n1 0: which login to use; n1 G+1: the login of
+                     // generation G was refused, n2 kRefused* (what refused it)
     Done = 70,       // n2 error (0 or an errno value or one of ours), n1 a result
 };
 
@@ -51,6 +53,15 @@ constexpr int kErrHelperTimeout = 10002; // the helper missed its deadline and w
 constexpr int kErrNotFileShare = 10003;  // a printer, IPC or device share: no files to list
 constexpr int kErrNoHelper = 10004;      // no helper could be started
 constexpr int kErrCancelled = 10005;     // the caller gave up (Stop, Exit)
+constexpr int kErrLoginFailed = 10006;   // the server refused the user name or password
+
+// AuthAnswer flags.
+constexpr std::uint64_t kLoginKerberos = 1; // use the ticket in the user's credential cache
+constexpr std::uint64_t kLoginGiveUp = 2;   // no other login to try: fail the request
+
+// What refused a login (AuthAsk n2).
+constexpr std::uint64_t kRefusedLogin = 1; // the server: wrong user name or password
+constexpr std::uint64_t kRefusedShare = 2; // the share: the user may not open it
 
 // Browse types of ListNames entries (libsmbclient's numbering).
 enum BrowseType : std::uint32_t

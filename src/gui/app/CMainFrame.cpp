@@ -1,6 +1,7 @@
 #include "CMainFrame.h"
 
 #include "app/Commands.h"
+#include "app/LoginUi.h"
 #include "app/Prompter.h"
 #include "app/Settings.h"
 #include "log/CLogBar.h"
@@ -43,6 +44,12 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     : QMainWindow(parent), m_prompter(prompter), m_tree(std::make_shared<NetworkTree>())
 {
     m_fnExecDialog = [](QDialog& dlg) { return dlg.exec(); };
+    // Deleted on the GUI thread, whichever thread lets go of it last.
+    m_loginUi = std::shared_ptr<LoginUi>(
+        new LoginUi(prompter, [this](const QString& text) { PostStatus(text); }),
+        [](LoginUi* p) { p->deleteLater(); });
+    smb::Logins::Install();
+    smb::Logins::Instance()->SetUi(m_loginUi);
     if (!browser)
         browser = std::make_shared<SmbLanBrowser>();
     Discovery::Callbacks cb;
@@ -179,6 +186,9 @@ CMainFrame::~CMainFrame()
         w->disconnect(this);
     // Workers that are still listing or searching give up; none of them calls into the frame
     // afterwards, and what they still use they keep alive themselves.
+    // A worker waiting for a login question gets its answer (none) at once.
+    m_loginUi->Detach();
+    smb::Logins::Instance()->SetUi(nullptr);
     m_search->Shutdown(3000);
     m_discovery->Shutdown(3000);
     StopFileOperation();
@@ -382,6 +392,8 @@ void CMainFrame::ToggleSearch()
     job.strContainingText = strContaining;
     job.sink = child->Sink();
     SearchEngine::StartError err = SearchEngine::StartError::None;
+    // Servers whose login question was declined are asked again in a new search.
+    smb::Logins::Instance()->NewSearch();
     const quint64 nId = m_search->Start(job, &err);
     if (nId == 0) {
         // A start that fails leaves the frame idle again, never half running.

@@ -206,6 +206,7 @@ private:
     void PopupMenu(QMenu* menu);
 
     Prompter& m_prompter;
+    std::shared_ptr<class LoginUi> m_loginUi; // the logins' questions and secret store
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
     std::unique_ptr<SearchEngine> m_search;

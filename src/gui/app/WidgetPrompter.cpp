@@ -1,5 +1,7 @@
 #include "WidgetPrompter.h"
 
+#include "network/CLoginDlg.h"
+
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -9,6 +11,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 
 Prompter::Answer WidgetPrompter::Message(const QString& text, const QString& caption, Icon icon,
                                          Buttons buttons)
@@ -141,4 +144,21 @@ fileops::Clash WidgetPrompter::AskClash(const QString& target, bool* pApplyToAll
     if (box.clickedButton() == both)
         return fileops::Clash::KeepBoth;
     return fileops::Clash::Cancel;
+}
+
+bool WidgetPrompter::AskLogin(const QString& server, const QString& reason,
+                              const QString& strLastUser, smb::Logins::Typed* pTyped,
+                              const std::function<bool()>& fnAbandoned)
+{
+    CLoginDlg dlg(server, reason, strLastUser, m_pParent);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &dlg, [&] {
+        if (fnAbandoned && fnAbandoned())
+            dlg.reject();
+    });
+    watch.start(100);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    *pTyped = dlg.Typed();
+    return true;
 }

@@ -19,6 +19,8 @@ public:
     QString GetExistingDirectory(const QString& caption) override;
     bool OpenUrl(const QUrl& url, bool bQuiet = false) override;
     fileops::Clash AskClash(const QString& target, bool* pApplyToAll) override;
+    bool AskLogin(const QString& server, const QString& reason, const QString& strLastUser,
+                  smb::Logins::Typed* pTyped, const std::function<bool()>& fnAbandoned) override;
 
 private:
     QWidget* m_pParent;

@@ -1,0 +1,73 @@
+// brindlecove-cli's login options: --user with a password from a file or the environment,
+// --kerberos, --guest. A password is never taken from the command line itself, where every
+// user of the machine can read it.
+#include "CliCommon.h"
+#include "smb/Logins.h"
+
+#include <QFile>
+
+namespace cli {
+
+namespace {
+const char* const kPasswordVariable = "BRINDLECOVE_PASSWORD";
+
+// The first line of the file, without its line end.
+bool ReadPasswordFile(const QString& path, QString* pPassword, QString* pError)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *pError = f.errorString();
+        return false;
+    }
+    QByteArray line = f.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    *pPassword = QString::fromUtf8(line);
+    return true;
+}
+} // namespace
+
+int TakeLoginOptions(QStringList& args)
+{
+    for (const QString& a : std::as_const(args))
+        if (a == QLatin1String("--password") || a.startsWith(QLatin1String("--password=")))
+            return Fail(QStringLiteral("a password is not taken on the command line: give "
+                                       "--password-file FILE or set %1")
+                            .arg(QLatin1String(kPasswordVariable)));
+    QString strUser, strFile;
+    if (!TakeOption(args, QStringLiteral("--user"), &strUser) ||
+        !TakeOption(args, QStringLiteral("--password-file"), &strFile))
+        return Fail(QStringLiteral("an option is missing its value"));
+    const bool bGuest = TakeFlag(args, QStringLiteral("--guest"));
+    const bool bKerberos = TakeFlag(args, QStringLiteral("--kerberos"));
+    if (int(bGuest) + int(bKerberos) + int(!strUser.isEmpty()) > 1)
+        return Fail(QStringLiteral("give one of --user, --kerberos and --guest"));
+    if (!strFile.isEmpty() && strUser.isEmpty())
+        return Fail(QStringLiteral("--password-file goes with --user"));
+
+    const auto logins = smb::Logins::Instance();
+    smb::Logins::Install();
+    if (bGuest) {
+        logins->SetFixed(smb::Credentials{});
+    } else if (bKerberos) {
+        smb::Credentials c;
+        c.bKerberos = true;
+        logins->SetFixed(c);
+    } else if (!strUser.isEmpty()) {
+        QString strPassword, err;
+        if (!strFile.isEmpty()) {
+            if (!ReadPasswordFile(strFile, &strPassword, &err))
+                return Fail(QStringLiteral("cannot read %1: %2").arg(strFile, err));
+        } else if (qEnvironmentVariableIsSet(kPasswordVariable)) {
+            strPassword = qEnvironmentVariable(kPasswordVariable);
+        } else {
+            return Fail(QStringLiteral("no password for %1: give --password-file FILE or set %2")
+                            .arg(strUser, QLatin1String(kPasswordVariable)));
+        }
+        logins->SetFixed(smb::Logins::Parse(strUser, strPassword));
+    }
+    // Otherwise: the Kerberos ticket when there is one, else guest; nobody to ask.
+    return -1;
+}
+
+} // namespace cli

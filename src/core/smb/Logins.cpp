@@ -1,0 +1,222 @@
+#include "Logins.h"
+
+#include "smb/HelperProtocol.h"
+
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include <chrono>
+
+namespace smb {
+
+namespace {
+// A person gets a few tries per server and search, never one question per file.
+constexpr int kMaxQuestions = 3;
+} // namespace
+
+std::shared_ptr<Logins> Logins::Instance()
+{
+    static std::shared_ptr<Logins> s_logins = std::make_shared<Logins>();
+    return s_logins;
+}
+
+void Logins::Install()
+{
+    std::weak_ptr<Logins> weak = Instance();
+    HelperPool::Instance()->SetCredentials([weak](const AuthQuestion& q, const CancelFn& cancel) {
+        if (const auto logins = weak.lock())
+            return logins->Answer(q, cancel);
+        AuthReply reply;
+        reply.bGiveUp = q.bRefused;
+        return reply;
+    });
+}
+
+void Logins::SetUi(std::shared_ptr<Ui> ui)
+{
+    std::lock_guard lock(m_mutex);
+    m_ui = std::move(ui);
+}
+
+void Logins::SetFixed(std::optional<Credentials> login)
+{
+    std::lock_guard lock(m_mutex);
+    m_fixed = std::move(login);
+    m_servers.clear();
+}
+
+void Logins::SetKerberos(bool bTry)
+{
+    std::lock_guard lock(m_mutex);
+    m_bKerberos = bTry;
+}
+
+void Logins::NewSearch()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_nSearch;
+}
+
+void Logins::Reset()
+{
+    std::lock_guard lock(m_mutex);
+    m_servers.clear();
+}
+
+Credentials Logins::Parse(const QString& strUser, const QString& strPassword)
+{
+    Credentials c;
+    QString user = strUser.trimmed();
+    const qsizetype slash = user.indexOf(QLatin1Char('\\'));
+    if (slash >= 0) {
+        c.strWorkgroup = user.left(slash);
+        user = user.mid(slash + 1);
+    }
+    if (user.compare(QLatin1String("guest"), Qt::CaseInsensitive) == 0 && strPassword.isEmpty())
+        return {};
+    c.strUser = user;
+    c.strPassword = strPassword;
+    return c;
+}
+
+QString Logins::UserText(const Credentials& login)
+{
+    if (login.strUser.isEmpty())
+        return QStringLiteral("guest");
+    if (login.strWorkgroup.isEmpty())
+        return login.strUser;
+    return login.strWorkgroup + QLatin1Char('\\') + login.strUser;
+}
+
+bool Logins::HasKerberosTicket()
+{
+    QString cache = qEnvironmentVariable("KRB5CCNAME");
+    if (cache.isEmpty())
+        cache = QStringLiteral("/tmp/krb5cc_%1").arg(::getuid());
+    // FILE:/path or a plain path; other cache types (KEYRING:, KCM:) are taken as present.
+    if (cache.startsWith(QLatin1String("FILE:")))
+        cache = cache.mid(5);
+    else if (!cache.startsWith(QLatin1Char('/')))
+        return true;
+    return QFileInfo(cache).isFile();
+}
+
+AuthReply Logins::Reply(const Server& s, bool bGiveUp) const
+{
+    AuthReply r;
+    r.login = s.login;
+    r.nGen = s.nGen;
+    r.bGiveUp = bGiveUp;
+    return r;
+}
+
+QString Logins::Reason(const AuthQuestion& q, const Server& s) const
+{
+    const QString user = UserText(s.login);
+    if (q.nKind == smbproto::kRefusedShare)
+        return QStringLiteral("%1 may not open \\\\%2\\%3.").arg(user, q.strServer, q.strShare);
+    if (s.login.strUser.isEmpty())
+        return QStringLiteral("\\\\%1 does not accept guests.").arg(q.strServer);
+    return QStringLiteral("The login of %1 failed: unknown user name or bad password.").arg(user);
+}
+
+AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
+{
+    const QString key = q.strServer.toUpper();
+    std::unique_lock lock(m_mutex);
+    auto waitTurn = [&]() -> bool {
+        while (m_servers[key].bBusy) {
+            if (cancel && cancel())
+                return false;
+            m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        return true;
+    };
+    if (!waitTurn()) {
+        AuthReply r;
+        r.bGiveUp = true;
+        return r;
+    }
+    if (!m_servers[key].bInit) {
+        const bool bKerberos = m_bKerberos.value_or(HasKerberosTicket());
+        std::optional<Credentials> saved;
+        const std::shared_ptr<Ui> ui = m_ui;
+        if (!m_fixed && ui) {
+            m_servers[key].bBusy = true;
+            lock.unlock();
+            saved = ui->LoadSaved(q.strServer, cancel);
+            lock.lock();
+            m_servers[key].bBusy = false;
+            m_changed.notify_all();
+        }
+        Server& s = m_servers[key];
+        s.bInit = true;
+        s.saved = saved;
+        s.nGen = 1;
+        if (m_fixed) {
+            s.stage = Stage::Fixed;
+            s.login = *m_fixed;
+        } else if (bKerberos) {
+            s.stage = Stage::Kerberos;
+            s.login = Credentials{};
+            s.login.bKerberos = true;
+        } else if (saved) {
+            s.stage = Stage::Saved;
+            s.login = *saved;
+        } else {
+            s.stage = Stage::Guest;
+            s.login = Credentials{};
+        }
+    }
+    Server& s = m_servers[key];
+    if (!q.bRefused || q.nGen != s.nGen)
+        return Reply(s); // another request already moved on to a newer login
+    switch (s.stage) {
+    case Stage::Kerberos:
+        ++s.nGen;
+        s.stage = s.saved ? Stage::Saved : Stage::Guest;
+        s.login = s.saved.value_or(Credentials{});
+        return Reply(s);
+    case Stage::Fixed:
+        return Reply(s, true);
+    default:
+        break;
+    }
+    // Only a share's refusal is asked about: a discovery's share lists are not worth a question.
+    const std::shared_ptr<Ui> ui = m_ui;
+    if (!ui || q.strShare.isEmpty() || s.nDeclinedIn == m_nSearch)
+        return Reply(s, true);
+    if (s.nAskedIn != m_nSearch) {
+        s.nAskedIn = m_nSearch;
+        s.nAsked = 0;
+    }
+    if (s.nAsked >= kMaxQuestions)
+        return Reply(s, true);
+    ++s.nAsked;
+    const QString reason = Reason(q, s);
+    const QString last = s.login.strUser.isEmpty() ? QString() : UserText(s.login);
+    const quint64 nSearch = m_nSearch;
+    s.bBusy = true;
+    lock.unlock();
+    const std::optional<Typed> typed = ui->Ask(q.strServer, reason, last, cancel);
+    lock.lock();
+    Server& t = m_servers[key];
+    t.bBusy = false;
+    m_changed.notify_all();
+    if (!typed) {
+        if (!(cancel && cancel()))
+            t.nDeclinedIn = nSearch;
+        return Reply(t, true);
+    }
+    ++t.nGen;
+    t.stage = Stage::Typed;
+    t.login = Parse(typed->strUser, typed->strPassword);
+    const AuthReply reply = Reply(t);
+    lock.unlock();
+    if (typed->bRemember)
+        ui->Save(q.strServer, reply.login);
+    return reply;
+}
+
+} // namespace smb

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "smb/HelperPool.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace smb {
+
+// Which user the program connects to each server as.
+//
+// Order per server: the Kerberos ticket in the user's credential cache (when there is one),
+// then remembered credentials (else guest); when the server or a share refuses, the person is
+// asked ("Connect to \\SERVER") at most once per server and search, and a login typed there
+// holds for the rest of the session. A program with fixed credentials (the CLI's --user or
+// --guest) uses those alone. A refused login never quietly becomes a guest's.
+//
+// Any thread asks (the pool calls Answer on the thread whose request met the question); the
+// lock is never held while the person or the secret store is asked. One question per server
+// runs at a time: the others wait for its answer, watching their cancel function.
+class Logins
+{
+public:
+    struct Typed
+    {
+        QString strUser; // DOMAIN\user, or user
+        QString strPassword;
+        bool bRemember = false;
+    };
+    // What the program asks the person and the secret store. Called on worker threads; each
+    // call returns within its own bound or soon after cancel() turns true.
+    class Ui
+    {
+    public:
+        virtual ~Ui() = default;
+        virtual std::optional<Credentials> LoadSaved(const QString& server,
+                                                     const CancelFn& cancel) = 0;
+        virtual void Save(const QString& server, const Credentials& login) = 0; // returns at once
+        virtual std::optional<Typed> Ask(const QString& server, const QString& reason,
+                                         const QString& strLastUser, const CancelFn& cancel) = 0;
+    };
+
+    // The process's logins; Install makes the helper pool ask them.
+    static std::shared_ptr<Logins> Instance();
+    static void Install();
+
+    void SetUi(std::shared_ptr<Ui> ui);
+    // These for every server and nothing else (the CLI's options); nullopt: the normal order.
+    void SetFixed(std::optional<Credentials> login);
+    // Whether to try the Kerberos ticket first (default: when a credential cache exists).
+    void SetKerberos(bool bTry);
+    // A new search: servers the person declined may be asked about again.
+    void NewSearch();
+    // Forgets every server's state (tests, and a new fixed login).
+    void Reset();
+
+    AuthReply Answer(const AuthQuestion& q, const CancelFn& cancel);
+
+    // "DOMAIN\user" or "user@REALM" or "user"; "guest" without a password is an anonymous
+    // logon (the library refuses a named guest with no password).
+    static Credentials Parse(const QString& strUser, const QString& strPassword);
+    // DOMAIN\user for showing a login.
+    static QString UserText(const Credentials& login);
+    static bool HasKerberosTicket();
+
+private:
+    enum class Stage
+    {
+        Kerberos,
+        Saved,
+        Guest,
+        Typed,
+        Fixed
+    };
+    struct Server
+    {
+        bool bInit = false;
+        bool bBusy = false; // a question about it is running (secret store, person)
+        Stage stage = Stage::Guest;
+        Credentials login;
+        std::optional<Credentials> saved;
+        quint64 nGen = 0;
+        quint64 nDeclinedIn = 0; // the search in which the person declined, 0 none
+        quint64 nAskedIn = 0;
+        int nAsked = 0; // questions in that search
+    };
+    AuthReply Reply(const Server& s, bool bGiveUp = false) const;
+    QString Reason(const AuthQuestion& q, const Server& s) const;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<QString, Server> m_servers; // by server name, upper case
+    std::shared_ptr<Ui> m_ui;
+    std::optional<Credentials> m_fixed;
+    std::optional<bool> m_bKerberos;
+    quint64 m_nSearch = 1;
+};
+
+} // namespace smb

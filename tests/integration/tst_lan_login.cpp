@@ -1,0 +1,218 @@
+#include "gui/TestPrompter.h"
+
+#include "app/CMainFrame.h"
+#include "app/LoginUi.h"
+#include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
+#include "results/CResultsWindow.h"
+#include "search/CSearchDlg.h"
+#include "search/SearchEngine.h"
+#include "smb/HelperPool.h"
+#include "smb/Logins.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
+
+#include <QtTest>
+
+// Logins in the desktop program against the test network's password-protected share
+// \\ALPHA\private (user bcuser): the "Connect to" question, remembered passwords, a wrong
+// password, a declined question, Stop while the question is open.
+//
+// Run twice: with a secret service of its own (BC_TEST_KEYRING, under with-keyring.sh) and
+// with none at all.
+class TestLanLogin : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<TestPrompter> m_prompter;
+    std::unique_ptr<CMainFrame> m_frame;
+    NodeHandle m_alpha = NoNode;
+    NodeHandle m_private = NoNode;
+    const bool m_bKeyring = qEnvironmentVariableIsSet("BC_TEST_KEYRING");
+
+    CMainFrame& Frame() { return *m_frame; }
+    void NewFrame()
+    {
+        m_frame.reset();
+        m_prompter = std::make_unique<TestPrompter>();
+        m_frame = std::make_unique<CMainFrame>(*m_prompter);
+        m_frame->Search().SetWorkerStartPause(0);
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        m_alpha = t.InsertItem(wg, InsertPos::Last, "ALPHA", NK_SERVER);
+        for (const char* s : {"docs", "IPC$", "music"})
+            t.InsertItem(m_alpha, InsertPos::Last, s, NK_SHARE);
+        m_private = t.InsertItem(m_alpha, InsertPos::Last, "private", NK_SHARE);
+        Frame().m_hRootNode = root;
+        m_frame->show();
+    }
+    // Searches node for "*" and waits for the end; the paths found.
+    QStringList Search(NodeHandle h)
+    {
+        Frame().TreeModel()->Sync();
+        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(h));
+        Frame().SearchDlg()->SetSearchText("*");
+        Frame().SearchDlg()->SetContainingText(QString());
+        QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
+        if (!QTest::qWaitFor([this] { return bool(Frame().m_bSearchIdle); }, 60000))
+            return {"(search did not end)"};
+        QStringList paths;
+        CChildFrame* r = Frame().ActiveResults();
+        for (int i = 0; r && i < r->Model()->rowCount(); ++i)
+            paths << r->Model()->At(i).strPath;
+        return paths;
+    }
+    QStringList Log()
+    {
+        QStringList log;
+        for (int i = 0; i < Frame().Log()->rowCount(); ++i)
+            log << Frame().Log()->Event(i);
+        return log;
+    }
+    static smb::Logins::Typed Bcuser(bool bRemember = false)
+    {
+        return {"WORKGROUP\\bcuser", "bcpass123", bRemember};
+    }
+    // The secret store's entry for ALPHA; empty when there is none.
+    static QString Stored()
+    {
+        QKeychain::ReadPasswordJob job(QString::fromLatin1(LoginUi::kService));
+        job.setAutoDelete(false);
+        job.setKey(LoginUi::Key("ALPHA"));
+        QEventLoop loop;
+        connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+        job.start();
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return job.error() == QKeychain::NoError ? job.textData() : QString();
+    }
+    static const QString kFound;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings("Halvorn", "Brindlecove").clear();
+    }
+    void init()
+    {
+        // Every test starts as a program that has asked nobody anything yet.
+        smb::HelperPool::Instance()->DropIdle();
+        smb::Logins::Instance()->Reset();
+        smb::Logins::Instance()->SetKerberos(false);
+        NewFrame();
+    }
+    void cleanup()
+    {
+        m_frame.reset();
+        m_prompter.reset();
+    }
+
+    // The share refuses the guest: one question names the server and why; the typed login
+    // reads the share. A search of the whole server asks once, not once per share or file.
+    void askedOnceThenFound()
+    {
+        m_prompter->logins = {Bcuser()};
+        const QStringList found = Search(m_alpha);
+        QVERIFY2(found.contains(kFound), qPrintable(found.join('\n')));
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+        QCOMPARE(m_prompter->loginQuestions.front().strServer, QString("ALPHA"));
+        QCOMPARE(m_prompter->loginQuestions.front().strReason,
+                 QString("guest may not open \\\\ALPHA\\private."));
+        QVERIFY2(Log().filter("Cannot read").isEmpty(), qPrintable(Log().join('\n')));
+        // The login holds for the session: the next search asks nothing.
+        QVERIFY(Search(m_private).contains(kFound));
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+    }
+
+    // A wrong password is said to be wrong, asked again, and never becomes a guest login.
+    void wrongPasswordAskedAgain()
+    {
+        m_prompter->logins = {{"bcuser", "wrong", false}, Bcuser()};
+        const QStringList found = Search(m_private);
+        QVERIFY2(found.contains(kFound), qPrintable(found.join('\n')));
+        QCOMPARE(m_prompter->loginQuestions.size(), 2);
+        QCOMPARE(m_prompter->loginQuestions.at(1).strReason,
+                 QString("The login of bcuser failed: unknown user name or bad password."));
+        QCOMPARE(m_prompter->loginQuestions.at(1).strLastUser, QString("bcuser"));
+    }
+
+    // Declined: the share is reported as not readable, once, and the next search asks again.
+    void declinedOncePerSearch()
+    {
+        for (int round = 1; round <= 2; ++round) {
+            const QStringList found = Search(m_alpha);
+            QVERIFY(!found.isEmpty()); // docs and music
+            QVERIFY(!found.contains(kFound));
+            QCOMPARE(m_prompter->loginQuestions.size(), round);
+            QCOMPARE(Log().filter("Cannot read \\\\ALPHA\\private: Permission denied").size(),
+                     round);
+        }
+    }
+
+    // Stop while the question is open: it goes away, the search ends at once.
+    void stopWhileAsked()
+    {
+        QElapsedTimer t;
+        bool bAbandoned = false;
+        m_prompter->onLogin = [&](smb::Logins::Typed*, const std::function<bool()>& abandoned) {
+            QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton); // Stop
+            t.start();
+            bAbandoned = QTest::qWaitFor(abandoned, 5000);
+            return false;
+        };
+        Search(m_private);
+        QVERIFY(bAbandoned);
+        QVERIFY(Frame().m_bSearchIdle);
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // "Remember": the password goes to the secret store, never to the settings; a new session
+    // reads it back and asks nothing. Without a secret store the log says so once and the
+    // login holds for the session only.
+    void rememberedPassword()
+    {
+        m_prompter->logins = {Bcuser(true)};
+        QVERIFY(Search(m_private).contains(kFound));
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+        if (m_bKeyring) {
+            QTRY_VERIFY_WITH_TIMEOUT(Stored().contains("bcpass123"), 10000);
+            QVERIFY(Stored().contains("WORKGROUP\\\\bcuser"));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(Log().filter("No secret store").size(), 1, 10000);
+            QVERIFY2(Log()
+                         .filter("No secret store")
+                         .front()
+                         .endsWith("passwords are kept for this session only"),
+                     qPrintable(Log().join('\n')));
+        }
+        QSettings settings("Halvorn", "Brindlecove");
+        settings.sync();
+        QFile file(settings.fileName());
+        if (file.open(QIODevice::ReadOnly))
+            QVERIFY(!file.readAll().contains("bcpass123"));
+        for (const QString& line : Log())
+            QVERIFY(!line.contains("bcpass123"));
+
+        // A new session: the program starts again with nothing in memory.
+        init();
+        const QStringList found = Search(m_private);
+        if (m_bKeyring) {
+            QVERIFY2(found.contains(kFound), qPrintable(found.join('\n')));
+            QCOMPARE(m_prompter->loginQuestions.size(), 0);
+        } else {
+            QCOMPARE(m_prompter->loginQuestions.size(), 1); // nothing was kept
+        }
+    }
+};
+
+const QString TestLanLogin::kFound = "\\\\ALPHA\\private\\confidential.txt";
+
+QTEST_MAIN(TestLanLogin)
+#include "tst_lan_login.moc"

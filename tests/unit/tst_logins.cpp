@@ -1,0 +1,217 @@
+#include "smb/HelperProtocol.h"
+#include "smb/Logins.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using smb::AuthQuestion;
+using smb::Credentials;
+using smb::Logins;
+
+// The order of logins per server, and how refusals move along it.
+class TestLogins : public QObject
+{
+    Q_OBJECT
+
+    struct FakeUi : Logins::Ui
+    {
+        std::optional<Credentials> saved;
+        std::vector<std::optional<Logins::Typed>> answers; // taken in turn
+        std::atomic<int> nAsked{0};
+        std::atomic<int> nLoads{0};
+        QStringList reasons;
+        std::vector<Credentials> savedNow;
+        int msAsk = 0;
+        std::mutex mutex;
+
+        std::optional<Credentials> LoadSaved(const QString&, const smb::CancelFn&) override
+        {
+            ++nLoads;
+            return saved;
+        }
+        void Save(const QString&, const Credentials& c) override
+        {
+            std::lock_guard lock(mutex);
+            savedNow.push_back(c);
+        }
+        std::optional<Logins::Typed> Ask(const QString&, const QString& reason, const QString&,
+                                         const smb::CancelFn&) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(msAsk));
+            std::lock_guard lock(mutex);
+            reasons << reason;
+            const int n = nAsked++;
+            return n < int(answers.size()) ? answers[std::size_t(n)] : std::nullopt;
+        }
+    };
+
+    static AuthQuestion Ask(const QString& share = "private")
+    {
+        return {"ALPHA", share, false, 0, 0};
+    }
+    static AuthQuestion Refused(quint64 nGen, quint64 nKind = smbproto::kRefusedShare,
+                                const QString& share = "private")
+    {
+        return {"ALPHA", share, true, nGen, nKind};
+    }
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("workgroup");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("domain") << "LAB\\ann"
+                                << "pw"
+                                << "LAB"
+                                << "ann";
+        QTest::newRow("plain") << " ann "
+                               << "pw"
+                               << ""
+                               << "ann";
+        QTest::newRow("principal") << "ann@LAB.EXAMPLE"
+                                   << "pw"
+                                   << ""
+                                   << "ann@LAB.EXAMPLE";
+        // The library refuses a named guest without a password: that is an anonymous logon.
+        QTest::newRow("guest") << "Guest"
+                               << ""
+                               << ""
+                               << "";
+        QTest::newRow("guest with password") << "guest"
+                                             << "pw"
+                                             << ""
+                                             << "guest";
+    }
+    void parse()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, workgroup);
+        QFETCH(QString, name);
+        const Credentials c = Logins::Parse(user, password);
+        QCOMPARE(c.strWorkgroup, workgroup);
+        QCOMPARE(c.strUser, name);
+    }
+
+    // Kerberos first, then what was remembered; a refused remembered login is asked about,
+    // never replaced by guest.
+    void order()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->saved = Credentials{"LAB", "ann", "old", false};
+        ui->answers = {Logins::Typed{"LAB\\ann", "new", true}};
+        l.SetUi(ui);
+        l.SetKerberos(true);
+        auto r = l.Answer(Ask(), {});
+        QVERIFY(r.login.bKerberos);
+        r = l.Answer(Refused(r.nGen, smbproto::kRefusedLogin), {});
+        QCOMPARE(r.login.strPassword, QString("old"));
+        QVERIFY(!r.bGiveUp);
+        r = l.Answer(Refused(r.nGen, smbproto::kRefusedLogin), {});
+        QCOMPARE(ui->nAsked.load(), 1);
+        QCOMPARE(ui->reasons.front(),
+                 QString("The login of LAB\\ann failed: unknown user name or bad password."));
+        QCOMPARE(r.login.strPassword, QString("new"));
+        QCOMPARE(ui->savedNow.size(), std::size_t(1));
+        QCOMPARE(ui->nLoads.load(), 1);
+    }
+
+    // A refusal of an older login gets the newer one without a question; share lists (no
+    // share) are never asked about; the CLI's fixed login gives up at once.
+    void noNeedlessQuestions()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->answers = {Logins::Typed{"bcuser", "pw", false}};
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const quint64 nGuest = l.Answer(Ask(), {}).nGen;
+        QVERIFY(l.Answer(Refused(nGuest, smbproto::kRefusedLogin, QString()), {}).bGiveUp);
+        QCOMPARE(ui->nAsked.load(), 0);
+        const auto typed = l.Answer(Refused(nGuest), {});
+        QCOMPARE(typed.login.strUser, QString("bcuser"));
+        const auto again = l.Answer(Refused(nGuest), {});
+        QCOMPARE(again.nGen, typed.nGen);
+        QVERIFY(!again.bGiveUp);
+        QCOMPARE(ui->nAsked.load(), 1);
+
+        Logins fixed;
+        fixed.SetUi(ui);
+        fixed.SetFixed(Credentials{"", "bcuser", "pw", false});
+        const auto f = fixed.Answer(Ask(), {});
+        QCOMPARE(f.login.strUser, QString("bcuser"));
+        QVERIFY(fixed.Answer(Refused(f.nGen), {}).bGiveUp);
+        QCOMPARE(ui->nAsked.load(), 1);
+    }
+
+    // Declined: not asked again in the same search, asked again in the next; at most three
+    // questions per server and search.
+    void declinedAndBounded()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const quint64 nGen = l.Answer(Ask(), {}).nGen;
+        QVERIFY(l.Answer(Refused(nGen), {}).bGiveUp);
+        QVERIFY(l.Answer(Refused(nGen), {}).bGiveUp);
+        QCOMPARE(ui->nAsked.load(), 1);
+        l.NewSearch();
+        ui->answers = {std::nullopt, Logins::Typed{"a", "1", false}, Logins::Typed{"b", "2", false},
+                       Logins::Typed{"c", "3", false}, Logins::Typed{"d", "4", false}};
+        quint64 n = l.Answer(Refused(nGen), {}).nGen;
+        for (int i = 0; i < 5; ++i)
+            n = l.Answer(Refused(n), {}).nGen;
+        QCOMPARE(ui->nAsked.load(), 4); // the declined one and three more in this search
+    }
+
+    // Eight requests refused at once: one question, and all eight get its answer.
+    void oneQuestionForManyRequests()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->answers = {Logins::Typed{"bcuser", "pw", false}};
+        ui->msAsk = 200;
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const quint64 nGen = l.Answer(Ask(), {}).nGen;
+        std::vector<std::thread> threads;
+        std::atomic<int> nTyped{0};
+        for (int i = 0; i < 8; ++i)
+            threads.emplace_back([&] {
+                if (l.Answer(Refused(nGen), {}).login.strUser == "bcuser")
+                    ++nTyped;
+            });
+        for (auto& t : threads)
+            t.join();
+        QCOMPARE(ui->nAsked.load(), 1);
+        QCOMPARE(nTyped.load(), 8);
+    }
+
+    // A request that is cancelled while another one's question is open stops waiting.
+    void cancelWhileWaiting()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->answers = {Logins::Typed{"bcuser", "pw", false}};
+        ui->msAsk = 2000;
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const quint64 nGen = l.Answer(Ask(), {}).nGen;
+        std::thread asker([&] { l.Answer(Refused(nGen), {}); });
+        QTRY_VERIFY(ui->msAsk > 0 && l.Answer(Ask("docs"), [] { return true; }).bGiveUp);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(l.Answer(Refused(nGen), [&] { return t.elapsed() > 100; }).bGiveUp);
+        QVERIFY(t.elapsed() < 1500);
+        asker.join();
+    }
+};
+
+QTEST_MAIN(TestLogins)
+#include "tst_logins.moc"
