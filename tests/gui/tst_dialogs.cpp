@@ -5,6 +5,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/WidgetPrompter.h"
+#include "network/CLoginDlg.h"
 #include "network/CNetworkDialogs.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
@@ -17,6 +18,8 @@
 #include <QToolButton>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -138,7 +141,8 @@ private slots:
         CIpRangeDlg range(&frame);
         CAddDomainDlg domain(&frame);
         CAboutDlg about(&frame);
-        for (QDialog* dlg : std::initializer_list<QDialog*>{&range, &domain, &about}) {
+        CLoginDlg login("ALPHA", "guest may not open \\\\ALPHA\\private.", QString(), &frame);
+        for (QDialog* dlg : std::initializer_list<QDialog*>{&range, &domain, &about, &login}) {
             dlg->show();
             QVERIFY(QTest::qWaitForWindowExposed(dlg));
             const QStringList missing = Nameless(dlg, &seen);
@@ -146,6 +150,27 @@ private slots:
                                                    missing.join(", ") + " of " + seen.join(", ")));
             dlg->hide();
         }
+    }
+
+    // "Connect to": a user name is needed, the password is hidden, the last user is offered.
+    void loginDialog()
+    {
+        CLoginDlg dlg("ALPHA", "why", QString());
+        QCOMPARE(dlg.windowTitle(), QString("Connect to \\\\ALPHA"));
+        auto* ok = dlg.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        QVERIFY(!ok->isEnabled());
+        QCOMPARE(dlg.PasswordEdit()->echoMode(), QLineEdit::Password);
+        QTest::keyClicks(dlg.UserEdit(), "LAB\\ann");
+        QVERIFY(ok->isEnabled());
+        dlg.PasswordEdit()->setText(" pw ");
+        dlg.RememberCheck()->setChecked(true);
+        const smb::Logins::Typed t = dlg.Typed();
+        QCOMPARE(t.strUser, QString("LAB\\ann"));
+        QCOMPARE(t.strPassword, QString(" pw ")); // a password is taken as typed
+        QVERIFY(t.bRemember);
+        CLoginDlg again("ALPHA", "why", "LAB\\ann");
+        QCOMPARE(again.UserEdit()->text(), QString("LAB\\ann"));
+        QVERIFY(again.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
     }
 
     // The results tabs and their close buttons are reached with the keyboard.

@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(m_prompter->loginQuestions.size(), 1);
         QCOMPARE(m_prompter->loginQuestions.front().strServer, QString("ALPHA"));
         QCOMPARE(m_prompter->loginQuestions.front().strReason,
-                 QString("guest may not open \\\\ALPHA\\private."));
+                 QString("\\\\ALPHA\\private is not open to guests."));
         QVERIFY2(Log().filter("Cannot read").isEmpty(), qPrintable(Log().join('\n')));
         // The login holds for the session: the next search asks nothing.
         QVERIFY(Search(m_private).contains(kFound));

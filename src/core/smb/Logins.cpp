@@ -114,6 +114,8 @@ AuthReply Logins::Reply(const Server& s, bool bGiveUp) const
 QString Logins::Reason(const AuthQuestion& q, const Server& s) const
 {
     const QString user = UserText(s.login);
+    if (q.nKind == smbproto::kRefusedShare && s.login.strUser.isEmpty())
+        return QStringLiteral("\\\\%1\\%2 is not open to guests.").arg(q.strServer, q.strShare);
     if (q.nKind == smbproto::kRefusedShare)
         return QStringLiteral("%1 may not open \\\\%2\\%3.").arg(user, q.strServer, q.strShare);
     if (s.login.strUser.isEmpty())
