@@ -24,6 +24,8 @@ bash scripts/testlan.sh up "$lan"
 # The SMB helpers read $HOME/.smb/smb.conf; the settings stay where they always are.
 export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$HOME/.config}
 export HOME="$lan/client"
+# Discover's WS-Discovery probe stays on loopback, with the demo network.
+export BC_WSD_INTERFACES=lo
 # In the background, so a signal to this script is handled at once, not after the program ends.
 "$program" "$@" &
 pid=$!

@@ -15,6 +15,8 @@ packages=(
   samba smbclient python3 procps iproute2
   # tests of remembered passwords: a secret service in a D-Bus session of the test's own
   gnome-keyring dbus-daemon
+  # the WS-Discovery test network (announces its hosts the way current Windows does)
+  wsdd
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
   # sanitizer builds; the fuzz targets (clang with libFuzzer)
@@ -38,8 +40,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The samba package may start the system's smbd/nmbd, which hold ports 139/445 on every
-# address and would answer in place of the test network. Stop them through the service manager.
-for svc in smbd nmbd samba-ad-dc; do
+# address and would answer in place of the test network; wsdd would announce this machine on
+# the real network. Stop them through the service manager.
+for svc in smbd nmbd samba-ad-dc wsdd; do
   if [ -f "/run/samba/$svc.pid" ] || pgrep -x "$svc" -u root >/dev/null 2>&1; then
     if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
       $SUDO systemctl stop "$svc" 2>/dev/null || true

@@ -10,6 +10,8 @@ bash scripts/testlan.sh up "$lan" >/dev/null
 trap 'bash scripts/testlan.sh down "$lan" >/dev/null' EXIT
 tmp=$(mktemp -d)
 export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/runtime" HOME="$lan/client"
+# Discover's WS-Discovery probe stays on loopback, with the demo network.
+export BC_WSD_INTERFACES=lo
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 xvfb-run -a -s "-screen 0 1100x720x24" bash -c '
   set -e

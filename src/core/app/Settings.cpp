@@ -73,4 +73,12 @@ void ApplyHelperLimits()
     smb::HelperPool::Instance()->SetLimits(l);
 }
 
+int WsDiscoveryMs()
+{
+    QSettings s = Open();
+    bool ok = false;
+    const int ms = s.value(QStringLiteral("Discovery/msWsDiscovery")).toInt(&ok);
+    return ok ? std::clamp(ms, 0, 30000) : 3000;
+}
+
 } // namespace settings

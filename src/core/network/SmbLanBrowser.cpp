@@ -1,10 +1,12 @@
 #include "SmbLanBrowser.h"
 
+#include "app/Settings.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 using smbproto::Message;
 using smbproto::Op;
@@ -101,16 +103,70 @@ QString EnumStatusText(int nStatus)
     }
 }
 
+SmbLanBrowser::SmbLanBrowser()
+{
+    m_timeouts.msWsd = settings::WsDiscoveryMs();
+}
+
 EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
 {
-    return List(QString(), BrowseProfile(), QByteArrayLiteral("smb://"), {smbproto::kWorkgroup},
-                m_timeouts.msBrowse, abort);
+    // Both sources at once: the browse list may take its whole deadline on a network without it.
+    wsd::Result found;
+    std::thread wsdThread;
+    if (m_timeouts.msWsd > 0)
+        wsdThread = std::thread([&] { found = wsd::Discover(m_timeouts.msWsd, abort); });
+    EnumResult r = List(QString(), BrowseProfile(), QByteArrayLiteral("smb://"),
+                        {smbproto::kWorkgroup}, m_timeouts.msBrowse, abort);
+    if (wsdThread.joinable())
+        wsdThread.join();
+    for (const wsd::Host& h : found.hosts)
+        smb::RememberHostAddress(h.strName, h.strAddress);
+    {
+        std::lock_guard lock(m_mutex);
+        m_wsdHosts = found.hosts;
+        m_browseDomains = r.Usable() ? r.names : QStringList();
+        m_bBrowseAsked = true;
+    }
+    if (found.hosts.empty())
+        return r;
+    if (!r.Usable()) {
+        r.nStatus = NERR_Success;
+        r.names.clear();
+    }
+    for (const wsd::Host& h : found.hosts)
+        if (!r.names.contains(h.strWorkgroup, Qt::CaseInsensitive))
+            r.names << h.strWorkgroup;
+    r.nTotalEntries = static_cast<quint32>(r.names.size());
+    return r;
 }
 
 EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<bool>& abort)
 {
-    EnumResult r = List(QString(), BrowseProfile(), smb::ServerUrl(domain), {smbproto::kServer},
-                        m_timeouts.msBrowse, abort);
+    QStringList wsdServers;
+    bool bAskBrowse = true;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const wsd::Host& h : m_wsdHosts)
+            if (h.strWorkgroup.compare(domain, Qt::CaseInsensitive) == 0 &&
+                !wsdServers.contains(h.strName, Qt::CaseInsensitive))
+                wsdServers << h.strName;
+        // A workgroup only WS-Discovery knows has no browse list to wait for.
+        bAskBrowse = !m_bBrowseAsked || m_browseDomains.contains(domain, Qt::CaseInsensitive);
+    }
+    EnumResult r;
+    if (bAskBrowse)
+        r = List(QString(), BrowseProfile(), smb::ServerUrl(domain), {smbproto::kServer},
+                 m_timeouts.msBrowse, abort);
+    if (!wsdServers.isEmpty()) {
+        if (!bAskBrowse || !r.Usable()) {
+            r.nStatus = NERR_Success;
+            r.names.clear();
+        }
+        for (const QString& name : wsdServers)
+            if (!r.names.contains(name, Qt::CaseInsensitive))
+                r.names << name;
+        r.nTotalEntries = static_cast<quint32>(r.names.size());
+    }
     // A workgroup that lists nothing at all failed as far as the caller is concerned.
     if (r.Usable() && r.names.isEmpty())
         r.nStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
@@ -125,7 +181,7 @@ EnumResult SmbLanBrowser::EnumShares(const QString& server, quint32& nResume,
     profile.msSmbTimeout = m_timeouts.msSmb;
     // A little over the library's own timeout: the helper answers first when it can.
     return List(
-        server.toLower(), profile, smb::ServerUrl(server),
+        smb::ResolveHost(server).toLower(), profile, smb::HostUrl(server),
         {smbproto::kFileShare, smbproto::kPrinterShare, smbproto::kCommsShare, smbproto::kIpcShare},
         m_timeouts.msSmb + 2000, abort, true);
 }

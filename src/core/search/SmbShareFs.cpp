@@ -17,7 +17,7 @@ QString HostOf(const QString& unc)
 {
     QString s = unc;
     s.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return s.mid(2).section(QLatin1Char('\\'), 0, 0).toLower();
+    return smb::ResolveHost(s.mid(2).section(QLatin1Char('\\'), 0, 0)).toLower();
 }
 
 // A file open in a helper: the helper stays lent to the reader until it is destroyed.

@@ -1,8 +1,38 @@
 #include "SmbUrl.h"
 
+#include <QHash>
 #include <QStringList>
 
+#include <mutex>
+
 namespace smb {
+
+namespace {
+std::mutex g_addressMutex;
+QHash<QString, QString>& Addresses()
+{
+    static QHash<QString, QString> s_addresses; // upper-case name -> address
+    return s_addresses;
+}
+} // namespace
+
+void RememberHostAddress(const QString& name, const QString& address)
+{
+    std::lock_guard lock(g_addressMutex);
+    if (Addresses().size() < 100000)
+        Addresses().insert(name.toUpper(), address);
+}
+
+QString ResolveHost(const QString& name)
+{
+    std::lock_guard lock(g_addressMutex);
+    return Addresses().value(name.toUpper(), name);
+}
+
+QByteArray HostUrl(const QString& name)
+{
+    return ServerUrl(ResolveHost(name));
+}
 
 QByteArray EncodeComponent(const QString& component)
 {
@@ -24,9 +54,9 @@ QByteArray UncToUrl(const QString& unc)
     if (parts.isEmpty())
         return {};
     QByteArray url = QByteArrayLiteral("smb:/");
-    for (const QString& part : parts) {
+    for (qsizetype i = 0; i < parts.size(); ++i) {
         url += '/';
-        url += EncodeComponent(part);
+        url += EncodeComponent(i == 0 ? ResolveHost(parts[i]) : parts[i]);
     }
     return url;
 }

@@ -13,5 +13,13 @@ QByteArray EncodeComponent(const QString& component);
 QByteArray UncToUrl(const QString& unc);
 // "smb://", "smb://WORKGROUP", "smb://HOST" style URLs from plain names.
 QByteArray ServerUrl(const QString& name);
+// smb://HOST, with the address remembered for HOST when there is one.
+QByteArray HostUrl(const QString& name);
+
+// Addresses of hosts that no name service may know (found by WS-Discovery on a network without
+// NetBIOS): UNC paths and share lists of such a host go to its address. Any thread.
+void RememberHostAddress(const QString& name, const QString& address);
+// The address remembered for name, else name itself.
+QString ResolveHost(const QString& name);
 
 } // namespace smb
