@@ -42,7 +42,7 @@ fi
 # The samba package may start the system's smbd/nmbd, which hold ports 139/445 on every
 # address and would answer in place of the test network; wsdd would announce this machine on
 # the real network. Stop them through the service manager.
-for svc in smbd nmbd samba-ad-dc wsdd; do
+for svc in smbd nmbd samba-ad-dc; do
   if [ -f "/run/samba/$svc.pid" ] || pgrep -x "$svc" -u root >/dev/null 2>&1; then
     if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
       $SUDO systemctl stop "$svc" 2>/dev/null || true
@@ -52,4 +52,10 @@ for svc in smbd nmbd samba-ad-dc wsdd; do
     fi
   fi
 done
+# wsdd (a Python program) shows as python3: ask the service manager itself.
+if command -v systemctl >/dev/null && [ -d /run/systemd/system ] &&
+   systemctl is-active --quiet wsdd 2>/dev/null; then
+  $SUDO systemctl stop wsdd 2>/dev/null || true
+  $SUDO systemctl disable wsdd 2>/dev/null || true
+fi
 echo "install-deps: done"
