@@ -9,6 +9,7 @@
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeView>
@@ -124,6 +125,19 @@ private slots:
                                      "\\\\ECHO\\files\\readme.txt",
                                      "\\\\FOXTROT\\files\\docs\\minutes-FOXTROT.txt",
                                      "\\\\FOXTROT\\files\\readme.txt"}));
+    }
+
+    // A name no name service knows, in a new process (the CLI, a saved tree): its address is
+    // learnt from the computers' announcements.
+    void cliSearchesByName()
+    {
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli",
+                {"search", "--pattern", "*.txt", "\\\\ECHO\\files"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 QString("\\\\ECHO\\files\\docs\\minutes-ECHO.txt\n\\\\ECHO\\files\\readme.txt\n"));
     }
 
     // With WS-Discovery switched off only the browse lists are left, and here there are none.

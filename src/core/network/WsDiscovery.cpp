@@ -1,5 +1,8 @@
 #include "WsDiscovery.h"
 
+#include "app/Settings.h"
+#include "smb/SmbUrl.h"
+
 #include <QSet>
 #include <QUrl>
 #include <QUuid>
@@ -18,6 +21,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <mutex>
 
 namespace wsd {
 
@@ -187,6 +191,37 @@ bool ParseComputer(const QString& text, Host* pHost)
 
 Result Discover(int msTotal, const std::atomic<bool>& abort)
 {
+    return Discover(msTotal, [&abort] { return abort.load(); });
+}
+
+bool Learn(const QString& name, const std::function<bool()>& fnAbort)
+{
+    static std::mutex s_mutex;
+    static std::map<QString, Clock::time_point> s_tried;
+    const int msTotal = settings::WsDiscoveryMs();
+    if (msTotal <= 0 || name.isEmpty())
+        return false;
+    std::lock_guard lock(s_mutex);
+    const QString key = name.toUpper();
+    if (smb::ResolveHost(key) != key)
+        return true; // another thread learnt it meanwhile
+    const auto now = Clock::now();
+    const auto it = s_tried.find(key);
+    if (it != s_tried.end() && now - it->second < std::chrono::minutes(1))
+        return false;
+    if (s_tried.size() > 4096)
+        s_tried.clear();
+    s_tried[key] = now;
+    bool bFound = false;
+    for (const Host& h : Discover(msTotal, fnAbort).hosts) {
+        smb::RememberHostAddress(h.strName, h.strAddress);
+        bFound = bFound || h.strName == key;
+    }
+    return bFound;
+}
+
+Result Discover(int msTotal, const std::function<bool()>& fnAbort)
+{
     Result result;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(msTotal);
@@ -246,7 +281,7 @@ Result Discover(int msTotal, const std::atomic<bool>& abort)
     std::vector<pollfd> fds;
     char buf[65536];
 
-    while (!udp.empty() && !abort) {
+    while (!udp.empty() && !(fnAbort && fnAbort())) {
         const auto now = Clock::now();
         if (now >= deadline)
             break;

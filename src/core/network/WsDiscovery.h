@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 // WS-Discovery: the computers that announce themselves the way current Windows and wsdd do,
@@ -34,6 +35,12 @@ struct Result
 };
 
 Result Discover(int msTotal, const std::atomic<bool>& abort);
+Result Discover(int msTotal, const std::function<bool()>& fnAbort);
+
+// For a server no name service knows (a name in a saved tree, typed, or given to the CLI): one
+// cycle, at most once a minute per name, remembers the addresses of every computer found
+// (smb::RememberHostAddress). True when name is among them. Any thread; one cycle at a time.
+bool Learn(const QString& name, const std::function<bool()>& fnAbort);
 
 // The parts of the protocol, for tests.
 QByteArray ProbeMessage(const QString& messageId);

@@ -1,8 +1,11 @@
 #include "ShareFs.h"
 
 #include "ContentMatcher.h"
+#include "network/WsDiscovery.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
+
+#include <arpa/inet.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,6 +21,24 @@ QString HostOf(const QString& unc)
     QString s = unc;
     s.replace(QLatin1Char('/'), QLatin1Char('\\'));
     return smb::ResolveHost(s.mid(2).section(QLatin1Char('\\'), 0, 0)).toLower();
+}
+
+// After err on path: a server that no name service knows may still announce itself; true when
+// its address was learnt now, so the request is worth another try.
+bool LearnServer(const QString& path, int err, const smb::CancelFn& cancel)
+{
+    if (err != EINVAL)
+        return false;
+    QString s = path;
+    s.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const QString name = s.mid(2).section(QLatin1Char('\\'), 0, 0);
+    in_addr a4;
+    in6_addr a6;
+    const QByteArray latin = name.toLatin1();
+    if (name.isEmpty() || ::inet_pton(AF_INET, latin.constData(), &a4) == 1 ||
+        ::inet_pton(AF_INET6, latin.constData(), &a6) == 1 || smb::ResolveHost(name) != name)
+        return false;
+    return wsd::Learn(name, cancel);
 }
 
 // A file open in a helper: the helper stays lent to the reader until it is destroyed.
@@ -117,6 +138,8 @@ public:
         for (std::size_t i = 0; i < errors.size(); ++i)
             if (errors[i] != 0)
                 out[i].clear();
+        if (LearnServer(folders.front(), errors.front(), m_fnCancel))
+            ShareFs::ListFolders(folders, errors, out);
     }
 
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
@@ -188,13 +211,17 @@ private:
     int Simple(const QString& path, Message& req, const std::function<void(Message&)>& onFrame = {},
                Message* pDone = nullptr)
     {
-        req.s1 = smb::UncToUrl(path);
-        if (req.s1.isEmpty())
-            return EINVAL;
-        smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
-        if (!lease.Valid())
-            return lease.Error();
-        return lease.Call(req, onFrame, pDone, m_fnCancel);
+        for (int nTry = 0;; ++nTry) {
+            req.s1 = smb::UncToUrl(path);
+            if (req.s1.isEmpty())
+                return EINVAL;
+            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
+            if (!lease.Valid())
+                return lease.Error();
+            const int err = lease.Call(req, onFrame, pDone, m_fnCancel);
+            if (nTry > 0 || !LearnServer(path, err, m_fnCancel))
+                return err;
+        }
     }
 
     std::shared_ptr<smb::HelperPool> m_pool;
