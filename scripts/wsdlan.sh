@@ -27,21 +27,25 @@ uuid() { case $1 in ECHO) echo 6f1c2a5e-0001-4c3b-9d6e-2b7a0e5d1111 ;; FOXTROT) 
 membership() { case $1 in ECHO) echo "-w MODERN" ;; FOXTROT) echo "-d CORP" ;; esac; }
 inns() { ip netns exec "$ns" "$@"; }
 
-stop_all() {
+. "$(dirname "$0")/lan-daemons.sh"
+
+# smbd and the RPC daemons it starts (their pid files, checked against /proc), then our wsdd.
+stop_wsdlan() {
+    stop_all
     if [ -f "$dir/pids" ]; then
+        local pid pids="" n=0
         while read -r pid; do
-            [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+            if [ -n "$pid" ] && grep -aqs wsdd "/proc/$pid/cmdline"; then
+                pids="$pids $pid"
+            fi
         done < "$dir/pids"
-    fi
-    for h in $hosts; do
-        local pidfile="$dir/hosts/$h/pid/smbd.pid"
-        [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
-    done
-    sleep 0.5
-    if [ -f "$dir/pids" ]; then
-        while read -r pid; do
-            [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true
-        done < "$dir/pids"
+        # wsdd says goodbye on the network before it ends: give it a moment.
+        [ -z "$pids" ] || kill -TERM $pids 2>/dev/null || true
+        while [ -n "$pids" ] && [ $n -lt 50 ]; do
+            pids=$(for p in $pids; do if [ -d "/proc/$p" ]; then echo "$p"; fi; done)
+            sleep 0.1; n=$((n + 1))
+        done
+        [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
         rm -f "$dir/pids"
     fi
     ip netns del "$ns" 2>/dev/null || true
@@ -92,7 +96,7 @@ up)
     fi
     command -v wsdd >/dev/null || { echo "wsdlan: wsdd is not installed" >&2; exit 1; }
     # Whatever fails from here on leaves nothing behind.
-    trap 'stop_all' EXIT
+    trap 'stop_wsdlan' EXIT
     trap 'exit 143' TERM INT
     ip netns add "$ns"
     inns ip link set lo up
@@ -122,7 +126,7 @@ up)
     echo "wsdlan: up in namespace $ns (ECHO 10.213.0.11 MODERN, FOXTROT 10.213.0.12 CORP)"
     ;;
 down)
-    stop_all
+    stop_wsdlan
     echo "wsdlan: down"
     ;;
 exec)
