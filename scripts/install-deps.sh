@@ -8,13 +8,15 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsmbclient-dev qtkeychain-qt6-dev
+  # the keychain library reaches the desktop's secret store through libsecret (loaded at run time)
+  libsecret-1-0
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label
   # renders as boxes; xdg-utils so files and links open in the desktop's applications
   fonts-dejavu-core fonts-wqy-microhei xdg-utils shared-mime-info
   # tests: the loopback SMB network, its client tools, Python for its file tree
   samba smbclient python3 procps iproute2
   # tests of remembered passwords: a secret service in a D-Bus session of the test's own
-  gnome-keyring dbus-daemon
+  gnome-keyring dbus-daemon dbus-bin
   # the WS-Discovery test network (announces its hosts the way current Windows does)
   wsdd
   # screenshots under a virtual X server (xvfb-run needs xauth)
