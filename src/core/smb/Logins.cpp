@@ -151,6 +151,12 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
             lock.lock();
             m_servers[key].bBusy = false;
             m_changed.notify_all();
+            // Cut short: the next request reads the store again.
+            if (cancel && cancel()) {
+                AuthReply r;
+                r.bGiveUp = true;
+                return r;
+            }
         }
         Server& s = m_servers[key];
         s.bInit = true;
