@@ -74,6 +74,12 @@ bool SmbServer::AskParent(const Message& ask, Message* pAnswer)
     }
 }
 
+SmbServer::Login SmbServer::LoginFrom(const Message& answer)
+{
+    return {answer.s1, answer.s2, answer.s3, answer.n1,
+            (answer.n2 & smbproto::kLoginKerberos) != 0};
+}
+
 void SmbServer::UseLogin(const Login& login)
 {
     // Read by the library after this callback, for the connection it is making.
@@ -95,9 +101,7 @@ void SmbServer::AskCredentials(const char* server, const char* share, char* wg, 
         // No answer (the parent is gone): no credentials, the call fails on its own.
         if (!AskParent(ask, &answer))
             return;
-        Login login{answer.s1, answer.s2, answer.s3, answer.n1,
-                    (answer.n2 & smbproto::kLoginKerberos) != 0};
-        it = m_logins.emplace(key, std::move(login)).first;
+        it = m_logins.emplace(key, LoginFrom(answer)).first;
     }
     const Login& login = it->second;
     if (!login.workgroup.isEmpty())
@@ -167,8 +171,7 @@ int SmbServer::Refused(const QByteArray& url, int err)
     if (!AskParent(ask, &answer))
         return err;
     const bool bGiveUp = (answer.n2 & smbproto::kLoginGiveUp) != 0;
-    m_logins[key] = Login{answer.s1, answer.s2, answer.s3, answer.n1,
-                          (answer.n2 & smbproto::kLoginKerberos) != 0};
+    m_logins[key] = LoginFrom(answer);
     if (bGiveUp)
         return nKind == smbproto::kRefusedLogin ? smbproto::kErrLoginFailed : err;
     // Shares opened with the old login are tried again with the new one.

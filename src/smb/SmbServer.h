@@ -49,6 +49,7 @@ private:
     };
     // Asks the parent (AuthAsk) and waits for its AuthAnswer; false when the parent is gone.
     bool AskParent(const smbproto::Message& ask, smbproto::Message* pAnswer);
+    static Login LoginFrom(const smbproto::Message& answer); // an AuthAnswer's login
     void UseLogin(const Login& login);
     // Runs one request; when the server refuses the login, asks the parent for another and
     // runs it again (at most a few times). Answers with kErrLoginFailed when the login itself

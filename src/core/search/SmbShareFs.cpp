@@ -4,8 +4,7 @@
 #include "network/WsDiscovery.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
-
-#include <arpa/inet.h>
+#include "smb/TcpProbe.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,12 +14,18 @@ using smbproto::Op;
 
 namespace {
 
-// "\\HOST\share\dir" -> "host": the pool's key for the server.
-QString HostOf(const QString& unc)
+// "\\HOST\share\dir" -> "HOST", as written.
+QString ServerOf(const QString& unc)
 {
     QString s = unc;
     s.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return smb::ResolveHost(s.mid(2).section(QLatin1Char('\\'), 0, 0)).toLower();
+    return s.mid(2).section(QLatin1Char('\\'), 0, 0);
+}
+
+// "\\HOST\share\dir" -> "host" (or its remembered address): the pool's key for the server.
+QString HostOf(const QString& unc)
+{
+    return smb::ResolveHost(ServerOf(unc)).toLower();
 }
 
 // After err on path: a server that no name service knows may still announce itself; true when
@@ -29,14 +34,8 @@ bool LearnServer(const QString& path, int err, const smb::CancelFn& cancel)
 {
     if (err != EINVAL)
         return false;
-    QString s = path;
-    s.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    const QString name = s.mid(2).section(QLatin1Char('\\'), 0, 0);
-    in_addr a4;
-    in6_addr a6;
-    const QByteArray latin = name.toLatin1();
-    if (name.isEmpty() || ::inet_pton(AF_INET, latin.constData(), &a4) == 1 ||
-        ::inet_pton(AF_INET6, latin.constData(), &a6) == 1 || smb::ResolveHost(name) != name)
+    const QString name = ServerOf(path);
+    if (name.isEmpty() || smb::IsNumericAddress(name) || smb::ResolveHost(name) != name)
         return false;
     return wsd::Learn(name, cancel);
 }
