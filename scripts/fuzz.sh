@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 secs=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(treefile patterns findbytes finds protocol)
+[ ${#targets[@]} -gt 0 ] || targets=(treefile patterns findbytes finds protocol announce)
 bash scripts/build.sh fuzz
 mkdir -p build-fuzz/findings
 for t in "${targets[@]}"; do

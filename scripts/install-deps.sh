@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libsmbclient-dev qtkeychain-qt6-dev
+  libsmbclient-dev qtkeychain-qt6-dev libavahi-client-dev
   # the keychain library reaches the desktop's secret store through libsecret (loaded at run time)
   libsecret-1-0
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label
@@ -17,8 +17,8 @@ packages=(
   samba smbclient python3 procps iproute2
   # tests of remembered passwords: a secret service in a D-Bus session of the test's own
   gnome-keyring dbus-daemon dbus-bin
-  # the WS-Discovery test network (announces its hosts the way current Windows does)
-  wsdd
+  # the test network of today: WS-Discovery (as current Windows announces itself) and mDNS
+  wsdd avahi-daemon
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
   # sanitizer builds; the fuzz targets (clang with libFuzzer)
@@ -59,5 +59,16 @@ if command -v systemctl >/dev/null && [ -d /run/systemd/system ] &&
    systemctl is-active --quiet wsdd 2>/dev/null; then
   $SUDO systemctl stop wsdd 2>/dev/null || true
   $SUDO systemctl disable wsdd 2>/dev/null || true
+fi
+# avahi-daemon is only wanted for the test network, which starts its own. One this script has
+# just installed would announce this machine on the real network: stop it again. One that was
+# there before belongs to the desktop (printers, shares) and is left alone.
+if [[ " ${missing[*]:-} " == *" avahi-daemon "* ]]; then
+  if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+    $SUDO systemctl stop avahi-daemon.socket avahi-daemon.service 2>/dev/null || true
+    $SUDO systemctl disable avahi-daemon.socket avahi-daemon.service 2>/dev/null || true
+  elif command -v service >/dev/null && [ -f /run/avahi-daemon/pid ]; then
+    $SUDO service avahi-daemon stop 2>/dev/null || true
+  fi
 fi
 echo "install-deps: done"

@@ -24,7 +24,7 @@ for f in ./usr/bin/brindlecove ./usr/bin/brindlecove-cli ./usr/libexec/brindleco
   grep -qx "$f" <<<"$files" || fail "$f is missing from the package"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 libsmbclient xdg-utils fonts-wqy-microhei; do
+for d in libqt6widgets6 libsmbclient libavahi-client3 xdg-utils fonts-wqy-microhei; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 appstreamcli validate --no-net src/app/res/com.halvorn.Brindlecove.metainfo.xml >/dev/null ||

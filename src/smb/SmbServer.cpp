@@ -244,6 +244,10 @@ bool SmbServer::Handle(const Message& req)
                         : ErrnoOr(EIO));
     case Op::Stat:
         return StatPath(req.s1);
+    case Op::QueryDomain:
+        return QueryDomain(req.s1);
+    case Op::BrowseMdns:
+        return BrowseMdns(req);
     default:
         // Not a request: the parent broke the protocol.
         m_bBroken = true;

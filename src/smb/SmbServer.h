@@ -78,6 +78,8 @@ private:
     bool WriteFile(const QByteArray& data);
     int CloseFile(); // 0 or an errno value
     bool StatPath(const QByteArray& url);
+    bool QueryDomain(const QByteArray& hostUrl);
+    bool BrowseMdns(const smbproto::Message& req);
     // After a share root failed to open: is it a printer, IPC or device share?
     bool IsNonFileShare(const QByteArray& url);
     void TestFault(const QByteArray& url);

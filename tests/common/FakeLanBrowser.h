@@ -23,9 +23,9 @@ public:
 
     static EnumResult Ok(const QStringList& names)
     {
-        return {NERR_Success, names, quint32(names.size())};
+        return {NERR_Success, names, quint32(names.size()), {}};
     }
-    static EnumResult Failed(int code) { return {code, {}, 0}; }
+    static EnumResult Failed(int code) { return {code, {}, 0, {}}; }
 
     void CloseGate()
     {

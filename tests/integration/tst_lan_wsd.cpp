@@ -2,6 +2,8 @@
 
 #include "app/CMainFrame.h"
 #include "app/Commands.h"
+#include "log/LogModel.h"
+#include "network/MdnsBrowser.h"
 #include "network/NetworkTreeModel.h"
 #include "network/WsDiscovery.h"
 #include "results/CResultsWindow.h"
@@ -16,9 +18,11 @@
 
 #include <QtTest>
 
+#include <signal.h>
+
 // Discover on a network without SMB1 and NetBIOS (scripts/wsdlan.sh; the test runs inside its
-// namespace): the hosts are found by WS-Discovery alone, the tree is built as always, and a
-// search reaches them by the addresses their announcements gave.
+// namespace): the hosts are found by WS-Discovery and by mDNS, the tree is built as always, and
+// a search reaches them by the addresses their announcements gave.
 class TestLanWsd : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,48 @@ class TestLanWsd : public QObject
     std::unique_ptr<CMainFrame> m_frame;
 
     CMainFrame& Frame() { return *m_frame; }
+    QStringList Log()
+    {
+        QStringList log;
+        for (int i = 0; i < Frame().Log()->rowCount(); ++i)
+            log << Frame().Log()->Event(i);
+        return log;
+    }
+    // "WORKGROUP: SERVER SERVER; ..." for the whole tree below the root.
+    QString Outline()
+    {
+        const NodeHandle root = Frame().m_hRootNode;
+        if (root == NoNode)
+            return {};
+        QStringList groups;
+        for (const QString& wg : Texts(root))
+            groups << wg + ": " + Texts(Child(root, wg)).join(' ');
+        return groups.join("; ");
+    }
+    // Settings are read when the window starts.
+    void Restart(int msWsd, int msMdns)
+    {
+        cleanup();
+        QSettings s("Halvorn", "Brindlecove");
+        s.setValue("Discovery/msWsDiscovery", msWsd);
+        s.setValue("Discovery/msMdns", msMdns);
+        s.sync();
+        init();
+    }
+    // The test network's avahi-daemon (scripts/wsdlan.sh wrote its pid).
+    static pid_t AvahiPid()
+    {
+        QFile f(qEnvironmentVariable("BC_WSDLAN_DIR") + "/pids");
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            QFile cmd("/proc/" + line.trimmed() + "/cmdline");
+            if (!line.trimmed().isEmpty() && cmd.open(QIODevice::ReadOnly) &&
+                cmd.readAll().contains("avahi-daemon"))
+                return static_cast<pid_t>(line.trimmed().toInt());
+        }
+        return 0;
+    }
     QStringList Texts(NodeHandle parent)
     {
         QStringList t;
@@ -96,17 +142,32 @@ private slots:
         QCOMPARE(r.hosts[1].bDomain, true);
     }
 
-    // No browse list anywhere: the tree comes from WS-Discovery, with every share, and a
-    // search of the root finds every file.
+    // mDNS through the network's avahi-daemon: every host that announces an SMB service, by
+    // its host name (not the service's name) and address.
+    void mdnsFindsEveryHost()
+    {
+        std::atomic<bool> abort{false};
+        QElapsedTimer t;
+        t.start();
+        const mdns::Result r = mdns::Browse(3000, abort);
+        qInfo("mDNS browse: %lld ms", t.elapsed());
+        QVERIFY2(r.bAnswered, qPrintable(r.strNote));
+        QStringList got;
+        for (const mdns::Host& h : r.hosts)
+            got << h.strName + "@" + h.strAddress;
+        QCOMPARE(got, (QStringList{"ECHO@10.213.0.11", "FOXTROT@10.213.0.12", "GOLF@10.213.0.13"}));
+    }
+
+    // No browse list anywhere: the tree comes from the announcements, with every share. ECHO
+    // and FOXTROT come from both sources and appear once; GOLF only announces itself by mDNS
+    // and gets its workgroup from its LSA answer. A search of the root finds every file.
     void discoverAndSearchWithoutNetbios()
     {
         const qint64 ms = Discover();
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
         qInfo("Discover took %lld ms", ms);
         const NodeHandle root = Frame().m_hRootNode;
-        QCOMPARE(Texts(root), (QStringList{"CORP", "MODERN"}));
-        QCOMPARE(Texts(Child(root, "MODERN")), QStringList{"ECHO"});
-        QCOMPARE(Texts(Child(root, "CORP")), QStringList{"FOXTROT"});
+        QCOMPARE(Outline(), QString("CORP: FOXTROT; MODERN: ECHO GOLF"));
         QCOMPARE(Texts(Child(Child(root, "MODERN"), "ECHO")), (QStringList{"files", "IPC$"}));
         QCOMPARE(m_prompter->messages.back().strText, QString("Network tree has been updated!"));
 
@@ -124,7 +185,9 @@ private slots:
         QCOMPARE(found, (QStringList{"\\\\ECHO\\files\\docs\\minutes-ECHO.txt",
                                      "\\\\ECHO\\files\\readme.txt",
                                      "\\\\FOXTROT\\files\\docs\\minutes-FOXTROT.txt",
-                                     "\\\\FOXTROT\\files\\readme.txt"}));
+                                     "\\\\FOXTROT\\files\\readme.txt",
+                                     "\\\\GOLF\\files\\docs\\minutes-GOLF.txt",
+                                     "\\\\GOLF\\files\\readme.txt"}));
     }
 
     // A name no name service knows, in a new process (the CLI, a saved tree): its address is
@@ -140,17 +203,56 @@ private slots:
                  QString("\\\\ECHO\\files\\docs\\minutes-ECHO.txt\n\\\\ECHO\\files\\readme.txt\n"));
     }
 
-    // With WS-Discovery switched off only the browse lists are left, and here there are none.
-    void withoutWsDiscoveryNothingIsFound()
+    // Each source alone builds its part of the tree; with both off only the browse lists are
+    // left, and here there are none.
+    void eachSourceAlone_data()
     {
-        QSettings("Halvorn", "Brindlecove").setValue("Discovery/msWsDiscovery", 0);
-        cleanup(); // the setting is read when the window starts
-        QSettings("Halvorn", "Brindlecove").setValue("Discovery/msWsDiscovery", 0);
-        init();
+        QTest::addColumn<int>("msWsd");
+        QTest::addColumn<int>("msMdns");
+        QTest::addColumn<QString>("outline");
+        QTest::newRow("WS-Discovery") << 3000 << 0 << "CORP: FOXTROT; MODERN: ECHO";
+        QTest::newRow("mDNS") << 0 << 3000 << "CORP: FOXTROT; MODERN: ECHO GOLF";
+        QTest::newRow("neither") << 0 << 0 << "";
+    }
+    void eachSourceAlone()
+    {
+        QFETCH(int, msWsd);
+        QFETCH(int, msMdns);
+        QFETCH(QString, outline);
+        Restart(msWsd, msMdns);
         const qint64 ms = Discover();
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
-        const NodeHandle root = Frame().m_hRootNode;
-        QVERIFY(root == NoNode || Texts(root).isEmpty());
+        qInfo("Discover took %lld ms", ms);
+        QCOMPARE(Outline(), outline);
+        QVERIFY(!Log().join('\n').contains("mDNS"));
+    }
+
+    // A daemon that stops answering costs the source's time and one log line, not the
+    // discovery; one that is not there is skipped at once, with one log line.
+    void mdnsDaemonHungOrMissing()
+    {
+        const pid_t avahi = AvahiPid();
+        QVERIFY(avahi > 0);
+        Restart(0, 2000);
+        QVERIFY(::kill(avahi, SIGSTOP) == 0);
+        const qint64 ms = Discover();
+        ::kill(avahi, SIGCONT);
+        QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
+        qInfo("Discover with the daemon stopped: %lld ms", ms);
+        QVERIFY(ms < 2000 + 4000);
+        QCOMPARE(Log().filter("mDNS did not answer").size(), 1);
+
+        const QByteArray bus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket");
+        smb::HelperPool::Instance()->DropIdle(); // helpers started from here on have no daemon
+        Restart(0, 2000);
+        const qint64 msMissing = Discover();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
+        smb::HelperPool::Instance()->DropIdle();
+        QVERIFY2(msMissing > 0, qPrintable(QString::number(msMissing)));
+        qInfo("Discover without a daemon: %lld ms", msMissing);
+        QCOMPARE(Log().filter("mDNS is not available on this machine").size(), 1);
+        QCOMPARE(Outline(), QString());
     }
 };
 

@@ -1,5 +1,6 @@
 #include "network/Discovery.h"
 #include "network/IpRange.h"
+#include "network/NetbiosStatus.h"
 #include "network/SmbLanBrowser.h"
 #include "search/ShareFs.h"
 #include "smb/HelperPool.h"
@@ -255,6 +256,25 @@ private slots:
         const int err = fs->ListFolder("\\\\127.0.0.23\\share", entries);
         QVERIFY(err != 0);
         QVERIFY2(t.elapsed() < 4000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // What a host says of its workgroup: NetBIOS node status where nmbd runs (DELTA has none),
+    // the LSA query over \\lsarpc wherever smbd runs; a silent host costs its bound.
+    void workgroupQuestions()
+    {
+        const auto nb =
+            nbstat::Workgroups({"127.0.0.11", "127.0.0.13", "127.0.0.15", "127.0.0.23"}, 800, {});
+        QCOMPARE(nb.size(), std::size_t(2));
+        QCOMPARE(nb.at("127.0.0.11"), QString("WORKGROUP"));
+        QCOMPARE(nb.at("127.0.0.13"), QString("LAB"));
+        std::atomic<bool> abort{false};
+        QCOMPARE(LsaWorkgroup("127.0.0.11", abort), QString("WORKGROUP"));
+        QCOMPARE(LsaWorkgroup("127.0.0.13", abort), QString("LAB"));
+        QCOMPARE(LsaWorkgroup("127.0.0.15", abort), QString("WORKGROUP"));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(LsaWorkgroup("127.0.0.23", abort), QString());
+        QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
     }
 
     void uncPathsBecomeEncodedUrls_data()

@@ -80,7 +80,7 @@ private slots:
         r.browser->shares["zeta"] = {
             FakeLanBrowser::Ok({"b"}),
         };
-        r.browser->shares["GAMMA"] = {{ERROR_MORE_DATA, {"x2", "x1"}, 4},
+        r.browser->shares["GAMMA"] = {{ERROR_MORE_DATA, {"x2", "x1"}, 4, {}},
                                       FakeLanBrowser::Ok({"a"})};
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(!r.d->IsIdle());
@@ -134,7 +134,7 @@ private slots:
     {
         Run r;
         r.browser->domains = FakeLanBrowser::Ok({"WORK"});
-        r.browser->servers["WORK"] = {ERROR_MORE_DATA, {"A", "B"}, 7};
+        r.browser->servers["WORK"] = {ERROR_MORE_DATA, {"A", "B"}, 7, {}};
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(r.WaitCompleted());
         QCOMPARE(r.Texts(r.Child(r.d->RootNode(), "WORK")), (QStringList{"A", "B"}));

@@ -81,4 +81,12 @@ int WsDiscoveryMs()
     return ok ? std::clamp(ms, 0, 30000) : 3000;
 }
 
+int MdnsMs()
+{
+    QSettings s = Open();
+    bool ok = false;
+    const int ms = s.value(QStringLiteral("Discovery/msMdns")).toInt(&ok);
+    return ok ? std::clamp(ms, 0, 30000) : 3000;
+}
+
 } // namespace settings

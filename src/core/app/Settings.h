@@ -27,5 +27,8 @@ void ApplyHelperLimits();
 // [Discovery] msWsDiscovery: how long Discover listens for WS-Discovery answers (default 3000;
 // 0 switches that source off).
 int WsDiscoveryMs();
+// [Discovery] msMdns: how long Discover browses mDNS for SMB services (default 3000; 0 switches
+// that source off).
+int MdnsMs();
 
 } // namespace settings

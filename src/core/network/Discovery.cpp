@@ -97,6 +97,8 @@ struct Discovery::State
     {
         const EnumResult r =
             bDomains ? browser->EnumDomains(m_bAbort) : browser->EnumServers(domain, m_bAbort);
+        for (const QString& note : r.notes)
+            Status(note);
         if (!r.Usable()) {
             Err(QStringLiteral("A system error has occurred: %1\n").arg(r.nStatus));
             return;

@@ -25,6 +25,7 @@ struct EnumResult
     int nStatus = NERR_Success; // NERR_Success, ERROR_MORE_DATA, or a failure code
     QStringList names;          // in the order the network returned them
     quint32 nTotalEntries = 0;  // with ERROR_MORE_DATA: how many there are in all
+    QStringList notes;          // texts for the log (a source that was skipped, ...)
     bool Usable() const { return nStatus == NERR_Success || nStatus == ERROR_MORE_DATA; }
 };
 

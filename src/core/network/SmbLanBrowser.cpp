@@ -1,5 +1,7 @@
 #include "SmbLanBrowser.h"
 
+#include "MdnsBrowser.h"
+#include "NetbiosStatus.h"
 #include "app/Settings.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
@@ -83,6 +85,65 @@ smb::HelperProfile BrowseProfile()
     return p;
 }
 
+// Hosts that announce themselves by mDNS are asked for their workgroup this long: by NetBIOS
+// node status, then over SMB (\\lsarpc on IPC$), several hosts at once.
+constexpr int kMsNodeStatus = 800;
+constexpr int kMsLsa = 3000;
+constexpr int kLsaThreads = 8;
+
+} // namespace
+
+QString LsaWorkgroup(const QString& address, const std::atomic<bool>& abort)
+{
+    const smb::CancelFn cancel = [&abort] { return abort.load(); };
+    smb::HelperProfile profile;
+    profile.msSmbTimeout = kMsLsa;
+    smb::HelperPool::Lease lease =
+        smb::HelperPool::Instance()->Acquire(address.toLower(), profile, cancel, true);
+    if (!lease.Valid())
+        return {};
+    Message req;
+    req.op = Op::QueryDomain;
+    req.s1 = "smb://" + address.toUtf8();
+    Message done;
+    const int err = lease.Call(
+        req, [](Message&) {}, &done, cancel, kMsLsa + 1000);
+    if (err != 0 && qEnvironmentVariableIsSet("BC_DEBUG"))
+        std::fprintf(stderr, "workgroup of %s: %s\n", qPrintable(address),
+                     qPrintable(smb::ErrorText(err)));
+    return err == 0 ? QString::fromUtf8(done.s1).trimmed() : QString();
+}
+
+namespace {
+
+// Whether hosts has the host of that name or address already.
+bool Knows(const std::vector<wsd::Host>& hosts, const QString& name, const QString& address)
+{
+    return std::any_of(hosts.begin(), hosts.end(), [&](const wsd::Host& h) {
+        return h.strName.compare(name, Qt::CaseInsensitive) == 0 ||
+               (!address.isEmpty() && h.strAddress == address);
+    });
+}
+
+// Workgroups of addresses (address -> name) as their LSA answers give them.
+void QueryDomains(const QStringList& open, std::map<QString, QString>& workgroups,
+                  const std::atomic<bool>& abort)
+{
+    std::vector<QString> names(static_cast<std::size_t>(open.size()));
+    std::atomic<int> nNext{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::min<int>(kLsaThreads, static_cast<int>(open.size())); ++t)
+        threads.emplace_back([&] {
+            for (int i = nNext++; i < open.size() && !abort; i = nNext++)
+                names[static_cast<std::size_t>(i)] = LsaWorkgroup(open[i], abort);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (int i = 0; i < open.size(); ++i)
+        if (!names[static_cast<std::size_t>(i)].isEmpty())
+            workgroups[open[i]] = names[static_cast<std::size_t>(i)].toUpper();
+}
+
 } // namespace
 
 QString EnumStatusText(int nStatus)
@@ -106,34 +167,80 @@ QString EnumStatusText(int nStatus)
 SmbLanBrowser::SmbLanBrowser()
 {
     m_timeouts.msWsd = settings::WsDiscoveryMs();
+    m_timeouts.msMdns = settings::MdnsMs();
+}
+
+std::vector<wsd::Host> MergeAnnounced(std::vector<wsd::Host> hosts,
+                                      const std::vector<MdnsHostFields>& mdnsHosts,
+                                      const std::map<QString, QString>& workgroups)
+{
+    for (const MdnsHostFields& m : mdnsHosts) {
+        if (Knows(hosts, m.strName, m.strAddress))
+            continue;
+        wsd::Host h;
+        h.strName = m.strName.toUpper();
+        h.strAddress = m.strAddress;
+        const auto wg = workgroups.find(m.strAddress);
+        h.strWorkgroup = wg != workgroups.end() ? wg->second : QString::fromLatin1(kMdnsWorkgroup);
+        hosts.push_back(h);
+    }
+    return hosts;
 }
 
 EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
 {
     // Both sources at once: the browse list may take its whole deadline on a network without it.
     wsd::Result found;
-    std::thread wsdThread;
+    mdns::Result mdnsFound;
+    std::map<QString, QString> mdnsWorkgroups; // address -> workgroup
+    std::thread wsdThread, mdnsThread;
+    const std::function<bool()> fnAbort = [&abort] { return abort.load(); };
     if (m_timeouts.msWsd > 0)
-        wsdThread = std::thread([&] { found = wsd::Discover(m_timeouts.msWsd, abort); });
+        wsdThread = std::thread([&] { found = wsd::Discover(m_timeouts.msWsd, fnAbort); });
+    if (m_timeouts.msMdns > 0)
+        mdnsThread = std::thread([&] { mdnsFound = mdns::Browse(m_timeouts.msMdns, abort); });
     EnumResult r = List(QString(), BrowseProfile(), QByteArrayLiteral("smb://"),
                         {smbproto::kWorkgroup}, m_timeouts.msBrowse, abort);
     if (wsdThread.joinable())
         wsdThread.join();
-    for (const wsd::Host& h : found.hosts)
+    if (mdnsThread.joinable())
+        mdnsThread.join();
+    if (!mdnsFound.strNote.isEmpty())
+        r.notes << mdnsFound.strNote;
+    // mDNS names no workgroup: the hosts WS-Discovery did not also find are asked for theirs.
+    std::vector<MdnsHostFields> mdnsHosts;
+    QStringList addresses;
+    for (const mdns::Host& h : mdnsFound.hosts) {
+        mdnsHosts.push_back({h.strName, h.strAddress});
+        if (!Knows(found.hosts, h.strName, h.strAddress))
+            addresses << h.strAddress;
+    }
+    if (!addresses.isEmpty() && !abort) {
+        // Both questions at once; node status, where a host answers it, has the last word.
+        std::thread nodeStatus(
+            [&] { mdnsWorkgroups = nbstat::Workgroups(addresses, kMsNodeStatus, fnAbort); });
+        std::map<QString, QString> lsaWorkgroups;
+        QueryDomains(addresses, lsaWorkgroups, abort);
+        nodeStatus.join();
+        mdnsWorkgroups.merge(lsaWorkgroups);
+    }
+    const std::vector<wsd::Host> announced =
+        MergeAnnounced(std::move(found.hosts), mdnsHosts, mdnsWorkgroups);
+    for (const wsd::Host& h : announced)
         smb::RememberHostAddress(h.strName, h.strAddress);
     {
         std::lock_guard lock(m_mutex);
-        m_wsdHosts = found.hosts;
+        m_announced = announced;
         m_browseDomains = r.Usable() ? r.names : QStringList();
         m_bBrowseAsked = true;
     }
-    if (found.hosts.empty())
+    if (announced.empty())
         return r;
     if (!r.Usable()) {
         r.nStatus = NERR_Success;
         r.names.clear();
     }
-    for (const wsd::Host& h : found.hosts)
+    for (const wsd::Host& h : announced)
         if (!r.names.contains(h.strWorkgroup, Qt::CaseInsensitive))
             r.names << h.strWorkgroup;
     r.nTotalEntries = static_cast<quint32>(r.names.size());
@@ -146,7 +253,7 @@ EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<b
     bool bAskBrowse = true;
     {
         std::lock_guard lock(m_mutex);
-        for (const wsd::Host& h : m_wsdHosts)
+        for (const wsd::Host& h : m_announced)
             if (h.strWorkgroup.compare(domain, Qt::CaseInsensitive) == 0 &&
                 !wsdServers.contains(h.strName, Qt::CaseInsensitive))
                 wsdServers << h.strName;

@@ -87,7 +87,7 @@ private:
 
 bool KnownOp(std::uint8_t op)
 {
-    return (op >= 1 && op <= 13) || op == 20 || (op >= 64 && op <= 70);
+    return (op >= 1 && op <= 15) || op == 20 || (op >= 64 && op <= 70);
 }
 
 // The smallest encoded entry: four lengths and numbers, no bytes.
@@ -213,6 +213,8 @@ QByteArray ErrorText(int err)
         return "cancelled";
     case kErrLoginFailed:
         return "login failed: unknown user name or bad password";
+    case kErrNoMdns:
+        return "no mDNS service on this machine";
     default:
         break;
     }

@@ -21,30 +21,33 @@ namespace smbproto {
 enum class Op : std::uint8_t
 {
     // Parent to helper.
-    ListNames = 1,   // s1 URL (smb://, smb://WG, smb://HOST): Names*, Done
-    ListFolder = 2,  // s1 URL of a folder: Entries*, Done
-    Contains = 3,    // s1 URL, s2 and s3 the two needles: Progress*, Done (n1 1 when found)
-    OpenRead = 4,    // s1 URL: Done (n1 size)
-    Read = 5,        // n1 bytes at most: Data or Done (n1 0 at the end)
-    Close = 6,       // the open file: Done
-    OpenWrite = 7,   // s1 URL, n1 1 for "must not exist": Done
-    Write = 8,       // s1 bytes: Done
-    Unlink = 9,      // s1 URL: Done
-    Rmdir = 10,      // s1 URL: Done
-    Mkdir = 11,      // s1 URL: Done
-    Rename = 12,     // s1 from, s2 to: Done
-    Stat = 13,       // s1 URL: Stat, Done
-    AuthAnswer = 20, // s1 workgroup, s2 user, s3 password; n1 the login's generation,
-                     // n2 kLogin* flags
-                     // Helper to parent.
-    Names = 64,      // entries: name, type (browse type), comment
-    Entries = 65,    // entries: name, attributes, size, time
-    Progress = 66,   // n1 bytes done: a long request is still alive
-    Data = 67,       // s1 bytes read
-    StatReply = 68,  // one entry: attributes, size, time; n1 inode, n2 device
-    AuthAsk = 69,    // s1 server, s2 share; n1 0: which login to use; n1 G+1: the login of
-                     // generation G was refused, n2 kRefused* (what refused it)
-    Done = 70,       // n2 error (0 or an errno value or one of ours), n1 a result
+    ListNames = 1,    // s1 URL (smb://, smb://WG, smb://HOST): Names*, Done
+    ListFolder = 2,   // s1 URL of a folder: Entries*, Done
+    Contains = 3,     // s1 URL, s2 and s3 the two needles: Progress*, Done (n1 1 when found)
+    OpenRead = 4,     // s1 URL: Done (n1 size)
+    Read = 5,         // n1 bytes at most: Data or Done (n1 0 at the end)
+    Close = 6,        // the open file: Done
+    OpenWrite = 7,    // s1 URL, n1 1 for "must not exist": Done
+    Write = 8,        // s1 bytes: Done
+    Unlink = 9,       // s1 URL: Done
+    Rmdir = 10,       // s1 URL: Done
+    Mkdir = 11,       // s1 URL: Done
+    Rename = 12,      // s1 from, s2 to: Done
+    Stat = 13,        // s1 URL: Stat, Done
+    QueryDomain = 14, // s1 smb://HOST: Done (s1 the workgroup or domain the host belongs to)
+    BrowseMdns = 15,  // n1 ms at most; n2 1: only the interfaces in s1 ("lo,eth1"): Names*
+                      // (name the host name, comment its address), Done (kErrNoMdns, s1 why)
+    AuthAnswer = 20,  // s1 workgroup, s2 user, s3 password; n1 the login's generation,
+                      // n2 kLogin* flags
+                      // Helper to parent.
+    Names = 64,       // entries: name, type (browse type), comment
+    Entries = 65,     // entries: name, attributes, size, time
+    Progress = 66,    // n1 bytes done: a long request is still alive
+    Data = 67,        // s1 bytes read
+    StatReply = 68,   // one entry: attributes, size, time; n1 inode, n2 device
+    AuthAsk = 69,     // s1 server, s2 share; n1 0: which login to use; n1 G+1: the login of
+                      // generation G was refused, n2 kRefused* (what refused it)
+    Done = 70,        // n2 error (0 or an errno value or one of ours), n1 a result
 };
 
 // Errors of our own, beside errno values.
@@ -54,6 +57,7 @@ constexpr int kErrNotFileShare = 10003;  // a printer, IPC or device share: no f
 constexpr int kErrNoHelper = 10004;      // no helper could be started
 constexpr int kErrCancelled = 10005;     // the caller gave up (Stop, Exit)
 constexpr int kErrLoginFailed = 10006;   // the server refused the user name or password
+constexpr int kErrNoMdns = 10007;        // no mDNS service (avahi-daemon) on this machine
 
 // AuthAnswer flags.
 constexpr std::uint64_t kLoginKerberos = 1; // use the ticket in the user's credential cache
