@@ -127,6 +127,9 @@ private slots:
         rejected[44] = 2; // provider rejection
         QVERIFY(!lsa::ParseBindAck(rejected));
         QVERIFY(!lsa::ParseBindAck(bindAck.left(40)));
+        QVERIFY(!lsa::ParseBindAck(QByteArray()));
+        QString none;
+        QVERIFY(!lsa::ParsePrimaryDomain(QByteArray(), &none));
 
         const QByteArray open = QByteArray::fromHex(
             "05000203100000003000000002000000180000000000000001000000f5967ee53efccc4aaeed94848084"

@@ -69,7 +69,7 @@ QByteArray Request(quint32 nCallId, quint16 nOp, const QByteArray& stub)
 // The stub of a response PDU, when pdu is one.
 bool ResponseStub(const QByteArray& pdu, QByteArray* pStub)
 {
-    if (FragmentLength(pdu) != pdu.size() || pdu.size() < kResponseHeader ||
+    if (pdu.size() < kResponseHeader || FragmentLength(pdu) != pdu.size() ||
         static_cast<quint8>(pdu[2]) != kResponse)
         return false;
     *pStub = pdu.mid(kResponseHeader);
@@ -128,8 +128,8 @@ int FragmentLength(const QByteArray& header)
 
 bool ParseBindAck(const QByteArray& pdu)
 {
-    if (FragmentLength(pdu) != pdu.size() || static_cast<quint8>(pdu[2]) != kBindAck ||
-        pdu.size() < kHeaderSize + 10)
+    if (pdu.size() < kHeaderSize + 10 || FragmentLength(pdu) != pdu.size() ||
+        static_cast<quint8>(pdu[2]) != kBindAck)
         return false;
     // The secondary address (a counted string), padded to four bytes, then the results.
     int at = kHeaderSize + 8;
