@@ -158,6 +158,12 @@ private slots:
         o = Cli({"search", "--pattern", "*", "\\\\127.0.0.19\\gone"});
         QCOMPARE(o.code, 2);
         QVERIFY(o.err.contains("Connection refused"));
+        // A name that neither a name service nor an announcement knows.
+        o = Cli({"search", "--pattern", "*", "\\\\NOSUCHSERVER\\files"});
+        QCOMPARE(o.code, 2);
+        QVERIFY2(o.err.contains("cannot read \\\\NOSUCHSERVER\\files: the server name was not "
+                                "found on the network"),
+                 qPrintable(o.err));
     }
 
     // The same content search, again and again: the same finds every time, never a crash.

@@ -354,9 +354,11 @@ private slots:
         for (NodeHandle host : Frame().Tree().GetChildren(load))
             QCOMPARE(Frame().Tree().GetChildren(host).size(), size_t(5)); // s1..s4, IPC$
 
-        // The search of the range, and a scan of the whole /24 beside it.
+        // The search of the whole tree from its root, and a scan of the whole /24 beside it.
+        // The scan starts once the search has taken the root's children: hosts the scan adds
+        // later are not searched a second time under the new range node.
         Frame().TreeModel()->Sync();
-        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(load));
+        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(root));
         Frame().SearchDlg()->SetSearchText("*");
         Frame().SearchDlg()->SetContainingText(QString());
         m_msLongestGap = 0;
@@ -366,6 +368,8 @@ private slots:
         t.start();
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
         QVERIFY(!Frame().m_bSearchIdle);
+        QVERIFY(RunUntil([&] { return Frame().ActiveResults()->Model()->rowCount() > 0; },
+                         kSanitized ? 300000 : 120000));
         // In the TSan build a scan asked for at once after the last one's completion is at
         // times refused (the command does nothing); asked again it starts. Not understood yet.
         Scan("Whole", "127.0.3.1", "127.0.3.254");
@@ -396,7 +400,8 @@ private slots:
               sampler.nMaxHelpers.load(), limits.nMaxHelpers, sampler.nMaxSockets.load(),
               sampler.nMaxSmbConnections.load());
 
-        // Nothing lost, nothing doubled, nothing made up.
+        // Nothing lost, nothing doubled, nothing made up. Finds on other servers the root holds
+        // (the loopback test network's, when it runs at the same time) are not counted.
         QHash<QString, QSet<QString>> manifest; // share -> relative paths
         for (const char* s : {"s1", "s2", "s3", "s4"}) {
             QFile f(m_dir + "/manifest-" + s + ".txt");
@@ -407,16 +412,19 @@ private slots:
         }
         QSet<QString> seen;
         seen.reserve(nFound);
+        qint64 nLoad = 0;
         for (int i = 0; i < nFound; ++i) {
             const QString path = model->At(i).strPath; // \\127.0.3.N\sK\rel
+            if (!path.startsWith("\\\\127.0.3."))
+                continue;
             const QString share = path.section('\\', 3, 3);
             const QString rel = path.section('\\', 4);
-            QVERIFY2(path.startsWith("\\\\127.0.3.") && manifest.value(share).contains(rel),
-                     qPrintable(path));
+            QVERIFY2(manifest.value(share).contains(rel), qPrintable(path));
             seen.insert(path);
+            ++nLoad;
         }
-        QCOMPARE(qint64(seen.size()), nFound);
-        QCOMPARE(nFound, nExpected);
+        QCOMPARE(qint64(seen.size()), nLoad);
+        QCOMPARE(nLoad, nExpected);
         QCOMPARE(model->At(0).strPath.isEmpty(), false);
 
         // The second scan found the same 20 hosts in the whole /24.

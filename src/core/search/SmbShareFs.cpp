@@ -6,6 +6,7 @@
 #include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,16 +29,21 @@ QString HostOf(const QString& unc)
     return smb::ResolveHost(ServerOf(unc)).toLower();
 }
 
-// After err on path: a server that no name service knows may still announce itself; true when
-// its address was learnt now, so the request is worth another try.
-bool LearnServer(const QString& path, int err, const smb::CancelFn& cancel)
+// After *pErr on path: a server that no name service knows may still announce itself; true when
+// its address was learnt now, so the request is worth another try. When nothing announces it
+// either, the library's "invalid argument" becomes what it means: no such server.
+bool LearnServer(const QString& path, int* pErr, const smb::CancelFn& cancel)
 {
-    if (err != EINVAL)
+    if (*pErr != EINVAL)
         return false;
     const QString name = ServerOf(path);
     if (name.isEmpty() || smb::IsNumericAddress(name) || smb::ResolveHost(name) != name)
         return false;
-    return wsd::Learn(name, cancel);
+    if (wsd::Learn(name, cancel))
+        return true;
+    if (!(cancel && cancel()))
+        *pErr = smbproto::kErrUnknownHost;
+    return false;
 }
 
 // A file open in a helper: the helper stays lent to the reader until it is destroyed.
@@ -137,8 +143,11 @@ public:
         for (std::size_t i = 0; i < errors.size(); ++i)
             if (errors[i] != 0)
                 out[i].clear();
-        if (LearnServer(folders.front(), errors.front(), m_fnCancel))
+        int err = errors.front();
+        if (LearnServer(folders.front(), &err, m_fnCancel))
             ShareFs::ListFolders(folders, errors, out);
+        else if (err != errors.front())
+            std::replace(errors.begin(), errors.end(), EINVAL, err);
     }
 
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
@@ -217,8 +226,8 @@ private:
             smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
             if (!lease.Valid())
                 return lease.Error();
-            const int err = lease.Call(req, onFrame, pDone, m_fnCancel);
-            if (nTry > 0 || !LearnServer(path, err, m_fnCancel))
+            int err = lease.Call(req, onFrame, pDone, m_fnCancel);
+            if (nTry > 0 || !LearnServer(path, &err, m_fnCancel))
                 return err;
         }
     }

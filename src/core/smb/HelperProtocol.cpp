@@ -215,6 +215,8 @@ QByteArray ErrorText(int err)
         return "login failed: unknown user name or bad password";
     case kErrNoMdns:
         return "no mDNS service on this machine";
+    case kErrUnknownHost:
+        return "the server name was not found on the network";
     default:
         break;
     }

@@ -58,6 +58,7 @@ constexpr int kErrNoHelper = 10004;      // no helper could be started
 constexpr int kErrCancelled = 10005;     // the caller gave up (Stop, Exit)
 constexpr int kErrLoginFailed = 10006;   // the server refused the user name or password
 constexpr int kErrNoMdns = 10007;        // no mDNS service (avahi-daemon) on this machine
+constexpr int kErrUnknownHost = 10008;   // no name service and no announcement knows the server
 
 // AuthAnswer flags.
 constexpr std::uint64_t kLoginKerberos = 1; // use the ticket in the user's credential cache
