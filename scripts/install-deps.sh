@@ -37,8 +37,21 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   $SUDO apt-get update -qq
-  # Samba's packages would start system daemons; they are not wanted (see below).
+  # Samba's, wsdd's and avahi's packages would start system daemons that answer or announce on
+  # the real network; they are not wanted (see below). Where the machine has no policy of its
+  # own, one for the time of the installation keeps them from starting at all.
+  policy=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod 755 /usr/sbin/policy-rc.d
+    policy=1
+    trap '[ -z "$policy" ] || $SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if [ -n "$policy" ]; then
+    $SUDO rm -f /usr/sbin/policy-rc.d
+    policy=
+  fi
 fi
 
 # The samba package may start the system's smbd/nmbd, which hold ports 139/445 on every

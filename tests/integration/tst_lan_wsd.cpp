@@ -58,19 +58,25 @@ class TestLanWsd : public QObject
         s.sync();
         init();
     }
-    // The test network's avahi-daemon (scripts/wsdlan.sh wrote its pid).
-    static pid_t AvahiPid()
+    // The test network's daemons of that name (scripts/wsdlan.sh wrote their pids).
+    static QList<pid_t> Pids(const QByteArray& name)
     {
+        QList<pid_t> pids;
         QFile f(qEnvironmentVariable("BC_WSDLAN_DIR") + "/pids");
         if (!f.open(QIODevice::ReadOnly))
-            return 0;
+            return pids;
         for (const QByteArray& line : f.readAll().split('\n')) {
             QFile cmd("/proc/" + line.trimmed() + "/cmdline");
             if (!line.trimmed().isEmpty() && cmd.open(QIODevice::ReadOnly) &&
-                cmd.readAll().contains("avahi-daemon"))
-                return static_cast<pid_t>(line.trimmed().toInt());
+                cmd.readAll().contains(name))
+                pids << static_cast<pid_t>(line.trimmed().toInt());
         }
-        return 0;
+        return pids;
+    }
+    static void Signal(const QList<pid_t>& pids, int sig)
+    {
+        for (pid_t pid : pids)
+            ::kill(pid, sig);
     }
     QStringList Texts(NodeHandle parent)
     {
@@ -231,12 +237,12 @@ private slots:
     // discovery; one that is not there is skipped at once, with one log line.
     void mdnsDaemonHungOrMissing()
     {
-        const pid_t avahi = AvahiPid();
-        QVERIFY(avahi > 0);
+        const QList<pid_t> avahi = Pids("avahi-daemon");
+        QCOMPARE(avahi.size(), 1);
         Restart(0, 2000);
-        QVERIFY(::kill(avahi, SIGSTOP) == 0);
+        Signal(avahi, SIGSTOP);
         const qint64 ms = Discover();
-        ::kill(avahi, SIGCONT);
+        Signal(avahi, SIGCONT);
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
         qInfo("Discover with the daemon stopped: %lld ms", ms);
         QVERIFY(ms < 2000 + 4000);
@@ -252,6 +258,22 @@ private slots:
         QVERIFY2(msMissing > 0, qPrintable(QString::number(msMissing)));
         qInfo("Discover without a daemon: %lld ms", msMissing);
         QCOMPARE(Log().filter("mDNS is not available on this machine").size(), 1);
+        QCOMPARE(Outline(), QString());
+    }
+
+    // Every announcer stopped at once (wsdd and avahi-daemon frozen): both sources cost their
+    // own bounds, side by side, and the discovery completes once, with nothing found.
+    void everyAnnouncerFrozen()
+    {
+        const QList<pid_t> pids = Pids("wsdd") + Pids("avahi-daemon");
+        QCOMPARE(pids.size(), 3);
+        Restart(2000, 2000);
+        Signal(pids, SIGSTOP);
+        const qint64 ms = Discover();
+        Signal(pids, SIGCONT);
+        QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
+        qInfo("Discover with every announcer stopped: %lld ms", ms);
+        QVERIFY(ms < 2000 + 4000);
         QCOMPARE(Outline(), QString());
     }
 };

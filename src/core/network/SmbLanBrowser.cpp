@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <system_error>
 #include <thread>
 
 using smbproto::Message;
@@ -125,20 +127,34 @@ bool Knows(const std::vector<wsd::Host>& hosts, const QString& name, const QStri
     });
 }
 
+// Runs fn on a thread of its own; here, before returning, when no thread can be had. The caller
+// joins the thread if it is joinable.
+std::thread Beside(const std::function<void()>& fn)
+{
+    try {
+        return std::thread(fn);
+    } catch (const std::system_error&) {
+        fn();
+        return {};
+    }
+}
+
 // Workgroups of addresses (address -> name) as their LSA answers give them.
 void QueryDomains(const QStringList& open, std::map<QString, QString>& workgroups,
                   const std::atomic<bool>& abort)
 {
     std::vector<QString> names(static_cast<std::size_t>(open.size()));
     std::atomic<int> nNext{0};
+    const std::function<void()> work = [&] {
+        for (int i = nNext++; i < open.size() && !abort; i = nNext++)
+            names[static_cast<std::size_t>(i)] = LsaWorkgroup(open[i], abort);
+    };
     std::vector<std::thread> threads;
     for (int t = 0; t < std::min<int>(kLsaThreads, static_cast<int>(open.size())); ++t)
-        threads.emplace_back([&] {
-            for (int i = nNext++; i < open.size() && !abort; i = nNext++)
-                names[static_cast<std::size_t>(i)] = LsaWorkgroup(open[i], abort);
-        });
+        threads.push_back(Beside(work));
     for (std::thread& t : threads)
-        t.join();
+        if (t.joinable())
+            t.join();
     for (int i = 0; i < open.size(); ++i)
         if (!names[static_cast<std::size_t>(i)].isEmpty())
             workgroups[open[i]] = names[static_cast<std::size_t>(i)].toUpper();
@@ -196,9 +212,9 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
     std::thread wsdThread, mdnsThread;
     const std::function<bool()> fnAbort = [&abort] { return abort.load(); };
     if (m_timeouts.msWsd > 0)
-        wsdThread = std::thread([&] { found = wsd::Discover(m_timeouts.msWsd, fnAbort); });
+        wsdThread = Beside([&] { found = wsd::Discover(m_timeouts.msWsd, fnAbort); });
     if (m_timeouts.msMdns > 0)
-        mdnsThread = std::thread([&] { mdnsFound = mdns::Browse(m_timeouts.msMdns, abort); });
+        mdnsThread = Beside([&] { mdnsFound = mdns::Browse(m_timeouts.msMdns, abort); });
     EnumResult r = List(QString(), BrowseProfile(), QByteArrayLiteral("smb://"),
                         {smbproto::kWorkgroup}, m_timeouts.msBrowse, abort);
     if (wsdThread.joinable())
@@ -217,11 +233,12 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
     }
     if (!addresses.isEmpty() && !abort) {
         // Both questions at once; node status, where a host answers it, has the last word.
-        std::thread nodeStatus(
-            [&] { mdnsWorkgroups = nbstat::Workgroups(addresses, kMsNodeStatus, fnAbort); });
+        std::thread nodeStatus =
+            Beside([&] { mdnsWorkgroups = nbstat::Workgroups(addresses, kMsNodeStatus, fnAbort); });
         std::map<QString, QString> lsaWorkgroups;
         QueryDomains(addresses, lsaWorkgroups, abort);
-        nodeStatus.join();
+        if (nodeStatus.joinable())
+            nodeStatus.join();
         mdnsWorkgroups.merge(lsaWorkgroups);
     }
     const std::vector<wsd::Host> announced =
