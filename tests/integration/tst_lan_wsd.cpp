@@ -78,6 +78,14 @@ class TestLanWsd : public QObject
         for (pid_t pid : pids)
             ::kill(pid, sig);
     }
+    // Discover with these daemons frozen for its whole time; the time it took (as Discover).
+    qint64 DiscoverFrozen(const QList<pid_t>& pids)
+    {
+        Signal(pids, SIGSTOP);
+        const qint64 ms = Discover();
+        Signal(pids, SIGCONT);
+        return ms;
+    }
     QStringList Texts(NodeHandle parent)
     {
         QStringList t;
@@ -240,9 +248,7 @@ private slots:
         const QList<pid_t> avahi = Pids("avahi-daemon");
         QCOMPARE(avahi.size(), 1);
         Restart(0, 2000);
-        Signal(avahi, SIGSTOP);
-        const qint64 ms = Discover();
-        Signal(avahi, SIGCONT);
+        const qint64 ms = DiscoverFrozen(avahi);
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
         qInfo("Discover with the daemon stopped: %lld ms", ms);
         QVERIFY(ms < 2000 + 4000);
@@ -268,9 +274,7 @@ private slots:
         const QList<pid_t> pids = Pids("wsdd") + Pids("avahi-daemon");
         QCOMPARE(pids.size(), 3);
         Restart(2000, 2000);
-        Signal(pids, SIGSTOP);
-        const qint64 ms = Discover();
-        Signal(pids, SIGCONT);
+        const qint64 ms = DiscoverFrozen(pids);
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
         qInfo("Discover with every announcer stopped: %lld ms", ms);
         QVERIFY(ms < 2000 + 4000);
