@@ -12,15 +12,6 @@
 
 using smbproto::Message;
 
-namespace {
-
-int ErrnoOr(int fallback)
-{
-    return errno ? errno : fallback;
-}
-
-} // namespace
-
 bool SmbServer::QueryDomain(const QByteArray& hostUrl)
 {
     QByteArray url = hostUrl;

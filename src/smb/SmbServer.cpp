@@ -31,11 +31,6 @@ void AuthFn(SMBCCTX*, const char* server, const char* share, char* wg, int wglen
         g_pServer->AskCredentials(server, share, wg, wglen, user, userlen, pass, passlen);
 }
 
-int ErrnoOr(int fallback)
-{
-    return errno ? errno : fallback;
-}
-
 constexpr std::uint64_t FileTime(const timespec& ts)
 {
     return static_cast<std::uint64_t>((ts.tv_sec + 11644473600LL) * 10000000LL + ts.tv_nsec / 100);

@@ -2,12 +2,19 @@
 
 #include "smb/HelperProtocol.h"
 
+#include <cerrno>
 #include <deque>
 #include <map>
 #include <set>
 #include <vector>
 
 struct _SMBCCTX;
+
+// The library's errno after a failed call, or fallback when it left none.
+inline int ErrnoOr(int fallback)
+{
+    return errno ? errno : fallback;
+}
 struct _SMBCFILE;
 
 // The helper's side of the protocol: one libsmbclient context, used from this process's only
