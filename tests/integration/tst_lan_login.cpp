@@ -19,6 +19,9 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 // Logins in the desktop program against the test network's password-protected share
 // \\ALPHA\private (user bcuser): the "Connect to" question, remembered passwords, a wrong
 // password, a declined question, Stop while the question is open.
@@ -154,6 +157,30 @@ private slots:
             QCOMPARE(Log().filter("Cannot read \\\\ALPHA\\private: Permission denied").size(),
                      round);
         }
+    }
+
+    // The login object goes (the frame closed) while the secret store has not answered: the
+    // store's job outlives it and ends when the answer comes, instead of being deleted under
+    // the store library's pending callback.
+    void goneWhileTheStoreIsAsked()
+    {
+        auto* ui = new LoginUi(*m_prompter, nullptr);
+        std::atomic<bool> bCancel{false};
+        std::thread worker([&] { ui->LoadSaved("ALPHA", [&] { return bCancel.load(); }); });
+        // Only Qt's posted calls run here, never the store library's callbacks: the job starts
+        // and its answer cannot have come yet.
+        for (int i = 0; i < 20 && LoginUi::StoreJobsRunning() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            QCoreApplication::sendPostedEvents();
+        }
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::sendPostedEvents();
+        QCOMPARE(LoginUi::StoreJobsRunning(), 1);
+        bCancel = true;
+        worker.join();
+        ui->Detach();
+        delete ui;
+        QTRY_COMPARE_WITH_TIMEOUT(LoginUi::StoreJobsRunning(), 0, 15000);
     }
 
     // Stop while the question is open: it goes away, the search ends at once.

@@ -89,6 +89,20 @@ std::optional<T> LoginUi::OnGui(const std::function<void(std::shared_ptr<Wait>)>
     return std::any_cast<T>(wait->value);
 }
 
+std::atomic<int> LoginUi::s_nJobsRunning{0};
+
+void LoginUi::StartJob(QKeychain::Job* job)
+{
+    // The store's library answers a job through a callback that holds the job itself: a job
+    // deleted before its answer makes that callback write into freed memory. So a job has no
+    // parent that could take it along, and it deletes itself once it has finished, whether
+    // anyone still waits for it or not.
+    job->setAutoDelete(true);
+    ++s_nJobsRunning;
+    connect(job, &QKeychain::Job::finished, job, [] { --s_nJobsRunning; });
+    job->start();
+}
+
 void LoginUi::NoSecretStore(const QString& why)
 {
     if (m_bNoStore)
@@ -104,8 +118,7 @@ void LoginUi::StartLoad(const QString& server, std::shared_ptr<Wait> wait)
         wait->Reply({});
         return;
     }
-    auto* job = new QKeychain::ReadPasswordJob(QString::fromLatin1(kService), this);
-    job->setAutoDelete(true);
+    auto* job = new QKeychain::ReadPasswordJob(QString::fromLatin1(kService));
     job->setKey(Key(server));
     auto bOver = std::make_shared<bool>(false);
     connect(job, &QKeychain::Job::finished, this, [this, job, wait, bOver] {
@@ -130,7 +143,7 @@ void LoginUi::StartLoad(const QString& server, std::shared_ptr<Wait> wait)
         NoSecretStore(tr("no answer"));
         wait->Reply({});
     });
-    job->start();
+    StartJob(job);
 }
 
 std::optional<smb::Credentials> LoginUi::LoadSaved(const QString& server,
@@ -151,8 +164,7 @@ void LoginUi::Save(const QString& server, const smb::Credentials& login)
             QJsonObject o;
             o.insert(QLatin1String("user"), smb::Logins::UserText(login));
             o.insert(QLatin1String("password"), login.strPassword);
-            auto* job = new QKeychain::WritePasswordJob(QString::fromLatin1(kService), this);
-            job->setAutoDelete(true);
+            auto* job = new QKeychain::WritePasswordJob(QString::fromLatin1(kService));
             job->setKey(Key(server));
             job->setTextData(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
             auto bOver = std::make_shared<bool>(false);
@@ -169,7 +181,7 @@ void LoginUi::Save(const QString& server, const smb::Credentials& login)
                 *bOver = true;
                 NoSecretStore(tr("no answer"));
             });
-            job->start();
+            StartJob(job);
         },
         Qt::QueuedConnection);
 }

@@ -4,11 +4,15 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 class Prompter;
+namespace QKeychain {
+class Job;
+}
 
 // What the program's logins ask on the desktop: the "Connect to \\SERVER" question through the
 // prompter, and remembered passwords in the desktop's secret store (never in the settings file
@@ -39,6 +43,9 @@ public:
 
     // The secret store's entry for a server (also for tests that read it back).
     static QString Key(const QString& server);
+    // Secret store jobs started and not yet finished, in every LoginUi; a job outlives the
+    // object that started it until the store answers.
+    static int StoreJobsRunning() { return s_nJobsRunning; }
 
 private:
     struct Wait;
@@ -48,6 +55,8 @@ private:
                            const smb::CancelFn& cancel);
     void StartLoad(const QString& server, std::shared_ptr<Wait> wait);
     void NoSecretStore(const QString& why);
+    static void StartJob(QKeychain::Job* job);
+    static std::atomic<int> s_nJobsRunning;
 
     Prompter& m_prompter;
     std::function<void(const QString&)> m_fnStatus;
