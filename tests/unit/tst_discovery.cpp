@@ -5,6 +5,10 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -284,6 +288,46 @@ private slots:
         QCOMPARE(r.Texts(doms[1]), QStringList{"GAMMA"});
         std::lock_guard l(r.m);
         QCOMPARE(r.status.count("Retriving information about domain... Please wait."), 2);
+    }
+
+    // No thread can be had (the process limit is reached): each address of a scan and the
+    // domain of Add Domain is named in the log, and the activity still completes, once.
+    void noThreadToBeHad()
+    {
+#if defined(__SANITIZE_THREAD__)
+        QSKIP("TSan does not support starting threads after a fork");
+#else
+        if (geteuid() != 0)
+            QSKIP("needs root, to become another user with a process limit of one");
+        // In a child process of one thread, as a user that may run one process: every
+        // thread start fails. The child reports by its exit code.
+        const pid_t pid = fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            const rlimit one{1, 1};
+            if (setrlimit(RLIMIT_NPROC, &one) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(10);
+            Run r;
+            r.browser->shares["10.0.0.1"] = {FakeLanBrowser::Ok({"pub"})};
+            if (!r.d->ScanIpRange("IP range 1", *iprange::FromText("10.0.0.1"),
+                                  *iprange::FromText("10.0.0.3")))
+                _exit(11);
+            if (r.nCompleted != 1 || !r.d->IsIdle() || r.browser->nCalls != 0)
+                _exit(12);
+            for (const char* a : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+                if (!r.status.contains(
+                        QString("Cannot scan %1: no thread could be started").arg(a)))
+                    _exit(13);
+            if (!r.d->AddDomain("WORK") || r.nCompleted != 2 ||
+                !r.status.contains("Cannot list WORK: no thread could be started"))
+                _exit(14);
+            _exit(0);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+#endif
     }
 
     // A worker stuck in the network is asked to give up; after Shutdown nothing calls back.

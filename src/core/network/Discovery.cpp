@@ -231,7 +231,8 @@ bool Discovery::DiscoverNetwork()
             const QString name = st.tree->GetItemText(d);
             const bool bOk =
                 st.StartWorker(self, [self, name, d] { self->EnumServers(false, name, d); });
-            st.Status(QStringLiteral("Getting information about ") + name);
+            st.Status(bOk ? QStringLiteral("Getting information about ") + name
+                          : QStringLiteral("Cannot list %1: no thread could be started").arg(name));
             if (bOk)
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_msDomainPause.load()));
         }
@@ -255,7 +256,8 @@ bool Discovery::AddDomain(const QString& name)
     const NodeHandle node = s.tree->InsertItem(root, InsertPos::Last, name, NK_DOMAIN);
     s.Status(QStringLiteral("Retriving information about domain... Please wait."));
     auto self = m_state;
-    s.StartWorker(self, [self, name, node] { self->EnumServers(false, name, node); });
+    if (!s.StartWorker(self, [self, name, node] { self->EnumServers(false, name, node); }))
+        s.Status(QStringLiteral("Cannot list %1: no thread could be started").arg(name));
     s.EndDiscoveryWorker();
     return true;
 }
@@ -272,10 +274,12 @@ bool Discovery::ScanIpRange(const QString& rangeName, quint32 first, quint32 las
     auto self = m_state;
     for (quint32 a = first;; ++a) {
         const QString text = iprange::ToText(a);
-        s.StartWorker(self, [self, text, range] {
+        const bool bStarted = s.StartWorker(self, [self, text, range] {
             self->Status(QStringLiteral("Retriving information about %1 ...").arg(text));
             self->EnumShares(text, range, true);
         });
+        if (!bStarted)
+            s.Status(QStringLiteral("Cannot scan %1: no thread could be started").arg(text));
         if (a == last)
             break; // also ends a range that reaches 255.255.255.255
     }
