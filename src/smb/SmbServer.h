@@ -9,13 +9,13 @@
 #include <vector>
 
 struct _SMBCCTX;
+struct _SMBCFILE;
 
 // The library's errno after a failed call, or fallback when it left none.
 inline int ErrnoOr(int fallback)
 {
     return errno ? errno : fallback;
 }
-struct _SMBCFILE;
 
 // The helper's side of the protocol: one libsmbclient context, used from this process's only
 // thread, answering one request at a time on a socket.

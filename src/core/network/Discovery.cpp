@@ -79,6 +79,12 @@ struct Discovery::State
         }
     }
 
+    // The log line for work that got no thread: "Cannot scan 10.0.0.2: ...".
+    void NoThread(QLatin1String verb, const QString& what)
+    {
+        Status(QStringLiteral("Cannot %1 %2: no thread could be started").arg(verb, what));
+    }
+
     void EndDiscoveryWorker()
     {
         if (--m_nDiscoveryWorkers != 0)
@@ -231,8 +237,10 @@ bool Discovery::DiscoverNetwork()
             const QString name = st.tree->GetItemText(d);
             const bool bOk =
                 st.StartWorker(self, [self, name, d] { self->EnumServers(false, name, d); });
-            st.Status(bOk ? QStringLiteral("Getting information about ") + name
-                          : QStringLiteral("Cannot list %1: no thread could be started").arg(name));
+            if (bOk)
+                st.Status(QStringLiteral("Getting information about ") + name);
+            else
+                st.NoThread(QLatin1String("list"), name);
             if (bOk)
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_msDomainPause.load()));
         }
@@ -257,7 +265,7 @@ bool Discovery::AddDomain(const QString& name)
     s.Status(QStringLiteral("Retriving information about domain... Please wait."));
     auto self = m_state;
     if (!s.StartWorker(self, [self, name, node] { self->EnumServers(false, name, node); }))
-        s.Status(QStringLiteral("Cannot list %1: no thread could be started").arg(name));
+        s.NoThread(QLatin1String("list"), name);
     s.EndDiscoveryWorker();
     return true;
 }
@@ -279,7 +287,7 @@ bool Discovery::ScanIpRange(const QString& rangeName, quint32 first, quint32 las
             self->EnumShares(text, range, true);
         });
         if (!bStarted)
-            s.Status(QStringLiteral("Cannot scan %1: no thread could be started").arg(text));
+            s.NoThread(QLatin1String("scan"), text);
         if (a == last)
             break; // also ends a range that reaches 255.255.255.255
     }
