@@ -135,12 +135,15 @@ PY
                 echo "[$s]"; echo "  path = $dir/shares/$s"; echo "  guest ok = yes"; echo "  read only = yes"
             done
         } > "$hd/smb.conf"
-        # smbd starts a session of its own, and the kernel shares the CPU between sessions
-        # (autogroups) whatever a process's nice value: this nice orders only the server's own
-        # processes. Niced sessions (/proc/PID/autogroup) were tried and left out: beside the
-        # test suite's busy loops each server would get a tenth of a loop's share of the CPU.
-        nice -n 10 smbd -D -s "$hd/smb.conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
     done
+    # The kernel shares the CPU between sessions (autogroups), whatever a process's nice value.
+    # A daemon of smbd starts a session of its own, so 20 busy servers on this machine would
+    # leave the program under test a twenty-first of the CPU, where on a network they run on
+    # machines of their own. All servers share one session here: together they get as much
+    # CPU as the session of the program under test.
+    setsid -w bash -c 'for conf; do
+        smbd -D --no-process-group -s "$conf" </dev/null >/dev/null 2>&1 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+    done' loadlan "$dir"/hosts/LOAD*/smb.conf
     for i in $(seq 1 $nhosts); do
         n=0
         until answers "127.0.3.$i"; do

@@ -12,6 +12,7 @@
 
 #include <QtTest>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <thread>
@@ -73,6 +74,50 @@ private slots:
         QCOMPARE(smb::ProbeTcp("127.0.0.23", 445, 2000, {}, 700), smb::ProbeResult::Silent);
         QVERIFY(t.elapsed() >= 650 && t.elapsed() < 1500);
         QCOMPARE(smb::ProbeTcp("127.0.0.23", 445, 2000), smb::ProbeResult::Open); // no hello
+    }
+
+    // A server busy with a search may be slow to greet a new connection: a scan that lists it
+    // meanwhile takes the search's answers for the greeting instead of skipping the host.
+    // Stopping the server's listening process stands in for the busy server: it greets no new
+    // connection, while the helper's connection to it is served on.
+    void answeringHostNeedsNoHello()
+    {
+        auto pool = smb::HelperPool::Instance();
+        pool->DropIdle();
+        smb::PoolLimits limits;
+        limits.nMaxHelpers = 1;
+        limits.msConnect = 1000;
+        limits.msAnswer = 1000;
+        pool->SetLimits(limits);
+        SmbLanBrowser::Timeouts timeouts;
+        timeouts.msSmb = 5000;
+        smb::HelperProfile profile;
+        profile.msSmbTimeout = timeouts.msSmb;
+        {
+            // The share list without a greeting, as a search's first request is made.
+            smb::HelperPool::Lease lease = pool->Acquire("127.0.0.11", profile, {});
+            QVERIFY(lease.Valid());
+            smbproto::Message req;
+            req.op = smbproto::Op::ListNames;
+            req.s1 = smb::HostUrl("127.0.0.11");
+            QCOMPARE(lease.Call(req, {}, nullptr, {}, 0), 0);
+        }
+
+        QFile pidFile(qEnvironmentVariable("BC_TESTLAN_DIR") + "/hosts/ALPHA/pid/smbd.pid");
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t pid = pidFile.readAll().trimmed().toInt();
+        QVERIFY(pid > 1);
+        QVERIFY(::kill(pid, SIGSTOP) == 0);
+        const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        // No new connection is greeted now.
+        QCOMPARE(smb::ProbeTcp("127.0.0.11", 445, 1000, {}, 1000), smb::ProbeResult::Silent);
+
+        SmbLanBrowser browser(timeouts);
+        std::atomic<bool> abort{false};
+        quint32 nResume = 0;
+        const EnumResult r = browser.EnumShares("127.0.0.11", nResume, abort);
+        QCOMPARE(r.nStatus, int(NERR_Success));
+        QVERIFY2(r.names.contains("docs"), qPrintable(r.names.join(',')));
     }
 
     // Printer and IPC shares hold no files: their listing says so, which is no failure.

@@ -271,14 +271,29 @@ int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel
                                                      : EHOSTUNREACH;
     std::lock_guard lock(m_mutex);
     const qint64 msNow = QDateTime::currentMSecsSinceEpoch();
-    std::erase_if(m_probes, [&](const ProbeMemo& p) {
-        return (p.host == host && p.nPort == nPort) || msNow - p.msAt >= 10000;
-    });
+    ForgetProbe(host, nPort, msNow);
     // A refusal costs nothing to learn again, and a server that was just restarted must not be
     // taken for closed: only what costs the deadline is kept.
     if (nResult != ECONNREFUSED)
         m_probes.push_back({host, nPort, nResult, bGreet, msNow});
     return nResult;
+}
+
+void HelperPool::ForgetProbe(const QString& host, int nPort, qint64 msNow)
+{
+    std::erase_if(m_probes, [&](const ProbeMemo& p) {
+        return (p.host == host && p.nPort == nPort) || msNow - p.msAt >= 10000;
+    });
+}
+
+void HelperPool::NoteAnswered(const QString& host, int nPort)
+{
+    if (nPort <= 0 || !IsNumericAddress(host))
+        return;
+    std::lock_guard lock(m_mutex);
+    const qint64 msNow = QDateTime::currentMSecsSinceEpoch();
+    ForgetProbe(host, nPort, msNow);
+    m_probes.push_back({host, nPort, 0, true, msNow});
 }
 
 HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& profile,
@@ -608,6 +623,8 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
             if (m.op == Op::Done) {
                 if (bFirst && nAt == 0)
                     h.m_contacted.push_back(m_host);
+                if (m.n2 == 0)
+                    m_pool->NoteAnswered(m_host, h.m_profile.nPort);
                 errs[nAt] = m.n2 > 20000 ? EIO : static_cast<int>(m.n2);
                 if (pDone)
                     *pDone = std::move(m);

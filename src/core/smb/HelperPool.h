@@ -142,7 +142,9 @@ public:
     // for a turn while the caps are reached; gives an invalid lease when cancelled, when a
     // numeric host does not answer on the profile's port, or when no helper starts. bGreet
     // (share lists of a scan): a numeric host on port 445 must also answer an SMB hello
-    // within msAnswer, so one that accepts and stays silent costs seconds, not a helper.
+    // within msAnswer, so one that accepts and stays silent costs seconds, not a helper. A
+    // host that answered a request within the last 10 s is not probed: a server that is busy
+    // serving a search may be slow to greet a new connection, and is no dead host.
     // Searches do not greet: a busy server that is slow to answer is no reason to skip it.
     Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel,
                   bool bGreet = false);
@@ -174,6 +176,10 @@ private:
     bool IsTurnOf(const Waiter& w) const;
     void Give(std::shared_ptr<HelperProcess> helper, const QString& host);
     int ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet);
+    // A request to host succeeded: for the next 10 s it counts as greeted, without a probe.
+    void NoteAnswered(const QString& host, int nPort);
+    // Drops what is known of host:nPort and every memo past 10 s; m_mutex held.
+    void ForgetProbe(const QString& host, int nPort, qint64 msNow);
     void Reaper();
     static QString FindHelper();
 
