@@ -289,22 +289,19 @@ class TestLoad : public QObject
     // A range node's hosts, then the load hosts it lacks with what the log says of them.
     QString Missing(NodeHandle range)
     {
-        QStringList names;
+        QStringList hosts;
         for (NodeHandle h : Frame().Tree().GetChildren(range))
-            names << Frame().Tree().GetItemText(h);
-        QString text = names.join(' ');
+            hosts << Frame().Tree().GetItemText(h);
+        QString text = hosts.join(' ');
         for (int i = 1; i <= 20; ++i) {
-            const QString name = QString("LOAD%1").arg(i, 2, 10, QChar('0'));
             const QString address = QString("127.0.3.%1").arg(i);
-            if (names.contains(name) || names.contains(address))
+            if (hosts.contains(address))
                 continue;
-            text += "\n" + name + ":";
+            text += "\n" + address + ":";
+            const QRegularExpression mention(QRegularExpression::escape(address) + "\\b");
             for (int r = 0; r < Frame().Log()->rowCount(); ++r) {
                 const QString event = Frame().Log()->Event(r);
-                if (event.contains("Searching in"))
-                    continue;
-                if (event.contains(name) ||
-                    event.contains(QRegularExpression(QRegularExpression::escape(address) + "\\b")))
+                if (!event.contains("Searching in") && event.contains(mention))
                     text += "\n  " + event;
             }
         }

@@ -237,12 +237,12 @@ bool Discovery::DiscoverNetwork()
             const QString name = st.tree->GetItemText(d);
             const bool bOk =
                 st.StartWorker(self, [self, name, d] { self->EnumServers(false, name, d); });
-            if (bOk)
+            if (bOk) {
                 st.Status(QStringLiteral("Getting information about ") + name);
-            else
-                st.NoThread(QLatin1String("list"), name);
-            if (bOk)
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_msDomainPause.load()));
+            } else {
+                st.NoThread(QLatin1String("list"), name);
+            }
         }
     });
     if (!bStarted) {
