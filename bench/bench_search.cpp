@@ -1,5 +1,5 @@
 // Search benchmarks. Prints figures next to their references:
-//   1. content search in a 1 GiB file in the page cache, against grep
+//   (1. content search: bench_content)
 //   2. wildcard matching, ns per path
 //   3. walking a share of ~52,000 entries over SMB, against smbclient   (needs the bench LAN)
 //   4. content search over SMB, against smbclient mget plus grep        (needs the bench LAN)
@@ -9,7 +9,6 @@
 #include "network/Discovery.h"
 #include "network/IpRange.h"
 #include "network/SmbLanBrowser.h"
-#include "search/ContentMatcher.h"
 #include "search/PatternList.h"
 #include "search/SearchEngine.h"
 
@@ -68,107 +67,6 @@ double TimeCommand(const QString& command, QByteArray* pOut = nullptr)
     if (pOut)
         *pOut = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? s : -1;
-}
-
-// The process's peak resident memory so far.
-long PeakRssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
-
-void ContentThroughput()
-{
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/bc-bench-XXXXXX"));
-    const QString path = dir.filePath(QStringLiteral("1gib.txt"));
-    {
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        QByteArray line =
-            "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
-            "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam.\n";
-        QByteArray block;
-        while (block.size() < (1 << 20))
-            block += line;
-        block.truncate(1 << 20);
-        for (int i = 0; i < 1024; ++i)
-            f.write(block);
-    }
-    TimeCommand(QStringLiteral("cat '%1' > /dev/null").arg(path)); // into the page cache
-    const QString text = QStringLiteral("Quixotic needle");
-    const auto needles = content::MakeNeedles(text);
-    auto fs = MakeLocalShareFs();
-    // End to end as a search runs it: read in blocks, both needles.
-    // Before anything else is held in memory, so the peak shows what the test itself needs.
-    const long nPeakBefore = PeakRssKiB();
-    double whole = 1e9;
-    for (int i = 0; i < 3; ++i) {
-        QElapsedTimer t;
-        t.start();
-        bool bFound = false;
-        fs->Contains(path, *needles, &bFound);
-        whole = std::min(whole, Seconds(t));
-    }
-    const long nPeakGrowth = PeakRssKiB() - nPeakBefore;
-    // In memory: the scan alone over a 256 MiB block, one needle at a time.
-    QByteArray memory;
-    {
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        memory = f.read(256 << 20);
-    }
-    auto scan = [&](const QByteArray& needle) {
-        double best = 1e9;
-        for (int i = 0; i < 3; ++i) {
-            QElapsedTimer t;
-            t.start();
-            const auto at =
-                content::FindBytesNoCase(reinterpret_cast<const unsigned char*>(memory.constData()),
-                                         static_cast<std::size_t>(memory.size()),
-                                         reinterpret_cast<const unsigned char*>(needle.constData()),
-                                         static_cast<std::size_t>(needle.size()));
-            best = std::min(best, Seconds(t));
-            if (at >= 0)
-                std::printf("unexpected match\n");
-        }
-        return best * 4; // per GiB
-    };
-    const double ansi = scan(needles->ansi);
-    const double wide = scan(needles->wide);
-    double grepAscii = 1e9, grepWide = 1e9;
-    QString widePattern;
-    for (QChar c : text)
-        widePattern += QString(c) + QStringLiteral("\\x00");
-    for (int i = 0; i < 3; ++i) {
-        grepAscii = std::min(
-            grepAscii, TimeCommand(QStringLiteral("grep -c -F -i '%1' '%2'").arg(text, path)));
-        grepWide = std::min(
-            grepWide,
-            TimeCommand(
-                QStringLiteral("LC_ALL=C grep -c -a -i -P '%1' '%2'").arg(widePattern, path)));
-    }
-    std::printf("1. content search, 1 GiB in the page cache (best of 3; scan alone in memory):\n");
-    std::printf("   ours, Windows-1252 needle  %7.0f MB/s   grep -c -F -i        %7.0f MB/s\n",
-                1024 / ansi, 1024 / grepAscii);
-    std::printf("   ours, UTF-16LE needle      %7.0f MB/s   grep -c -a -i -P     %7.0f MB/s\n",
-                1024 / wide, 1024 / grepWide);
-    TableRow(QStringLiteral("content test of a cached 1 GiB file, end to end"),
-             QStringLiteral("%1 MB/s").arg(1024 / whole, 0, 'f', 0),
-             QStringLiteral("`grep -c -F -i`: %1 MB/s").arg(1024 / grepAscii, 0, 'f', 0),
-             grepAscii / whole);
-    TableRow(QStringLiteral("content scan in memory, UTF-16LE needle"),
-             QStringLiteral("%1 MB/s").arg(1024 / wide, 0, 'f', 0),
-             QStringLiteral("`grep -c -a -i -P`: %1 MB/s").arg(1024 / grepWide, 0, 'f', 0),
-             grepWide / wide);
-    std::printf(
-        "   ours end to end (read in blocks, both needles) %7.0f MB/s (%.1fx grep -F), peak "
-        "memory +%ld KiB\n",
-        1024 / whole, grepAscii / whole, nPeakGrowth);
 }
 
 void WildcardSpeed()
@@ -430,7 +328,6 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("BC_WSD_INTERFACES"))
         qputenv("BC_WSD_INTERFACES", "lo");
     const bool bLan = app.arguments().contains(QStringLiteral("--lan"));
-    ContentThroughput();
     WildcardSpeed();
     if (bLan) {
         SmbWalk();

@@ -346,14 +346,17 @@ bool SmbServer::ListFolder(const QByteArray& url)
 
 bool SmbServer::Contains(const Message& req)
 {
-    content::Needles needles{req.s2, req.s3};
-    if (needles.ansi.isEmpty() || needles.wide.isEmpty())
+    std::vector<QByteArray> bytes;
+    for (const smbproto::Entry& e : req.entries)
+        bytes.push_back(e.name);
+    const std::optional<content::Needles> needles = content::NeedlesFromBytes(bytes);
+    if (!needles)
         return Done(EINVAL);
     SMBCFILE* file = smbc_getFunctionOpen(m_pCtx)(m_pCtx, req.s1.constData(), O_RDONLY, 0);
     if (!file)
         return Done(ErrnoOr(EIO));
     m_buffer.resize(kBlock);
-    content::StreamScanner scanner(needles);
+    content::StreamScanner scanner(*needles);
     auto read = smbc_getFunctionRead(m_pCtx);
     std::uint64_t nDone = 0;
     auto lastSign = std::chrono::steady_clock::now();

@@ -63,8 +63,18 @@ private slots:
     {
         const auto n = content::MakeNeedles(QString::fromUtf8("Café €Ж"));
         QVERIFY(n);
-        QCOMPARE(n->ansi, QByteArray("Caf\xe9 \x80?"));
+        // Ж has no Windows-1252 form: no such needle (its '?' would match any question mark).
+        QCOMPARE(n->ansi, QByteArray());
         QCOMPARE(n->wide, QByteArray("C\0a\0f\0\xe9\0 \0\xac\x20\x16\x04", 14));
+        QCOMPARE(n->utf8, QString::fromUtf8("Café €Ж").toUtf8());
+        QCOMPARE(n->scan.Count(), std::size_t(2));
+        const auto latin = content::MakeNeedles(QString::fromUtf8("Café €"));
+        QCOMPARE(latin->ansi, QByteArray("Caf\xe9 \x80"));
+        QCOMPARE(latin->scan.Count(), std::size_t(3));
+        // ASCII: its UTF-8 form is its Windows-1252 form, looked for once.
+        const auto ascii = content::MakeNeedles("marmalade");
+        QCOMPARE(ascii->utf8, QByteArray());
+        QCOMPARE(ascii->scan.Count(), std::size_t(2));
         QVERIFY(!content::MakeNeedles(""));
         QVERIFY(content::MakeNeedles(QString(4095, 'x')));
         QVERIFY(!content::MakeNeedles(QString(4096, 'x')));
@@ -90,11 +100,32 @@ private slots:
         QTest::newRow("cp1252 other case")
             << QByteArray("CAF\xc9") << QString::fromUtf8("café") << false;
         QTest::newRow("utf8 file, accented text")
-            << QString::fromUtf8("café").toUtf8() << QString::fromUtf8("café") << false;
+            << QString::fromUtf8("café").toUtf8() << QString::fromUtf8("café") << true;
+        const QString strasse = QString::fromUtf8("Straße");
+        for (const char* typed : {"Straße", "STRAße", "strAße"}) {
+            const QString text = QString::fromUtf8(typed);
+            QTest::newRow(qPrintable("utf8 " + text))
+                << QString::fromUtf8("in der Straße 5").toUtf8() << text << true;
+            QTest::newRow(qPrintable("cp1252 " + text)) << QByteArray("Stra\xdf" "e") << text
+                                                        << true;
+            const QString u16 = "an der " + strasse;
+            QTest::newRow(qPrintable("utf16 " + text))
+                << QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2) << text
+                << true;
+        }
+        QTest::newRow("ß only as typed")
+            << QString::fromUtf8("STRASSE Strasse").toUtf8() << strasse << false;
+        QTest::newRow("utf8 cyrillic") << QString::fromUtf8("мой план").toUtf8()
+                                       << QString::fromUtf8("план") << true;
+        QTest::newRow("cyrillic other case, no fold")
+            << QString::fromUtf8("ПЛАН").toUtf8() << QString::fromUtf8("план") << false;
         QTest::newRow("empty file") << QByteArray() << "a" << false;
         QTest::newRow("empty text") << QByteArray("x") << "" << true;
         QTest::newRow("no") << QByteArray("nothing to see") << "needle" << false;
-        QTest::newRow("unmappable is ?") << QByteArray("a?b") << QString::fromUtf8("aЖb") << true;
+        QTest::newRow("unmappable is not ?")
+            << QByteArray("a?b ????") << QString::fromUtf8("aЖb") << false;
+        QTest::newRow("unmappable in utf8")
+            << QString::fromUtf8("xaЖbx").toUtf8() << QString::fromUtf8("AЖB") << true;
     }
     void matcher()
     {

@@ -206,8 +206,11 @@ public:
         *pbFound = false;
         Message req;
         req.op = Op::Contains;
-        req.s2 = needles.ansi;
-        req.s3 = needles.wide;
+        for (QByteArray& needle : needles.Bytes()) {
+            smbproto::Entry e;
+            e.name = std::move(needle);
+            req.entries.push_back(std::move(e));
+        }
         Message done;
         const int err = Simple(path, req, {}, &done);
         *pbFound = err == 0 && done.n1 == 1;

@@ -23,7 +23,7 @@ enum class Op : std::uint8_t
     // Parent to helper.
     ListNames = 1,    // s1 URL (smb://, smb://WG, smb://HOST): Names*, Done
     ListFolder = 2,   // s1 URL of a folder: Entries*, Done
-    Contains = 3,     // s1 URL, s2 and s3 the two needles: Progress*, Done (n1 1 when found)
+    Contains = 3,     // s1 URL, entries the needles (name each): Progress*, Done (n1 1 when found)
     OpenRead = 4,     // s1 URL: Done (n1 size)
     Read = 5,         // n1 bytes at most: Data or Done (n1 0 at the end)
     Close = 6,        // the open file: Done
