@@ -225,6 +225,55 @@ private slots:
         QVERIFY(!stderrText.contains("bcpass123"));
     }
 
+    // The containing text in Windows-1252, UTF-16LE and UTF-8 files, on a local folder and on
+    // a share (where the helper reads the files): letters A-Z fold, others match as typed.
+    void containingInEveryEncoding_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("found");
+        const QStringList every{"cp1252.txt", "utf16.txt", "utf8.txt"};
+        QTest::newRow("as written") << QString::fromUtf8("Straße") << every;
+        QTest::newRow("A-Z in another case") << QString::fromUtf8("STRAße") << every;
+        QTest::newRow("ß is not ss") << QString("strasse") << QStringList{"ss.txt"};
+        QTest::newRow("cyrillic, utf-8 and utf-16 only")
+            << QString::fromUtf8("план") << QStringList{"utf16.txt", "utf8.txt"};
+        QTest::newRow("no question marks for cyrillic")
+            << QString::fromUtf8("????план") << QStringList{};
+    }
+    void containingInEveryEncoding()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, found);
+        const QString lan = qEnvironmentVariable("BC_TESTLAN_DIR");
+        QVERIFY(!lan.isEmpty());
+        const QString sub = "enc-" + QString::number(QCoreApplication::applicationPid());
+        const QString local = lan + "/shares/ALPHA/public/" + sub;
+        QVERIFY(QDir().mkpath(local));
+        auto cleanup = qScopeGuard([&] { QDir(local).removeRecursively(); });
+        const QString u16 = QString::fromUtf8("Die Straße, der план.");
+        const QList<std::pair<QString, QByteArray>> files{
+            {"cp1252.txt", QByteArray("Die Stra\xdf" "e. ????")},
+            {"utf16.txt", QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2)},
+            {"utf8.txt", u16.toUtf8()},
+            {"ss.txt", QByteArray("Die STRASSE")}};
+        for (const auto& [name, bytes] : files) {
+            QFile f(local + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                             QFile::ReadGroup);
+        }
+        for (const QString& root : {local, "\\\\127.0.0.11\\public\\" + sub}) {
+            const Out o = Cli({"search", "--pattern", "*.txt", "--containing", text, root});
+            QCOMPARE(o.code, found.isEmpty() ? 1 : 0);
+            QStringList names;
+            for (const QString& line : o.out.split('\n', Qt::SkipEmptyParts))
+                names << line.section(QRegularExpression("[/\\\\]"), -1);
+            names.sort();
+            QVERIFY2(names == found, qPrintable(root + ": " + names.join(", ") + "\n" + o.err));
+        }
+    }
+
     void searchInALoop()
     {
         QStringList first;

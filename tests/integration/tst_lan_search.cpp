@@ -199,7 +199,7 @@ private slots:
         QTest::newRow("budget") << "budget" << 7;
         QTest::newRow("UTF-16 file") << "the NEEDLE is here" << 1;
         QTest::newRow("cp1252") << QString::fromUtf8("café crème") << 1;
-        QTest::newRow("utf8 non-latin") << QString::fromUtf8("Отчёт") << 0;
+        QTest::newRow("utf8 non-latin") << QString::fromUtf8("Отчёт") << 1;
     }
     void containing()
     {
@@ -207,15 +207,20 @@ private slots:
         QFETCH(int, finds);
         const QList<SearchResult> rows = Search(m_root, "*", text);
         // The oracle: the file's bytes, lower-cased, hold the text lower-cased in Windows-1252
-        // or in UTF-16LE (A-Z only folds, so for these texts plain lower-casing is the same).
-        const QByteArray ansi = text.toLatin1().toLower(); // '?' where Latin-1 has no form
+        // (when Latin-1 can hold it, as for these texts), in UTF-16LE or in UTF-8 (A-Z only
+        // folds, so for these texts plain lower-casing is the same).
+        const bool bLatin1 = std::all_of(text.begin(), text.end(),
+                                         [](QChar c) { return c.unicode() < 0x100; });
+        const QByteArray ansi = bLatin1 ? text.toLatin1().toLower() : QByteArray();
         const QByteArray wide =
             QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2).toLower();
+        const QByteArray utf8 = text.toUtf8().toLower();
         const QStringList expected = Expected([&](const Entry& e) {
             if (e.bDir)
                 return false;
             const QByteArray bytes = FileBytes(e.unc).toLower();
-            return bytes.contains(ansi) || bytes.contains(wide);
+            return (!ansi.isEmpty() && bytes.contains(ansi)) || bytes.contains(wide) ||
+                   bytes.contains(utf8);
         });
         QCOMPARE(expected.size(), finds);
         QCOMPARE(Paths(rows), expected);
