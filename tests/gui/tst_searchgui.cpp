@@ -189,15 +189,58 @@ private slots:
         QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 1);
     }
 
+    // Enter in either box starts a search, and stops a running one, as the button does.
+    void enterInEitherBoxTogglesSearch()
+    {
+        s_delayMs = 200;
+        Select(m_wg);
+        Frame().SearchDlg()->SetSearchText("*");
+        QTest::keyClick(Frame().SearchDlg()->SearchEdit(), Qt::Key_Return);
+        QVERIFY(Frame().IsSearchRunning());
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Stop Search"));
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 1);
+        QTest::keyClick(Frame().SearchDlg()->ContainingEdit(), Qt::Key_Return);
+        QVERIFY(!Frame().IsSearchRunning());
+        QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
+        QTest::keyClick(Frame().SearchDlg()->ContainingEdit(), Qt::Key_Return);
+        QVERIFY(Frame().IsSearchRunning());
+        QCOMPARE(Frame().MdiArea()->subWindowList().size(), 2);
+        QTest::keyClick(Frame().SearchDlg()->SearchEdit(), Qt::Key_Return);
+        QVERIFY(!Frame().IsSearchRunning());
+        QTest::qWait(400);
+        QVERIFY(m_prompter->messages.isEmpty()); // a stopped search says nothing
+    }
+
+    // Close while a search runs: it stops before the feedback question, and the button shows
+    // it; Yes opens the feedback page.
+    void closeStopsTheSearchBeforeTheQuestion()
+    {
+        s_delayMs = 200;
+        Select(m_wg);
+        Search("*");
+        QVERIFY(Frame().IsSearchRunning());
+        bool bStoppedBeforeQuestion = false;
+        m_prompter->onMessage = [&](const TestPrompter::Asked&) {
+            bStoppedBeforeQuestion = !Frame().IsSearchRunning() &&
+                                     Frame().SearchDlg()->SearchButton()->text() == "Search";
+        };
+        m_prompter->nextAnswer = Prompter::AnswerYes;
+        QVERIFY(Frame().close());
+        QVERIFY(bStoppedBeforeQuestion);
+        QCOMPARE(m_prompter->messages.size(), 1);
+        QCOMPARE(m_prompter->messages[0].strCaption, QString("Write us"));
+        QCOMPARE(m_prompter->opened, QList<QUrl>{Frame().FeedbackUrl()});
+    }
+
     void closingResultsStopsTheSearch()
     {
         s_delayMs = 60;
         Select(m_wg);
         Search("*");
         QTest::qWait(150);
-        QVERIFY(!Frame().m_bSearchIdle);
+        QVERIFY(Frame().IsSearchRunning());
         Frame().RunCommand(ID_FILE_CLOSE);
-        QVERIFY(Frame().m_bSearchIdle);
+        QVERIFY(!Frame().IsSearchRunning());
         QCOMPARE(Frame().SearchDlg()->SearchButton()->text(), QString("Search"));
         QTest::qWait(500);
         QVERIFY(m_prompter->messages.isEmpty());
@@ -541,7 +584,7 @@ private slots:
         t.start();
         Frame().RunCommand(ID_APP_EXIT); // Exit: the search stops first, then the frame closes
         QVERIFY(!Frame().isVisible());
-        QVERIFY(Frame().m_bSearchIdle);
+        QVERIFY(!Frame().IsSearchRunning());
         m_frame.reset(); // workers may still be in a listing; nothing they use goes away
         QVERIFY(t.elapsed() < 4000);
         QCOMPARE(m_prompter->messages.size(), 1); // only the feedback question

@@ -32,6 +32,36 @@ private slots:
         QVERIFY(o.out.startsWith("brindlecove-cli 2.1"));
     }
 
+    // The desktop program answers --version and --help on the terminal, without a display, and
+    // refuses an unknown option instead of starting.
+    void desktopProgramOnTerminal_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "brindlecove 2.1";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "brindlecove-cli";
+        QTest::newRow("unknown") << QStringList{"--frobnicate"} << 1 << "frobnicate";
+    }
+    void desktopProgramOnTerminal()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        if (code == 0)
+            env.remove("QT_QPA_PLATFORM"); // no display at all: the answer needs none
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove", args);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), code);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        QVERIFY2(out.contains(says), qPrintable(out));
+    }
+
     void badArguments_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -76,7 +76,7 @@ private slots:
     void finishNamesWhatCouldNotBeRead()
     {
         SearchFrom(m_alpha, "*.txt");
-        QTRY_VERIFY_WITH_TIMEOUT(Frame().m_bSearchIdle, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
         QCOMPARE(m_prompter->messages.size(), 1);
         const QString text = m_prompter->messages.front().strText;
         QVERIFY2(text.startsWith("Search finished. ") &&
@@ -102,20 +102,20 @@ private slots:
             return p;
         };
         SearchFrom(m_alpha, "*");
-        QTRY_VERIFY_WITH_TIMEOUT(Frame().m_bSearchIdle, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
         QStringList plain = paths(Frame().ActiveResults());
         QVERIFY(plain.size() > 20);
         for (int round = 0; round < 3; ++round) {
             SearchFrom(m_alpha, "*");
             CChildFrame* results = Frame().ActiveResults();
             QHeaderView* header = results->View()->horizontalHeader();
-            for (int click = 0; !Frame().m_bSearchIdle && click < 200; ++click) {
+            for (int click = 0; Frame().IsSearchRunning() && click < 200; ++click) {
                 const int section = click % 3;
                 QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                                   QPoint(header->sectionViewportPosition(section) + 5, 5));
                 QTest::qWait(5);
             }
-            QTRY_VERIFY_WITH_TIMEOUT(Frame().m_bSearchIdle, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
             QTRY_VERIFY(!results->Model()->IsSorting());
             QStringList got = paths(results);
             for (const QString& p : got)
@@ -161,7 +161,7 @@ private slots:
             SearchFrom(Frame().m_hRootNode, "*");
             if (activity == 3)
                 Frame().SearchDlg()->SetContainingText("budget");
-            QVERIFY(!Frame().m_bSearchIdle);
+            QVERIFY(Frame().IsSearchRunning());
             break;
         }
         QTest::qWait(600);
@@ -182,7 +182,7 @@ private slots:
     {
         SearchFrom(Frame().m_hRootNode, "*");
         QTest::qWait(800);
-        QVERIFY(!Frame().m_bSearchIdle);
+        QVERIFY(Frame().IsSearchRunning());
         QElapsedTimer t;
         t.start();
         Frame().RunCommand(ID_APP_EXIT);

@@ -63,7 +63,7 @@ class TestLanLogin : public QObject
         Frame().SearchDlg()->SetSearchText("*");
         Frame().SearchDlg()->SetContainingText(QString());
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-        if (!QTest::qWaitFor([this] { return bool(Frame().m_bSearchIdle); }, 60000))
+        if (!QTest::qWaitFor([this] { return (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"); }, 60000))
             return {"(search did not end)"};
         QStringList paths;
         CChildFrame* r = Frame().ActiveResults();
@@ -196,7 +196,7 @@ private slots:
         };
         Search(m_private);
         QVERIFY(bAbandoned);
-        QVERIFY(Frame().m_bSearchIdle);
+        QVERIFY(!Frame().IsSearchRunning());
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
 

@@ -190,7 +190,7 @@ private slots:
         Frame().SearchDlg()->SetSearchText("*.txt");
         Frame().SearchDlg()->SetContainingText(QString());
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(Frame().m_bSearchIdle, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 60000);
         QStringList found;
         CChildFrame* r = Frame().ActiveResults();
         for (int i = 0; i < r->Model()->rowCount(); ++i)

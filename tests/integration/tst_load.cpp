@@ -394,7 +394,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-        QVERIFY(!Frame().m_bSearchIdle);
+        QVERIFY(Frame().IsSearchRunning());
         QVERIFY(RunUntil([&] { return Frame().ActiveResults()->Model()->rowCount() > 0; },
                          kSanitized ? 300000 : 120000));
         // In the TSan build a scan asked for at once after the last one's completion is at
@@ -405,7 +405,7 @@ private slots:
             Scan("Whole", "127.0.3.1", "127.0.3.254");
         }
         QVERIFY(!Frame().IsDiscoveryIdle());
-        QVERIFY(RunUntil([&] { return Frame().m_bSearchIdle && completed.count() == 3; },
+        QVERIFY(RunUntil([&] { return (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search") && completed.count() == 3; },
                          kSanitized ? 1500000 : 600000));
         const qint64 msSearch = t.elapsed();
         const qint64 kibPeak = PeakRssKiB();

@@ -88,6 +88,49 @@ private slots:
         QCOMPARE(Texts(t, root2), QStringList{"LAB"});
     }
 
+    // Names sort as the user's language sorts them: accented letters beside their base
+    // letter, case ignored, numbers by value.
+    void sortFollowsTheLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("umlaut beside A")
+            << "de_DE" << QStringList{"Zeta", "Äpfel", "alpha", "Birne"}
+            << QStringList{"alpha", "Äpfel", "Birne", "Zeta"};
+        QTest::newRow("numbers by value")
+            << "en_US" << QStringList{"file10", "File9", "file1"}
+            << QStringList{"file1", "File9", "file10"};
+        QTest::newRow("addresses")
+            << "en_US" << QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.100"}
+            << QStringList{"127.0.0.9", "127.0.0.11", "127.0.0.100"};
+        QTest::newRow("swedish Å after Z")
+            << "sv_SE" << QStringList{"Ångström", "Zulu", "Alfa"}
+            << QStringList{"Alfa", "Zulu", "Ångström"};
+    }
+    void sortFollowsTheLocale()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, sorted);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+        NetworkTree t;
+        const NodeHandle root =
+            t.InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle wg = t.InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        for (const QString& n : names)
+            t.InsertItem(wg, InsertPos::Last, n, NK_SERVER);
+        t.SortChildren(wg);
+        QCOMPARE(Texts(t, wg), sorted);
+        // Inserting in order gives the same order.
+        const NodeHandle other = t.InsertItem(root, InsertPos::Last, "OTHER", NK_DOMAIN);
+        for (const QString& n : names)
+            t.InsertItem(other, InsertPos::Sort, n, NK_SERVER);
+        QCOMPARE(Texts(t, other), sorted);
+    }
+
     void sortTreeLeavesRootChildrenAlone()
     {
         NetworkTree t;

@@ -1,5 +1,8 @@
 #include "NetworkTree.h"
 
+#include <QCollator>
+#include <QLocale>
+
 #include <algorithm>
 #include <mutex>
 
@@ -16,8 +19,19 @@ constexpr std::uint32_t GenerationOf(NodeHandle h)
 
 bool NetworkTree::SortsBefore(const QString& a, const QString& b)
 {
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
-    return c < 0;
+    // As the user's language sorts (Ä beside A, not after Z), ignoring case, numbers by value
+    // (file9 before file10, 127.0.0.9 before 127.0.0.11). A collator per thread: discovery
+    // workers sort too.
+    thread_local QCollator collator;
+    thread_local bool bReady = false;
+    const QLocale locale;
+    if (!bReady || collator.locale() != locale) {
+        collator = QCollator(locale);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        collator.setNumericMode(true);
+        bReady = true;
+    }
+    return collator.compare(a, b) < 0;
 }
 
 NodeHandle NetworkTree::MakeHandle(std::uint32_t nIndex) const

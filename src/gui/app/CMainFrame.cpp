@@ -38,8 +38,6 @@ static void InitResources()
     Q_INIT_RESOURCE(brindlecove);
 }
 
-const char* const CMainFrame::kContactUrl = "https://brindlecove.example.org/contact";
-
 CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, QWidget* parent)
     : QMainWindow(parent), m_prompter(prompter), m_tree(std::make_shared<NetworkTree>())
 {
@@ -60,9 +58,7 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
         std::fflush(stdout);
     };
     cb.fnStderr = [](const QString& text) { std::fputs(text.toLocal8Bit().constData(), stderr); };
-    cb.fnCompleted = [this] {
-        QMetaObject::invokeMethod(this, &CMainFrame::OnDiscoveryCompleted, Qt::QueuedConnection);
-    };
+    cb.fnCompleted = [this] { PostToGui([this] { OnDiscoveryCompleted(); }); };
     m_discovery = std::make_unique<Discovery>(m_tree, std::move(browser), std::move(cb));
     SearchEngine::Callbacks scb;
     scb.fnStatus = [this](const QString& text) { PostStatus(text); };
@@ -197,6 +193,11 @@ CMainFrame::~CMainFrame()
         m_loadThread.join();
 }
 
+bool CMainFrame::IsSearchRunning() const
+{
+    return !m_search->IsIdle();
+}
+
 bool CMainFrame::IsDiscoveryIdle() const
 {
     return m_discovery->IsIdle();
@@ -207,11 +208,13 @@ void CMainFrame::PostStatus(const QString& text)
     // Only the text that finds the queue empty needs to wake the GUI thread: the drain takes
     // everything queued up to that moment.
     if (m_statusQueue.Append(text))
-        QMetaObject::invokeMethod(this, &CMainFrame::OnStatusMsg, Qt::QueuedConnection);
+        PostToGui([this] { OnStatusMsg(); });
 }
 
 void CMainFrame::PostToGui(std::function<void()> fn)
 {
+    // The one way from a worker to the GUI thread: calls run in the order posted, and only the
+    // call that finds the queue empty wakes the GUI thread.
     bool bWake = false;
     {
         std::lock_guard lock(m_postedLock);
@@ -309,8 +312,12 @@ void CMainFrame::SaveWindowState()
 {
     const bool bNormal = !isMaximized() && !isMinimized();
     const int nStatus = isMaximized() ? 3 : isMinimized() ? 2 : 1;
-    dockstate::WritePlacement(bNormal ? geometry() : normalGeometry(), nStatus, m_nDisplayStyle,
-                              false);
+    // Stored relative to the work area, whose origin the next start adds again (a panel at the
+    // top or left of the desktop would otherwise move the frame by its size on every start).
+    QRect normal = bNormal ? geometry() : normalGeometry();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        normal.translate(-screen->availableGeometry().topLeft());
+    dockstate::WritePlacement(normal, nStatus, m_nDisplayStyle, false);
     QList<dockstate::BarState> states;
     for (QDockWidget* bar : {m_wndSearchBar, static_cast<QDockWidget*>(m_wndLogBar)}) {
         dockstate::BarState b;
@@ -335,7 +342,7 @@ void CMainFrame::OnClose()
 {
     m_bClosed = true;
     // 1. A running search stops first.
-    if (!m_bSearchIdle)
+    if (IsSearchRunning())
         StopSearch();
     // 2. The feedback question; the close goes on whatever the answer.
     const Prompter::Answer a = m_prompter.Message(
@@ -343,8 +350,15 @@ void CMainFrame::OnClose()
            "comments, suggestions or problems you had using the program. Click 'Yes' to visit "
            "our Web site."),
         tr("Write us"), Prompter::Warning, Prompter::YesNo);
-    if (a == Prompter::AnswerYes)
-        m_prompter.OpenUrl(QUrl(QString::fromLatin1(kContactUrl)));
+    if (a == Prompter::AnswerYes) {
+        const QUrl feedback = FeedbackUrl();
+        if (feedback.isEmpty())
+            m_prompter.Message(tr("The feedback page is part of the manual, which is not "
+                                  "installed."),
+                               tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
+        else
+            m_prompter.OpenUrl(feedback);
+    }
     // 3. The search texts.
     settings::WriteSearchTexts({m_searchDlg->SearchText(), m_searchDlg->ContainingText()});
     // 4. Every results window closes; workers of the stopped search end on their own.
@@ -355,15 +369,13 @@ void CMainFrame::OnClose()
 void CMainFrame::StopSearch()
 {
     m_search->Stop();
-    m_bSearchRunning = 0;
-    m_bSearchIdle = 1;
     m_pResultsFrame = nullptr;
     m_searchDlg->SetSearching(false);
 }
 
 void CMainFrame::ToggleSearch()
 {
-    if (!m_bSearchIdle) {
+    if (IsSearchRunning()) {
         StopSearch();
         return;
     }
@@ -381,8 +393,6 @@ void CMainFrame::ToggleSearch()
         return;
     }
     m_searchDlg->SetSearching(true);
-    m_bSearchIdle = 0;
-    m_bSearchRunning = 1;
     PostStatus(tr("Searching..."));
     CChildFrame* child = CreateResultsWindow();
     SearchJob job;
@@ -398,8 +408,6 @@ void CMainFrame::ToggleSearch()
     if (nId == 0) {
         // A start that fails leaves the frame idle again, never half running.
         child->close();
-        m_bSearchIdle = 1;
-        m_bSearchRunning = 0;
         m_searchDlg->SetSearching(false);
         m_prompter.Message(tr("Can't create results list."), tr("Brindlecove"), Prompter::Critical,
                            Prompter::Ok);
@@ -436,7 +444,7 @@ CChildFrame* CMainFrame::ActiveResults() const
 void CMainFrame::OnResultsClosing(CChildFrame* frame)
 {
     // Closing any results window stops the running search, whichever window it fills.
-    if (!m_bSearchIdle)
+    if (IsSearchRunning())
         StopSearch();
     if (m_pResultsFrame == frame)
         m_pResultsFrame = nullptr;
@@ -456,8 +464,6 @@ void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
     emit SearchFinished(nId, bRanToEnd);
     if (nId != m_search->CurrentId() || !bRanToEnd)
         return; // a stopped search: its end is only logged
-    m_bSearchIdle = 1;
-    m_bSearchRunning = 0;
     m_searchDlg->SetSearching(false);
     UpdateCommandUI();
     if (m_pResultsFrame && m_pResultsFrame == target) {
@@ -534,11 +540,17 @@ void CMainFrame::OnSubWindowActivated(QMdiSubWindow* w)
     const int nWanted = w ? IDR_BRINDLTYPE : IDR_MAINFRAME;
     if (nWanted != m_nMenuResource)
         BuildMenuBar(nWanted);
-    // The tab strip exists once the first results window is there; its tabs get menu 132.
+    // The tab strip exists once the first results window is there; its tabs get menu 132. Its
+    // commands go to the active list, so the tab right-clicked becomes the active one first.
     auto* tabs = m_mdiArea->findChild<QTabBar*>();
     if (tabs && tabs->contextMenuPolicy() != Qt::CustomContextMenu) {
         tabs->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(tabs, &QWidget::customContextMenuRequested, this,
-                [this](const QPoint&) { PopupMenu(m_menuTab); });
+        connect(tabs, &QWidget::customContextMenuRequested, this, [this, tabs](const QPoint& pos) {
+            const int index = tabs->tabAt(pos);
+            if (index < 0)
+                return;
+            tabs->setCurrentIndex(index);
+            PopupMenu(m_menuTab);
+        });
     }
 }

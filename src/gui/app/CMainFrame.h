@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
+#include <QUrl>
 
 #include <atomic>
 #include <deque>
@@ -71,6 +72,8 @@ public:
     void ShowServersMenu();
     void ShowLogMenu();
 
+    // The bars' context menu: the toolbar, the Search Bar, the Network Log and the status bar.
+    QMenu* createPopupMenu() override;
     // Runs a command as the menus and toolbar do (nothing when its rule disables it).
     void RunCommand(int nId);
     QAction* Action(int nId) const { return m_actions.value(nId); }
@@ -103,6 +106,9 @@ public:
     // The results window that is active, or null.
     CChildFrame* ActiveResults() const;
     bool IsDiscoveryIdle() const;
+    // Whether a search runs (the engine's word: it goes idle the moment Stop is pressed or its
+    // last worker ends).
+    bool IsSearchRunning() const;
     // Runs a modal dialog; tests replace it to fill in and answer the dialog.
     std::function<int(QDialog&)> m_fnExecDialog;
 
@@ -111,16 +117,13 @@ public:
     // Calls that workers hand to the GUI thread (PostToGui), run in order by RunPosted.
     std::mutex m_postedLock;
     std::deque<std::function<void()>> m_posted;
-    std::mutex m_resultsLock;
-    std::atomic<int> m_nSearchWorkers{0};
-    std::atomic<int> m_bSearchIdle{1};
-    std::atomic<int> m_bSearchRunning{0};
+    // GUI thread: the results window the running search fills.
     CChildFrame* m_pResultsFrame = nullptr;
     NodeHandle m_hStartNode = NoNode;
     NodeHandle m_hRootNode = NoNode;
 
-    // Where "Yes" to the feedback question on close takes the user.
-    static const char* const kContactUrl;
+    // Where "Yes" to the feedback question on close takes the user (manual::FeedbackUrl).
+    QUrl FeedbackUrl() const;
 
 signals:
     // Emitted once the close sequence has run (tests wait for it).
@@ -147,7 +150,8 @@ private:
     static constexpr int kMsStatusInterval = 100;
     QElapsedTimer m_statusDrained;
     bool m_bStatusDrainArmed = false;
-    // Any thread: runs fn on the GUI thread, in the order posted.
+    // Any thread: runs fn on the GUI thread, in the order posted. Every call of a worker
+    // reaches the GUI thread this way.
     void PostToGui(std::function<void()> fn);
     void RunPosted();
     void OnClose();

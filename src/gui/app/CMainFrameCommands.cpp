@@ -3,6 +3,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/Commands.h"
+#include "app/Manual.h"
 #include "app/Prompter.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
@@ -54,6 +55,11 @@ void CMainFrame::CreateActions()
         connect(a, &QAction::triggered, this, [this, nId] { RunCommand(nId); });
         m_actions.insert(nId, a);
     }
+    // F1 anywhere in the window opens the manual.
+    QAction* help = m_actions.value(ID_HELP_TOPICS);
+    help->setShortcut(QKeySequence::HelpContents);
+    help->setShortcutContext(Qt::WindowShortcut);
+    addAction(help);
     // The results tabs by keyboard come with the client area: Ctrl+Tab goes to the next,
     // Ctrl+F4 or Ctrl+W (the results window's own) closes the active one.
 }
@@ -86,7 +92,12 @@ QMenu* CMainFrame::BuildPopup(int nMenu)
 void CMainFrame::BuildMenuBar(int nMenu)
 {
     QMenuBar* bar = menuBar();
+    // The menus of the other resource go with their items (clear() keeps them as children).
+    const QList<QAction*> old = bar->actions();
     bar->clear();
+    for (QAction* top : old)
+        if (QMenu* menu = top->menu())
+            menu->deleteLater();
     QMenu* popup = nullptr;
     for (const MenuEntry* e = MenuEntries(nMenu); e->pszText; ++e) {
         if (e->nId == -1) {
@@ -330,6 +341,30 @@ void CMainFrame::RunCommand(int nId)
     UpdateCommandUI();
 }
 
+QMenu* CMainFrame::createPopupMenu()
+{
+    // The bars' menu (a right click on the toolbar or a bar's caption): the View menu's bar
+    // items, run through the same commands, so a collapsed bar collapses or shows as there.
+    UpdateCommandUI();
+    auto* menu = new QMenu(this);
+    for (const int nId :
+         {ID_VIEW_TOOLBAR, ID_VIEW_SEARCHBAR, ID_VIEW_NETWORKLOG, ID_VIEW_STATUS_BAR}) {
+        for (const MenuEntry* e = MenuEntries(IDR_MAINFRAME); e->pszText; ++e) {
+            if (e->nId != nId)
+                continue;
+            QAction* a = m_actions.value(nId);
+            QAction* item = menu->addAction(QString::fromUtf8(e->pszText));
+            item->setData(nId);
+            item->setStatusTip(a->statusTip());
+            item->setCheckable(true);
+            item->setChecked(a->isChecked());
+            connect(item, &QAction::triggered, a, &QAction::trigger);
+            break;
+        }
+    }
+    return menu;
+}
+
 void CMainFrame::ToggleBar(QWidget* bar)
 {
     bar->setVisible(!bar->isVisible());
@@ -360,10 +395,24 @@ void CMainFrame::ShowLogMenu()
 
 void CMainFrame::OnHelpTopics()
 {
-    // The help file lies next to the executable; a failure to open it stays silent.
-    const QString path =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("bc.chm"));
-    m_prompter.OpenUrl(QUrl::fromLocalFile(path), true);
+    // The manual's pages open in the desktop's browser.
+    const QUrl page = manual::Page(QStringLiteral("index.html"));
+    if (page.isEmpty()) {
+        m_prompter.Message(tr("The manual is not installed. It belongs in "
+                              "share/brindlecove/manual beside the program's folder or in a "
+                              "data folder of the system."),
+                           tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
+        return;
+    }
+    if (!m_prompter.OpenUrl(page))
+        m_prompter.Message(tr("No program could open the manual (%1).")
+                               .arg(page.toDisplayString(QUrl::PreferLocalFile)),
+                           tr("Brindlecove"), Prompter::Warning, Prompter::Ok);
+}
+
+QUrl CMainFrame::FeedbackUrl() const
+{
+    return manual::FeedbackUrl();
 }
 
 void CMainFrame::OnAbout()

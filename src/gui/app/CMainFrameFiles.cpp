@@ -170,25 +170,19 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
 
     fileops::Callbacks cb;
     cb.fnProgress = [this, pProgress](const QString& path, quint64, quint64) {
-        QMetaObject::invokeMethod(
-            this,
-            [pProgress, path] {
-                if (pProgress)
-                    pProgress->setLabelText(path);
-            },
-            Qt::QueuedConnection);
+        PostToGui([pProgress, path] {
+            if (pProgress)
+                pProgress->setLabelText(path);
+        });
     };
     cb.fnAskClash = [this, op](const QString& dst, bool* pApplyAll) {
         auto answer = std::make_shared<std::promise<std::pair<fileops::Clash, bool>>>();
         std::future<std::pair<fileops::Clash, bool>> future = answer->get_future();
-        QMetaObject::invokeMethod(
-            this,
-            [this, answer, dst] {
-                bool bAll = false;
-                const fileops::Clash c = m_prompter.AskClash(dst, &bAll);
-                answer->set_value({c, bAll});
-            },
-            Qt::QueuedConnection);
+        PostToGui([this, answer, dst] {
+            bool bAll = false;
+            const fileops::Clash c = m_prompter.AskClash(dst, &bAll);
+            answer->set_value({c, bAll});
+        });
         while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
             if (op->bCancel)
                 return fileops::Clash::Cancel;
@@ -204,15 +198,12 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
                 ? fileops::Delete(*fs, items, op->bCancel, cb)
                 : fileops::CopyInto(*fs, items, target, kind == FileOpKind::Move, op->bCancel, cb);
         op->bRunning = false;
-        // Queued: when the frame is closing, the call goes with it unrun.
-        QMetaObject::invokeMethod(
-            this,
-            [this, kind, outcome, pProgress, pResults, n = items.size()] {
-                OnFileOperationDone(kind, outcome, static_cast<int>(n), pResults);
-                if (pProgress)
-                    pProgress->close();
-            },
-            Qt::QueuedConnection);
+        // The frame joins this thread before it goes; a call it has not run by then goes unrun.
+        PostToGui([this, kind, outcome, pProgress, pResults, n = items.size()] {
+            OnFileOperationDone(kind, outcome, static_cast<int>(n), pResults);
+            if (pProgress)
+                pProgress->close();
+        });
     });
 }
 

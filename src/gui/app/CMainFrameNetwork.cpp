@@ -125,10 +125,8 @@ void CMainFrame::OnLoadNetworkTree()
         QString err;
         if (treefile::Load(*loaded, path, &err) == NoNode && err.isEmpty())
             err = tr("The file is no network tree file.");
-        // Queued: when the frame is closing, the call goes with it unrun.
-        QMetaObject::invokeMethod(
-            this, [this, loaded, path, err] { OnTreeLoaded(loaded, path, err); },
-            Qt::QueuedConnection);
+        // The frame joins this thread before it goes; a call it has not run by then goes unrun.
+        PostToGui([this, loaded, path, err] { OnTreeLoaded(loaded, path, err); });
     });
 }
 

@@ -43,7 +43,7 @@ CLogBar::CLogBar(LogModel* model, QWidget* parent) : QDockWidget(tr("Network Log
     m_wndLogList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_wndLogList->verticalHeader()->setDefaultSectionSize(m_wndLogList->fontMetrics().height() + 4);
     m_wndLogList->horizontalHeader()->setHighlightSections(false);
-    m_wndLogList->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    m_wndLogList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_wndLogList->setColumnWidth(0, 200);
     m_wndLogList->setColumnWidth(1, 300);
     m_wndLogList->horizontalHeader()->setStretchLastSection(true);

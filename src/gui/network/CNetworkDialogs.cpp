@@ -74,6 +74,25 @@ std::optional<quint32> CIpAddressEdit::Address() const
     return iprange::FromFields(parts);
 }
 
+int CIpAddressEdit::BadField(QString* pWhy) const
+{
+    for (int i = 0; i < 4; ++i) {
+        const QString t = m_fields[i]->text().trimmed();
+        if (t.isEmpty())
+            continue; // an empty part is 0
+        bool bNumber = false;
+        const uint n = t.toUInt(&bNumber, 10);
+        if (!bNumber)
+            *pWhy = tr("\"%1\" is not a number").arg(t);
+        else if (n > 255 || t.size() > 3)
+            *pWhy = tr("%1 is more than 255").arg(t);
+        else
+            continue;
+        return i;
+    }
+    return -1;
+}
+
 void CIpAddressEdit::SetText(const QString& dotted)
 {
     const QStringList parts = dotted.split(QLatin1Char('.'));
@@ -109,21 +128,41 @@ CIpRangeDlg::CIpRangeDlg(QWidget* parent) : QDialog(parent)
     buttons->addButton(tr("&Cancel"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    m_wndError = new QLabel(this);
+    m_wndError->setObjectName(QStringLiteral("errorText"));
+    m_wndError->setWordWrap(true);
+    m_wndError->setStyleSheet(QStringLiteral("color: #b00020;"));
+    m_wndError->hide();
     auto* col = new QVBoxLayout(this);
     col->addLayout(form);
+    col->addWidget(m_wndError);
     col->addWidget(buttons);
     m_editFirst->setFocus();
 }
 
 void CIpRangeDlg::accept()
 {
-    // A field out of 0..255 cannot be an address: that field takes the focus.
-    const auto first = m_editFirst->Address();
-    const auto last = m_editLast->Address();
-    if (!first || !last) {
-        (first ? m_editLast : m_editFirst)->setFocus();
+    // A field out of 0..255 cannot be an address: the dialog says which and why, and that
+    // field takes the focus.
+    for (CIpAddressEdit* edit : {m_editFirst, m_editLast}) {
+        QString why;
+        const int nField = edit->BadField(&why);
+        if (nField < 0)
+            continue;
+        m_wndError->setText(tr("%1, part %2: %3. Each part is a number from 0 to 255.")
+                                .arg(edit == m_editFirst ? tr("First IP") : tr("Last IP"))
+                                .arg(nField + 1)
+                                .arg(why));
+        m_wndError->show();
+        edit->Field(nField)->setFocus();
+        edit->Field(nField)->selectAll();
         return;
     }
+    const auto first = m_editFirst->Address();
+    const auto last = m_editLast->Address();
+    if (!first || !last)
+        return;
+    m_wndError->hide();
     m_strRangeName = m_editName->text();
     m_dwFirstAddress = *first;
     m_dwLastAddress = *last;

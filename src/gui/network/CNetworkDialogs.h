@@ -4,6 +4,7 @@
 
 #include <optional>
 
+class QLabel;
 class QLineEdit;
 
 // One IPv4 address as four fields of 0 to 255 (a blank field counts as 0). Typing a dot, or a
@@ -15,6 +16,9 @@ public:
     explicit CIpAddressEdit(QWidget* parent = nullptr);
     // The 32-bit value, first field most significant; empty while a field holds no valid value.
     std::optional<quint32> Address() const;
+    // The first field that holds no number from 0 to 255 (0-based), with what is wrong in
+    // *pWhy; -1 when every field is fine.
+    int BadField(QString* pWhy) const;
     void SetText(const QString& dotted);
     QLineEdit* Field(int i) const { return m_fields[i]; }
     // What a screen reader says for the address and each of its four parts.
@@ -39,10 +43,13 @@ public:
     QLineEdit* NameEdit() const { return m_editName; }
     CIpAddressEdit* FirstEdit() const { return m_editFirst; }
     CIpAddressEdit* LastEdit() const { return m_editLast; }
+    // Says why OK did nothing (empty while all is well).
+    QLabel* ErrorLabel() const { return m_wndError; }
 
     void accept() override;
 
 private:
+    QLabel* m_wndError;
     QLineEdit* m_editName;
     CIpAddressEdit* m_editFirst;
     CIpAddressEdit* m_editLast;

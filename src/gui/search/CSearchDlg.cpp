@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QMouseEvent>
 #include <QTreeView>
 
 #include <algorithm>
@@ -111,6 +112,9 @@ CSearchDlg::CSearchDlg(QWidget* parent) : CResizeDlg(parent)
     connect(m_wndTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         emit TreeContextMenuRequested(m_wndTree->viewport()->mapToGlobal(pos));
     });
+    // The start node follows the selection the user makes: a right click only opens the menu
+    // (the view would make the clicked row current, and so the start node).
+    m_wndTree->viewport()->installEventFilter(this);
 }
 
 QString CSearchDlg::SearchText() const
@@ -141,6 +145,12 @@ void CSearchDlg::SetSearching(bool bSearching)
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_wndTree->viewport() &&
+        (event->type() == QEvent::MouseButtonPress ||
+         event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true; // the context menu event that follows still comes
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

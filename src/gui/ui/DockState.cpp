@@ -3,6 +3,7 @@
 #include <QDockWidget>
 #include <QMainWindow>
 #include <QSettings>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include <algorithm>
@@ -114,6 +115,7 @@ bool RestoreLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QL
     s.beginGroup(kProfile);
     const QByteArray state = s.value(QStringLiteral("DockState")).toByteArray();
     const QStringList named = s.value(QStringLiteral("Bars")).toStringList();
+    const int nStatusBar = s.value(QStringLiteral("StatusBar"), 1).toInt();
     s.endGroup();
     // Verify: every bar the stored layout names must exist, or nothing of it is used.
     for (const QString& name : named) {
@@ -122,6 +124,9 @@ bool RestoreLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QL
     }
     if (!state.isEmpty() && !frame.restoreState(state, 1))
         return false;
+    // The dock state covers docks and toolbars; the status bar is one more bar.
+    if (nStatusBar == 0)
+        frame.statusBar()->hide();
     for (qsizetype i = 0; i < bars.size(); ++i) {
         // Without a stored size a bar keeps the size its contents ask for.
         if (!Open().childGroups().contains(BarSection(ids[i])))
@@ -149,6 +154,7 @@ void SaveLayout(QMainWindow& frame, const QList<QDockWidget*>& bars, const QList
         s.beginGroup(kProfile);
         s.setValue(QStringLiteral("DockState"), frame.saveState(1));
         s.setValue(QStringLiteral("Bars"), named);
+        s.setValue(QStringLiteral("StatusBar"), frame.statusBar()->isHidden() ? 0 : 1);
     }
     for (qsizetype i = 0; i < bars.size(); ++i) {
         BarState b = ReadBar(ids[i]);
