@@ -14,6 +14,7 @@
 #include "ui/LockKeys.h"
 
 #include <QToolButton>
+#include <QFileInfo>
 
 #include <QAction>
 #include <QDockWidget>
@@ -575,6 +576,73 @@ private slots:
     {
         QCOMPARE(Frame().DisplayStyle(), 32770);
         QVERIFY(!Frame().styleSheet().isEmpty());
+    }
+
+    // The bars' menu (a right click on the toolbar or a caption) names every entry and runs
+    // the View menu's commands: a collapsed bar toggled there hides and comes back collapsed,
+    // never as a floating window.
+    void barsMenu()
+    {
+        std::unique_ptr<QMenu> menu(Frame().createPopupMenu());
+        QCOMPARE(ItemTexts(menu.get()),
+                 (QStringList{"&Toolbar", "Search &Bar", "&Network Log", "&Status Bar"}));
+        for (QAction* a : menu->actions())
+            QVERIFY(a->isChecked());
+        QDockWidget* log = Frame().LogBar();
+        Frame().AutoHide()->Collapse(log, Qt::BottomDockWidgetArea);
+        QVERIFY(Frame().AutoHide()->IsCollapsed(log));
+        menu.reset(Frame().createPopupMenu());
+        Item(menu.get(), ID_VIEW_NETWORKLOG)->trigger();
+        QVERIFY(!Frame().AutoHide()->IsShown(log));
+        QVERIFY(!log->isVisible());
+        menu.reset(Frame().createPopupMenu());
+        QVERIFY(!Item(menu.get(), ID_VIEW_NETWORKLOG)->isChecked());
+        Item(menu.get(), ID_VIEW_NETWORKLOG)->trigger();
+        QVERIFY(Frame().AutoHide()->IsShown(log));
+        QVERIFY(Frame().AutoHide()->IsCollapsed(log)); // its tab is back, the bar stays in
+        QVERIFY(!log->isVisible());
+        QVERIFY(Frame().findChild<QToolButton*>("tab" + log->objectName())->isVisible());
+        // The status bar, from the same menu.
+        menu.reset(Frame().createPopupMenu());
+        Item(menu.get(), ID_VIEW_STATUS_BAR)->trigger();
+        QVERIFY(Frame().statusBar()->isHidden());
+    }
+
+    // A hidden status bar stays hidden in the next run; the bars' layout covers it.
+    void statusBarVisibilityIsKept()
+    {
+        Frame().RunCommand(ID_VIEW_STATUS_BAR);
+        QVERIFY(Frame().statusBar()->isHidden());
+        m_prompter->nextAnswer = Prompter::AnswerNo;
+        QVERIFY(Frame().close());
+        m_frame = std::make_unique<CMainFrame>(*m_prompter, m_browser);
+        m_frame->show();
+        QVERIFY(Frame().statusBar()->isHidden());
+        Frame().UpdateCommandUI();
+        QVERIFY(!Frame().Action(ID_VIEW_STATUS_BAR)->isChecked());
+        Frame().RunCommand(ID_VIEW_STATUS_BAR);
+        QVERIFY(Frame().close());
+        m_frame = std::make_unique<CMainFrame>(*m_prompter, m_browser);
+        m_frame->show();
+        QVERIFY(!Frame().statusBar()->isHidden());
+    }
+
+    // Switching between the two menu bars (a results window opens and closes) leaves no menus
+    // behind.
+    void menuSwitchesLeaveNoMenus()
+    {
+        auto menus = [this] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return Frame().menuBar()->findChildren<QMenu*>().size();
+        };
+        const qsizetype before = menus();
+        for (int i = 0; i < 10; ++i) {
+            Frame().CreateResultsWindow();
+            QCOMPARE(Frame().CurrentMenuResource(), 129);
+            Frame().RunCommand(ID_FILE_CLOSE);
+            QCOMPARE(Frame().CurrentMenuResource(), 128);
+        }
+        QCOMPARE(menus(), before);
     }
 
     // Help Topics and F1 open the manual that the build installs beside the program; a manual

@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QTreeView>
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 // The network commands of the frame with a network made of tables.
@@ -247,6 +249,50 @@ private slots:
         edit.Field(1)->insert("192.168.0.9");
         emit edit.Field(1)->textEdited(edit.Field(1)->text());
         QCOMPARE(*edit.Address(), 0xC0A80009u);
+    }
+
+    // OK with a part out of 0..255 says which part and why, and puts the caret there.
+    void ipRangeDialogSaysWhatIsWrong_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("field");
+        QTest::newRow("last part over 255")
+            << "10.0.0.300" << "10.0.0.9" << "First IP, part 4: 300 is more than 255." << 3;
+        QTest::newRow("second address")
+            << "10.0.0.1" << "10.0.256.9" << "Last IP, part 3: 256 is more than 255." << 2;
+        QTest::newRow("not a number")
+            << "10.x.0.1" << "10.0.0.9" << "First IP, part 2: \"x\" is not a number." << 1;
+    }
+    void ipRangeDialogSaysWhatIsWrong()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(QString, said);
+        QFETCH(int, field);
+        CIpRangeDlg dlg(&Frame());
+        dlg.show();
+        dlg.activateWindow();
+        QApplication::setActiveWindow(&dlg);
+        dlg.FirstEdit()->SetText(first);
+        dlg.LastEdit()->SetText(last);
+        QVERIFY(dlg.ErrorLabel()->isHidden());
+        QPushButton* ok = nullptr;
+        for (QPushButton* b : dlg.findChildren<QPushButton*>())
+            if (b->text() == "&OK")
+                ok = b;
+        QVERIFY(ok);
+        ok->click();
+        QVERIFY(dlg.isVisible()); // not accepted
+        QVERIFY(!dlg.ErrorLabel()->isHidden());
+        QVERIFY2(dlg.ErrorLabel()->text().startsWith(said), qPrintable(dlg.ErrorLabel()->text()));
+        CIpAddressEdit* edit = said.startsWith("First") ? dlg.FirstEdit() : dlg.LastEdit();
+        QCOMPARE(QApplication::focusWidget(), edit->Field(field));
+        // Mended, OK takes it.
+        edit->Field(field)->setText("7");
+        ok->click();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
     }
 
     void saveAndLoad()

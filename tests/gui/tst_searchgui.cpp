@@ -12,6 +12,7 @@
 #include "search/SearchEngine.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -538,6 +539,90 @@ private slots:
         for (const QString& f : all)
             QVERIFY2(f.endsWith("/x.txt"), qPrintable(f));
         QVERIFY(all.size() < 30);
+    }
+
+    // The tab menu acts on the tab right-clicked: that tab becomes the active list first, and
+    // Save finds and Close take it, not the list that was active.
+    void tabMenuActsOnTheTabClicked()
+    {
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        for (const char* pattern : {"*.doc", "*sub*", "*.bin"}) {
+            Search(pattern);
+            QVERIFY(finished.wait(10000));
+        }
+        QTabBar* tabs = Frame().MdiArea()->findChild<QTabBar*>();
+        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(Frame().ActiveResults()->windowTitle(), QString("*.bin"));
+        QMenu* tabMenu = nullptr;
+        for (QMenu* m : Frame().findChildren<QMenu*>())
+            if (m->objectName() == "_TAB_MENU_")
+                tabMenu = m;
+        QVERIFY(tabMenu);
+        auto rightClick = [&](int index) {
+            const QPoint at = tabs->tabRect(index).center();
+            QContextMenuEvent e(QContextMenuEvent::Mouse, at, tabs->mapToGlobal(at));
+            QCoreApplication::sendEvent(tabs, &e);
+            QTRY_VERIFY(tabMenu->isVisible());
+        };
+        auto item = [&](int nId) {
+            for (QAction* a : tabMenu->actions())
+                if (a->data().toInt() == nId)
+                    return a;
+            return static_cast<QAction*>(nullptr);
+        };
+        rightClick(1);
+        QCOMPARE(Frame().ActiveResults()->windowTitle(), QString("*sub*"));
+        QTemporaryDir dir;
+        m_prompter->strNextFile = dir.filePath("finds.txt");
+        item(ID_SAVE_RESULTS)->trigger();
+        tabMenu->close();
+        QFile f(dir.filePath("finds.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QStringList saved = QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        saved.sort();
+        QCOMPARE(saved, (QStringList{"\\\\PC1\\Docs\\sub", "\\\\PC1\\Docs\\sub\\c.txt"}));
+        rightClick(0);
+        item(ID_FILE_CLOSE)->trigger();
+        tabMenu->close();
+        QStringList left;
+        for (QMdiSubWindow* w : Frame().MdiArea()->subWindowList())
+            left << w->windowTitle();
+        QCOMPARE(left, (QStringList{"*sub*", "*.bin"}));
+    }
+
+    // A right click on another node opens the menu and leaves the start node (bold) where
+    // the user put it; the next search walks that node.
+    void rightClickLeavesTheStartNode()
+    {
+        Select(m_wg);
+        const NodeHandle pc2 = Frame().Tree().GetNextSiblingItem(Frame().Tree().GetChildItem(m_wg));
+        QCOMPARE(Frame().Tree().GetItemText(pc2), QString("PC2"));
+        QTreeView* tree = Frame().SearchDlg()->Tree();
+        tree->expandAll();
+        tree->scrollTo(Frame().TreeModel()->IndexOf(pc2));
+        const QRect row = tree->visualRect(Frame().TreeModel()->IndexOf(pc2));
+        QVERIFY(tree->viewport()->rect().contains(row.center()));
+        QTest::mousePress(tree->viewport(), Qt::RightButton, {}, row.center());
+        QContextMenuEvent e(QContextMenuEvent::Mouse, row.center(),
+                            tree->viewport()->mapToGlobal(row.center()));
+        QCoreApplication::sendEvent(tree->viewport(), &e);
+        QTest::mouseRelease(tree->viewport(), Qt::RightButton, {}, row.center());
+        QTRY_VERIFY(Frame().ServersMenu()->isVisible());
+        QTest::keyClick(Frame().ServersMenu(), Qt::Key_Escape);
+        QCOMPARE(Frame().m_hStartNode, m_wg);
+        QVERIFY(Frame().Tree().IsBold(m_wg));
+        QVERIFY(!Frame().Tree().IsBold(pc2));
+        QCOMPARE(Frame().TreeModel()->HandleOf(tree->currentIndex()), m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.doc");
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 1); // PC1's b.doc: the workgroup
+        // A left click still moves it.
+        tree->scrollTo(Frame().TreeModel()->IndexOf(pc2));
+        const QRect now = tree->visualRect(Frame().TreeModel()->IndexOf(pc2));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, now.center());
+        QCOMPARE(Frame().m_hStartNode, pc2);
     }
 
     void windowMenuAndTabMenu()
