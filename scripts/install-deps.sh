@@ -21,6 +21,9 @@ packages=(
   wsdd avahi-daemon
   # screenshots under a virtual X server (xvfb-run needs xauth)
   xvfb xauth x11-utils imagemagick xdotool
+  # the frame's place on a desktop with a panel: a window manager, and the panel's strut set
+  # from Python
+  openbox wmctrl python3-xlib
   # sanitizer builds; the fuzz targets (clang with libFuzzer)
   libclang-rt-14-dev clang
   # the Debian package and its test in a fresh Debian root

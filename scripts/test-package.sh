@@ -20,7 +20,9 @@ for f in ./usr/bin/brindlecove ./usr/bin/brindlecove-cli ./usr/libexec/brindleco
          ./usr/share/metainfo/com.halvorn.Brindlecove.metainfo.xml \
          ./usr/share/icons/hicolor/48x48/apps/com.halvorn.Brindlecove.png \
          ./usr/share/icons/hicolor/256x256/apps/com.halvorn.Brindlecove.png \
-         ./usr/share/man/man1/brindlecove-cli.1; do
+         ./usr/share/man/man1/brindlecove-cli.1 \
+         ./usr/share/brindlecove/manual/index.html ./usr/share/brindlecove/manual/feedback.html \
+         ./usr/share/brindlecove/manual/search.html ./usr/share/brindlecove/manual/style.css; do
   grep -qx "$f" <<<"$files" || fail "$f is missing from the package"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
