@@ -64,6 +64,8 @@ write_host_conf() {
         echo "  binddns dir = $hd/binddns"
         echo "  log file = $hd/log/%m.log"
         echo "  max log size = 1000"
+        # every authentication in the log: tests count the logins a wrong password costs
+        echo "  log level = 1 auth_audit:3"
         echo "  passdb backend = tdbsam:$hd/private/passdb.tdb"
         echo "  load printers = no"
         echo "  printcap name = /dev/null"

@@ -1,12 +1,15 @@
 #include "CliCommon.h"
 
+#include "app/ControlChars.h"
+
 #include <cstdio>
 
 namespace cli {
 
 int Fail(const QString& message)
 {
-    PrintErr(QStringLiteral("brindlecove-cli: %1\nTry 'brindlecove-cli --help'.\n").arg(message));
+    PrintErr(QStringLiteral("brindlecove-cli: %1\nTry 'brindlecove-cli --help'.\n")
+                 .arg(ctl::ToPictures(message)));
     return kExitError;
 }
 
@@ -18,15 +21,33 @@ void Print(const QString& text)
 
 void PrintErr(const QString& text)
 {
-    const QByteArray b = text.toUtf8();
+    // The line ends are ours; any other control character came with a name (an escape
+    // sequence from a server would otherwise reach the terminal).
+    QString shown;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            shown += QLatin1Char('\n');
+        shown += ctl::ToPictures(lines[i]);
+    }
+    const QByteArray b = shown.toUtf8();
     std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stderr);
+}
+
+void PrintErrLine(const QString& text)
+{
+    QString line = text;
+    if (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    PrintErr(ctl::ToPictures(line) + QLatin1Char('\n'));
 }
 
 void PrintTree(const NetworkTree& tree, NodeHandle node, int depth)
 {
     if (node == NoNode)
         return;
-    Print(QString(depth * 2, QLatin1Char(' ')) + tree.GetItemText(node) + QLatin1Char('\n'));
+    Print(QString(depth * 2, QLatin1Char(' ')) + ctl::ToPictures(tree.GetItemText(node)) +
+          QLatin1Char('\n'));
     for (NodeHandle c : tree.GetChildren(node))
         PrintTree(tree, c, depth + 1);
 }

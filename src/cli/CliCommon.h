@@ -15,7 +15,11 @@ constexpr int kExitError = 2;
 
 int Fail(const QString& message);
 void Print(const QString& text);    // stdout, UTF-8
-void PrintErr(const QString& text); // stderr, UTF-8
+// stderr, UTF-8; control characters other than line ends as their pictures
+void PrintErr(const QString& text);
+// One line of text that may hold names (a status text): every control character as its
+// picture, a line end added.
+void PrintErrLine(const QString& text);
 void PrintTree(const NetworkTree& tree, NodeHandle node, int depth = 0);
 
 // Takes "--name VALUE" out of args; returns false when the option has no value.

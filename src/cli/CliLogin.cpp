@@ -6,10 +6,31 @@
 
 #include <QFile>
 
+#include <sys/prctl.h>
+
+#include <cstdlib>
+#include <optional>
+#include <cstring>
+
 namespace cli {
 
 namespace {
 const char* const kPasswordVariable = "BRINDLECOVE_PASSWORD";
+
+// The variable's value, then gone: from this process's environment (so the SMB helpers it starts
+// do not inherit it) and from the memory /proc/PID/environ shows.
+std::optional<QString> TakePasswordVariable()
+{
+    char* value = std::getenv(kPasswordVariable);
+    if (!value)
+        return std::nullopt;
+    const QString password = QString::fromLocal8Bit(value);
+    // The whole "NAME=value" entry, so that not even the name shows.
+    char* entry = value - std::strlen(kPasswordVariable) - 1;
+    ::unsetenv(kPasswordVariable);
+    std::memset(entry, 0, std::strlen(entry));
+    return password;
+}
 
 // The first line of the file, without its line end.
 bool ReadPasswordFile(const QString& path, QString* pPassword, QString* pError)
@@ -29,6 +50,8 @@ bool ReadPasswordFile(const QString& path, QString* pPassword, QString* pError)
 
 int TakeLoginOptions(QStringList& args)
 {
+    // Taken out first, whatever the options say: no helper inherits it.
+    const std::optional<QString> envPassword = TakePasswordVariable();
     for (const QString& a : std::as_const(args))
         if (a == QLatin1String("--password") || a.startsWith(QLatin1String("--password=")))
             return Fail(QStringLiteral("a password is not taken on the command line: give "
@@ -58,12 +81,14 @@ int TakeLoginOptions(QStringList& args)
         if (!strFile.isEmpty()) {
             if (!ReadPasswordFile(strFile, &strPassword, &err))
                 return Fail(QStringLiteral("cannot read %1: %2").arg(strFile, err));
-        } else if (qEnvironmentVariableIsSet(kPasswordVariable)) {
-            strPassword = qEnvironmentVariable(kPasswordVariable);
+        } else if (envPassword) {
+            strPassword = *envPassword;
         } else {
             return Fail(QStringLiteral("no password for %1: give --password-file FILE or set %2")
                             .arg(strUser, QLatin1String(kPasswordVariable)));
         }
+        // This process holds a password now: no core dump, no reading of its memory.
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
         logins->SetFixed(smb::Logins::Parse(strUser, strPassword));
     }
     // Otherwise: the Kerberos ticket when there is one, else guest; nobody to ask.

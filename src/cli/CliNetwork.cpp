@@ -1,5 +1,6 @@
 // brindlecove-cli browse | shares | scan | domain | tree
 #include "CliCommon.h"
+#include "app/ControlChars.h"
 
 #include "network/Discovery.h"
 #include "network/IpRange.h"
@@ -29,7 +30,7 @@ int RunActivity(QStringList args, const std::function<bool(Discovery&)>& start)
     bool bDone = false;
     Discovery::Callbacks cb;
     if (bVerbose) {
-        cb.fnStatus = [](const QString& s) { PrintErr(s + QLatin1Char('\n')); };
+        cb.fnStatus = [](const QString& s) { PrintErrLine(s); };
         cb.fnStdout = [](const QString& s) { PrintErr(s); };
     }
     cb.fnStderr = [bVerbose](const QString& s) {
@@ -107,7 +108,7 @@ int RunNetworkCommand(const QString& command, QStringList args)
             return Fail(QStringLiteral("cannot list the shares of %1: %2")
                             .arg(args.front(), EnumStatusText(r.nStatus)));
         for (const QString& s : r.names)
-            Print(s + QLatin1Char('\n'));
+            Print(ctl::ToPictures(s) + QLatin1Char('\n'));
         return kExitOk;
     }
     if (command == QLatin1String("tree")) {

@@ -164,7 +164,7 @@ int RunSearchCommand(QStringList args)
     bool bDone = false;
     SearchEngine::Callbacks cb;
     if (bVerbose)
-        cb.fnStatus = [](const QString& s) { PrintErr(s + QLatin1Char('\n')); };
+        cb.fnStatus = [](const QString& s) { PrintErrLine(s); };
     cb.fnFinished = [&](quint64, bool) {
         std::lock_guard lock(m);
         bDone = true;
@@ -174,8 +174,8 @@ int RunSearchCommand(QStringList args)
     std::atomic<int> nUnreadable{0};
     cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, int err) {
         ++nUnreadable;
-        PrintErr(
-            QStringLiteral("brindlecove-cli: cannot read %1: %2\n").arg(path, smb::ErrorText(err)));
+        PrintErrLine(
+            QStringLiteral("brindlecove-cli: cannot read %1: %2").arg(path, smb::ErrorText(err)));
     };
     SearchEngine engine(cb, [] { return MakeShareFs(); });
     engine.SetWorkerStartPause(0);

@@ -111,10 +111,32 @@ void SmbServer::AskCredentials(const char* server, const char* share, char* wg, 
     UseLogin(login);
 }
 
+void SmbServer::ForgetLoginsBut(const QByteArray& key)
+{
+    // Passwords of servers this helper no longer serves do not stay in its memory: the parent
+    // answers again when one is needed.
+    for (auto it = m_logins.begin(); it != m_logins.end();) {
+        if (it->first == key) {
+            ++it;
+            continue;
+        }
+        it->second.password.fill('\0');
+        it = m_logins.erase(it);
+    }
+    for (auto s = m_openShares.begin(); s != m_openShares.end();)
+        s = s->startsWith(key + '/') ? std::next(s) : m_openShares.erase(s);
+}
+
 bool SmbServer::HandleWithLogin(const Message& req)
 {
     if (!NamesServer(req))
         return Handle(req);
+    {
+        QByteArray host, share;
+        SplitUrl(req.s1, &host, &share);
+        if (!host.isEmpty())
+            ForgetLoginsBut(host.toLower());
+    }
     for (int nTry = 1;; ++nTry) {
         m_nRefused = 0;
         m_nDataFrames = 0;
@@ -150,15 +172,24 @@ int SmbServer::Refused(const QByteArray& url, int err)
         const QByteArray shareKey = key + '/' + share.toLower();
         if (m_openShares.count(shareKey))
             return err;
-        // A folder or file the user may not open, in a share that opens: not the login's.
+        // A folder or file the user may not open, in a share that opens: not the login's. (When
+        // the request was the share's root itself, its failure says already that it does not:
+        // one login fewer to try.)
         const QByteArray root = "smb://" + host + '/' + share;
-        if (CanOpenFolder(root)) {
+        QByteArray asked = url;
+        while (asked.endsWith('/'))
+            asked.chop(1);
+        if (asked != root && CanOpenFolder(root)) {
             m_openShares.insert(shareKey);
             return err;
         }
         // The share refuses: the user, or the login itself (then the server's list fails too)?
-        if (CanOpenFolder("smb://" + host))
+        if (CanOpenFolder("smb://" + host)) {
+            // The login holds; a printer or IPC share has no folder to open.
+            if (asked == root && IsNonFileShare(root))
+                return smbproto::kErrNotFileShare;
             nKind = smbproto::kRefusedShare;
+        }
     }
     const auto it = m_logins.find(key);
     Message ask;

@@ -313,6 +313,10 @@ bool SmbServer::ListFolder(const QByteArray& url)
     SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
     if (!dir) {
         const int err = ErrnoOr(EIO);
+        // A refusal goes to the login step first, which looks at the server's share list once
+        // (a wrong password is tried as few times as can be) and tells a printer share too.
+        if (m_bCatchRefusal && (err == EACCES || err == EPERM))
+            return Done(err);
         if (IsShareRoot(url) && IsNonFileShare(url))
             return Done(smbproto::kErrNotFileShare);
         return Done(err);

@@ -102,6 +102,8 @@ private:
     bool m_bBroken = false; // the stream to the parent is gone or corrupt
 
     std::map<QByteArray, Login> m_logins; // by server name, lower case
+    // Drops (and overwrites) every login but the one of server key.
+    void ForgetLoginsBut(const QByteArray& key);
     std::set<QByteArray> m_openShares;    // "server/share" (lower case) opened with its login
     bool m_bCatchRefusal = false;         // Done keeps a refusal back for HandleWithLogin
     int m_nRefused = 0;                   // the refusal kept back

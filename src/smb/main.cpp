@@ -5,6 +5,7 @@
 #include "app/WorkerPriority.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,9 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
+    // The helper holds passwords: no core dump of it, and no other process of the same user
+    // may read its memory (/proc/PID/mem, ptrace).
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     // A parent that went away shows as a failed write, not as a signal.
     ::signal(SIGPIPE, SIG_IGN);
     // Background work: the program's window gets a CPU first.

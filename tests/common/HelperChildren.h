@@ -8,12 +8,12 @@
 
 #include <algorithm>
 
-// Pids of the SMB helper processes that are alive children of this process, whatever the pool
-// believes.
-inline QStringList HelperPids()
+// Pids of the SMB helper processes that are alive children of this process (or of parent),
+// whatever the pool believes.
+inline QStringList HelperPids(qint64 parent = 0)
 {
     QStringList pids;
-    const QString self = QString::number(QCoreApplication::applicationPid());
+    const QString self = QString::number(parent ? parent : QCoreApplication::applicationPid());
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
         if (!stat.open(QIODevice::ReadOnly))

@@ -18,13 +18,12 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-# A display number of our own: the first free one from 90.
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); [ $n -lt 140 ] || { echo "no free display"; exit 1; }; done
-export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# A display of our own: Xvfb picks a free number and writes it once it accepts connections.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "frame_place: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
 mkdir -p "$work/config/openbox"
 HOME=$work XDG_CONFIG_HOME=$work/config openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)

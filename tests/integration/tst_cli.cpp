@@ -1,4 +1,11 @@
+#include "common/HelperChildren.h"
+
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // brindlecove-cli as a user runs it, against the loopback test network.
 class TestCli : public QObject
@@ -301,6 +308,132 @@ private slots:
                 names << line.section(QRegularExpression("[/\\\\]"), -1);
             names.sort();
             QVERIFY2(names == found, qPrintable(root + ": " + names.join(", ") + "\n" + o.err));
+        }
+    }
+
+    // Names from a share go to stderr (--verbose, failures) with their control characters as
+    // pictures: an escape sequence in a folder name never reaches the terminal.
+    void namesOnStderrUseControlPictures()
+    {
+        QTemporaryDir dir;
+        const QString evil = QString("evil") + QChar(0x1b) + "]0;pwned" + QChar(7) + QChar(0x1b) +
+                             "[31m" + QChar('\r') + "x";
+        QVERIFY(QDir(dir.path()).mkpath(evil));
+        QFile f(dir.path() + "/" + evil + "/a.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const Out o = Cli({"search", "--verbose", "--pattern", "*.txt", dir.path()});
+        QCOMPARE(o.code, 0);
+        QVERIFY2(o.err.contains("Searching in"), qPrintable(o.err));
+        for (const QString& stream : {o.out, o.err}) {
+            for (QChar c : {QChar(0x1b), QChar(7), QChar('\r')})
+                QVERIFY2(!stream.contains(c), qPrintable(stream));
+            QVERIFY(stream.contains(QChar(0x241b))); // ␛
+        }
+    }
+
+    // The password from the environment is in no helper's environment and no longer in the
+    // program's own while it runs.
+    void passwordVariableIsTakenOut()
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("BRINDLECOVE_PASSWORD", "bcpass123");
+        env.insert("BC_SMB_TEST_FAULT", "hang:private"); // the helper stays while we look
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli",
+                {"search", "--user", "bcuser", "--pattern", "*", "\\\\127.0.0.11\\private"});
+        QVERIFY(p.waitForStarted());
+        auto stop = qScopeGuard([&] {
+            p.kill();
+            p.waitForFinished(5000);
+        });
+        QStringList helpers;
+        for (int i = 0; i < 100 && helpers.isEmpty(); ++i) {
+            QTest::qWait(100);
+            helpers = HelperPids(p.processId());
+        }
+        QVERIFY(!helpers.isEmpty());
+        for (const QString& pid : helpers + QStringList{QString::number(p.processId())}) {
+            QFile e("/proc/" + pid + "/environ");
+            QVERIFY(e.open(QIODevice::ReadOnly));
+            const QByteArray bytes = e.readAll();
+            QVERIFY2(!bytes.contains("bcpass123") && !bytes.contains("BRINDLECOVE_PASSWORD"),
+                     qPrintable(pid));
+        }
+    }
+
+    // A helper may not be read by other processes of its user: no core dumps, no /proc/PID/mem
+    // or environ. Started as an unprivileged user, another process of that user is refused.
+    void helperIsNotDumpable()
+    {
+        constexpr uid_t kNobody = 65534;
+        int sv[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) == 0);
+        QProcess helper;
+        helper.setChildProcessModifier([fd = sv[1]] {
+            // Descriptor 3 is the helper's channel, open across exec; nothing else is.
+            const bool bMoved = fd == 3 ? ::fcntl(3, F_SETFD, 0) == 0 : ::dup2(fd, 3) == 3;
+            if (!bMoved || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(99);
+        });
+        helper.start(QCoreApplication::applicationDirPath() + "/brindlecove-smb", {"--fd", "3"});
+        QVERIFY(helper.waitForStarted());
+        ::close(sv[1]);
+        auto stop = qScopeGuard([&] {
+            ::close(sv[0]); // the helper ends when its channel does
+            if (!helper.waitForFinished(5000))
+                helper.kill();
+        });
+        QTest::qWait(500);
+        QCOMPARE(helper.state(), QProcess::Running);
+        const QByteArray path = "/proc/" + QByteArray::number(helper.processId()) + "/environ";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(3);
+            const int fd = ::open(path.constData(), O_RDONLY);
+            ::_exit(fd >= 0 ? 1 : 0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0); // refused
+    }
+
+    // A wrong password over three shares of one server: the server sees at most two failed
+    // logins (the share, then its share list to tell a refused login from a refused share),
+    // not one or more per share and helper. Counted in the server's own authentication log.
+    void wrongPasswordIsTriedOnce()
+    {
+        const QString lan = qEnvironmentVariable("BC_TESTLAN_DIR");
+        auto failedLogins = [&] {
+            int n = 0;
+            for (const QFileInfo& fi :
+                 QDir(lan + "/hosts/ALPHA/log").entryInfoList({"*.log"}, QDir::Files)) {
+                QFile f(fi.filePath());
+                if (f.open(QIODevice::ReadOnly))
+                    n += int(f.readAll().count("status [NT_STATUS_WRONG_PASSWORD]"));
+            }
+            return n;
+        };
+        QTemporaryDir dir;
+        QFile pw(dir.filePath("pw"));
+        QVERIFY(pw.open(QIODevice::WriteOnly));
+        pw.write("not-the-password\n");
+        pw.close();
+        for (int run = 0; run < 3; ++run) {
+            const int before = failedLogins();
+            const Out o = Cli({"search", "--user", "bcuser", "--password-file", pw.fileName(),
+                               "--pattern", "*", "\\\\127.0.0.11\\docs",
+                               "\\\\127.0.0.11\\music", "\\\\127.0.0.11\\private"});
+            QCOMPARE(o.code, 2);
+            QCOMPARE(o.err.count("login failed"), 3);
+            QVERIFY(o.out.isEmpty()); // never a guest's finds
+            QTRY_VERIFY(failedLogins() > before); // the server's log is written
+            QTest::qWait(300);
+            const int n = failedLogins() - before;
+            QVERIFY2(n >= 1 && n <= 2, qPrintable(QString::number(n)));
         }
     }
 

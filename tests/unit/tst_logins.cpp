@@ -121,6 +121,76 @@ private slots:
         QCOMPARE(ui->nLoads.load(), 1);
     }
 
+    // Without anybody to ask (the command line), a refused Kerberos ticket is an error: never
+    // a guest login in its place.
+    void refusedTicketWithoutUiGivesUp()
+    {
+        Logins l;
+        l.SetKerberos(true);
+        const auto r = l.Answer(Ask(), {});
+        QVERIFY(r.login.bKerberos);
+        const auto after = l.Answer(Refused(r.nGen, smbproto::kRefusedLogin), {});
+        QVERIFY(after.bGiveUp);
+        QVERIFY(l.IsRefused("alpha"));
+        // Later requests to that server are not tried at all in this command.
+        QVERIFY(l.Answer(Ask("docs"), {}).bGiveUp);
+    }
+
+    // A refused fixed login is given up for the server until the next search; a share's
+    // refusal (the login itself holds) is not.
+    void refusedOnceNotTriedAgain()
+    {
+        Logins l;
+        l.SetFixed(Credentials{"", "bcuser", "wrong", false});
+        auto r = l.Answer(Ask("docs"), {});
+        QVERIFY(l.Answer(Refused(r.nGen, smbproto::kRefusedShare, "docs"), {}).bGiveUp);
+        QVERIFY(!l.IsRefused("ALPHA"));
+        QVERIFY(!l.Answer(Ask("music"), {}).bGiveUp);
+        QVERIFY(l.Answer(Refused(r.nGen, smbproto::kRefusedLogin, "music"), {}).bGiveUp);
+        QVERIFY(l.IsRefused("ALPHA"));
+        QVERIFY(l.Answer(Ask("private"), {}).bGiveUp);
+        l.NewSearch();
+        QVERIFY(!l.IsRefused("ALPHA"));
+        QVERIFY(!l.Answer(Ask("private"), {}).bGiveUp);
+    }
+
+    // A password not yet known to work is tried by one request at a time: the others wait for
+    // its outcome, then go on (it worked) or give up (it was refused) without trying it.
+    void passwordTriedByOneRequestFirst_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("it works") << false;
+        QTest::newRow("it is refused") << true;
+    }
+    void passwordTriedByOneRequestFirst()
+    {
+        QFETCH(bool, refused);
+        Logins l;
+        l.SetFixed(Credentials{"", "bcuser", "pw", false});
+        const auto first = l.Answer(Ask("docs"), {});
+        QVERIFY(!first.bGiveUp);
+        std::atomic<int> nAnswered{0};
+        std::atomic<int> nGaveUp{0};
+        std::vector<std::thread> others;
+        for (int i = 0; i < 3; ++i)
+            others.emplace_back([&] {
+                nGaveUp += l.Answer(Ask("music"), {}).bGiveUp;
+                ++nAnswered;
+            });
+        QTest::qWait(300);
+        QCOMPARE(nAnswered.load(), 0); // they wait for the first try
+        if (refused)
+            l.Answer(Refused(first.nGen, smbproto::kRefusedLogin, "docs"), {});
+        else
+            l.NoteOutcome("alpha", true);
+        for (std::thread& t : others)
+            t.join();
+        QCOMPARE(nGaveUp.load(), refused ? 3 : 0);
+        // Once it worked, nobody waits.
+        if (!refused)
+            QVERIFY(!l.Answer(Ask("private"), {}).bGiveUp);
+    }
+
     // A refusal of an older login gets the newer one without a question; share lists (no
     // share) are never asked about; the CLI's fixed login gives up at once.
     void noNeedlessQuestions()

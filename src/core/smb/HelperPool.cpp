@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -161,6 +162,14 @@ PoolLimits HelperPool::Limits() const
 {
     std::lock_guard lock(m_mutex);
     return m_limits;
+}
+
+void HelperPool::SetLoginOutcome(std::function<bool(const QString&)> fnRefused,
+                                 std::function<void(const QString&, bool)> fnOutcome)
+{
+    std::lock_guard lock(m_mutex);
+    m_fnRefused = std::move(fnRefused);
+    m_fnOutcome = std::move(fnOutcome);
 }
 
 void HelperPool::SetCredentials(CredentialsFn fn)
@@ -558,6 +567,22 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
         return;
     }
     HelperProcess& h = *m_helper;
+    // The server the requests name (one lease serves one host), as the helper's login
+    // questions name it.
+    QString server;
+    if (reqs.front().s1.startsWith("smb://"))
+        server = QUrl::fromPercentEncoding(reqs.front().s1.mid(6).split('/').value(0));
+    std::function<bool(const QString&)> fnRefused;
+    std::function<void(const QString&, bool)> fnOutcome;
+    {
+        std::lock_guard lock(m_pool->m_mutex);
+        fnRefused = m_pool->m_fnRefused;
+        fnOutcome = m_pool->m_fnOutcome;
+    }
+    if (!server.isEmpty() && fnRefused && fnRefused(server)) {
+        failRest(smbproto::kErrLoginFailed); // no second try of a refused login
+        return;
+    }
     const PoolLimits limits = m_pool->Limits();
     const bool bFirst =
         std::find(h.m_contacted.begin(), h.m_contacted.end(), m_host) == h.m_contacted.end();
@@ -603,6 +628,14 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
                 reply.bGiveUp = q.bRefused;
                 if (fn)
                     reply = fn(q, [&] { return (cancel && cancel()) || m_pool->m_bClosing; });
+                // Nothing to try for this server (its login was refused for good): the helper
+                // waits inside the library's connect for an answer. It gets none: it is ended
+                // before it could try any login, and the request fails.
+                if (!q.bRefused && reply.bGiveUp) {
+                    h.Kill();
+                    failRest(smbproto::kErrLoginFailed);
+                    return;
+                }
                 Message answer;
                 answer.op = Op::AuthAnswer;
                 answer.n1 = reply.nGen;
@@ -626,6 +659,8 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
                 if (m.n2 == 0)
                     m_pool->NoteAnswered(m_host, h.m_profile.nPort);
                 errs[nAt] = m.n2 > 20000 ? EIO : static_cast<int>(m.n2);
+                if (!server.isEmpty() && fnOutcome)
+                    fnOutcome(server, errs[nAt] != smbproto::kErrLoginFailed);
                 if (pDone)
                     *pDone = std::move(m);
                 ++nAt;

@@ -94,6 +94,10 @@ public:
     // Answers the helpers' credential questions (on the requesting thread). Default: guest,
     // and a refusal fails the request.
     void SetCredentials(CredentialsFn fn);
+    // Whether a server's login was refused for good (its requests then fail at once, with no
+    // login tried), and where each request's outcome is told (bLoginOk: not refused).
+    void SetLoginOutcome(std::function<bool(const QString& server)> fnRefused,
+                         std::function<void(const QString& server, bool bLoginOk)> fnOutcome);
     // The helper program (default: brindlecove-smb beside this program, or $BC_SMB_HELPER).
     void SetHelperPath(const QString& path);
     QString HelperPath() const;
@@ -188,6 +192,8 @@ private:
     std::condition_variable m_reaperWake; // shutdown
     PoolLimits m_limits;
     CredentialsFn m_fnCredentials;
+    std::function<bool(const QString&)> m_fnRefused;
+    std::function<void(const QString&, bool)> m_fnOutcome;
     QString m_helperPath;
     std::vector<std::shared_ptr<HelperProcess>> m_idle;
     std::deque<Waiter> m_waiters;

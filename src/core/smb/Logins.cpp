@@ -13,6 +13,9 @@ namespace smb {
 namespace {
 // A person gets a few tries per server and search, never one question per file.
 constexpr int kMaxQuestions = 3;
+// How long requests wait for the first try of a password before they try it themselves (a
+// helper that died while trying must not hold the others for good).
+constexpr std::chrono::seconds kProofWait(20);
 } // namespace
 
 std::shared_ptr<Logins> Logins::Instance()
@@ -31,6 +34,15 @@ void Logins::Install()
         reply.bGiveUp = q.bRefused;
         return reply;
     });
+    HelperPool::Instance()->SetLoginOutcome(
+        [weak](const QString& server) {
+            const auto logins = weak.lock();
+            return logins && logins->IsRefused(server);
+        },
+        [weak](const QString& server, bool bLoginOk) {
+            if (const auto logins = weak.lock())
+                logins->NoteOutcome(server, bLoginOk);
+        });
 }
 
 void Logins::SetUi(std::shared_ptr<Ui> ui)
@@ -177,30 +189,64 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
             s.login = Credentials{};
         }
     }
+    if (!q.bRefused) {
+        if (m_servers[key].nRefusedIn == m_nSearch)
+            return Reply(m_servers[key], true); // refused in this search: not tried again
+        if (!WaitForProof(lock, key, cancel)) {
+            AuthReply r;
+            r.bGiveUp = true;
+            return r;
+        }
+        Server& s = m_servers[key];
+        if (s.nRefusedIn == m_nSearch)
+            return Reply(s, true);
+        if (!s.bProven && !s.login.strPassword.isEmpty() && s.nProving == 0) {
+            s.nProving = s.nGen;
+            s.provingSince = std::chrono::steady_clock::now();
+        }
+        return Reply(s);
+    }
     Server& s = m_servers[key];
-    if (!q.bRefused || q.nGen != s.nGen)
+    if (q.nGen == s.nProving) {
+        s.nProving = 0;
+        m_changed.notify_all();
+    }
+    if (q.nKind == smbproto::kRefusedShare && q.nGen == s.nGen)
+        s.bProven = true; // the server took the login; one share did not
+    if (q.nGen != s.nGen)
         return Reply(s); // another request already moved on to a newer login
+    auto giveUp = [&](Server& t) {
+        if (q.nKind == smbproto::kRefusedLogin)
+            t.nRefusedIn = m_nSearch;
+        m_changed.notify_all();
+        return Reply(t, true);
+    };
     switch (s.stage) {
     case Stage::Kerberos:
+        // Without anybody to ask (the command line) a refused ticket is an error, never a
+        // quiet guest login.
+        if (!m_ui)
+            return giveUp(s);
         ++s.nGen;
         s.stage = s.saved ? Stage::Saved : Stage::Guest;
         s.login = s.saved.value_or(Credentials{});
+        s.bProven = false;
         return Reply(s);
     case Stage::Fixed:
-        return Reply(s, true);
+        return giveUp(s);
     default:
         break;
     }
     // Only a share's refusal is asked about: a discovery's share lists are not worth a question.
     const std::shared_ptr<Ui> ui = m_ui;
     if (!ui || q.strShare.isEmpty() || s.nDeclinedIn == m_nSearch)
-        return Reply(s, true);
+        return giveUp(s);
     if (s.nAskedIn != m_nSearch) {
         s.nAskedIn = m_nSearch;
         s.nAsked = 0;
     }
     if (s.nAsked >= kMaxQuestions)
-        return Reply(s, true);
+        return giveUp(s);
     ++s.nAsked;
     const QString reason = Reason(q, s);
     const QString last = s.login.strUser.isEmpty() ? QString() : UserText(s.login);
@@ -215,9 +261,11 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
     if (!typed) {
         if (!(cancel && cancel()))
             t.nDeclinedIn = nSearch;
-        return Reply(t, true);
+        return giveUp(t);
     }
     ++t.nGen;
+    t.bProven = false;
+    t.nProving = 0;
     t.stage = Stage::Typed;
     t.login = Parse(typed->strUser, typed->strPassword);
     const AuthReply reply = Reply(t);
@@ -225,6 +273,42 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
     if (typed->bRemember)
         ui->Save(q.strServer, reply.login);
     return reply;
+}
+
+bool Logins::WaitForProof(std::unique_lock<std::mutex>& lock, const QString& key,
+                          const CancelFn& cancel)
+{
+    for (;;) {
+        Server& s = m_servers[key];
+        if (s.bProven || s.nProving == 0 || s.nProving != s.nGen || s.nRefusedIn == m_nSearch)
+            return true;
+        if (std::chrono::steady_clock::now() - s.provingSince > kProofWait) {
+            s.nProving = 0; // its request is gone: this one tries
+            return true;
+        }
+        if (cancel && cancel())
+            return false;
+        m_changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+}
+
+void Logins::NoteOutcome(const QString& server, bool bLoginOk)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_servers.find(server.toUpper());
+    if (it == m_servers.end() || it->second.nProving == 0)
+        return;
+    if (bLoginOk)
+        it->second.bProven = true;
+    it->second.nProving = 0;
+    m_changed.notify_all();
+}
+
+bool Logins::IsRefused(const QString& server) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_servers.find(server.toUpper());
+    return it != m_servers.end() && it->second.nRefusedIn == m_nSearch;
 }
 
 } // namespace smb

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -60,6 +61,13 @@ public:
     void Reset();
 
     AuthReply Answer(const AuthQuestion& q, const CancelFn& cancel);
+    // A request to server ended: bLoginOk when its login was not refused (then requests that
+    // wait for a password's first try go on).
+    void NoteOutcome(const QString& server, bool bLoginOk);
+    // The login of server was refused and given up in this search (or command): no request
+    // tries it again until the next search, so a wrong password costs one refusal, not one per
+    // share and helper.
+    bool IsRefused(const QString& server) const;
 
     // "DOMAIN\user" or "user@REALM" or "user"; "guest" without a password is an anonymous
     // logon (the library refuses a named guest with no password).
@@ -88,7 +96,16 @@ private:
         quint64 nDeclinedIn = 0; // the search in which the person declined, 0 none
         quint64 nAskedIn = 0;
         int nAsked = 0; // questions in that search
+        quint64 nRefusedIn = 0; // the search in which its login was refused and given up
+        // A password not yet known to work is tried by one request at a time: the others wait
+        // for its outcome (bounded), so a wrong one is refused once, not once per helper.
+        bool bProven = false;
+        quint64 nProving = 0; // generation being tried, 0 none
+        std::chrono::steady_clock::time_point provingSince;
     };
+    // The first try of a password: one request at a time (Answer's lock held).
+    bool WaitForProof(std::unique_lock<std::mutex>& lock, const QString& key,
+                      const CancelFn& cancel);
     AuthReply Reply(const Server& s, bool bGiveUp = false) const;
     QString Reason(const AuthQuestion& q, const Server& s) const;
 
