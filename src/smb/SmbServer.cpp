@@ -258,7 +258,14 @@ bool SmbServer::ListNames(const QByteArray& url)
     auto readdir = smbc_getFunctionReaddir(m_pCtx);
     Message chunk;
     chunk.op = Op::Names;
+    int nEntries = 0;
+    int err = 0;
     while (const smbc_dirent* d = readdir(m_pCtx, dir)) {
+        if (nEntries >= m_options.nMaxEntries) {
+            err = smbproto::kErrListingCut;
+            break;
+        }
+        ++nEntries;
         smbproto::Entry e;
         // name is a trailing array: read it as a C string.
         const char* pszName = d->name;
@@ -272,7 +279,7 @@ bool SmbServer::ListNames(const QByteArray& url)
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     if (!chunk.entries.empty() && !Send(chunk))
         return false;
-    return Done(0);
+    return Done(err);
 }
 
 bool SmbServer::AddEntry(Message& chunk, smbproto::Entry e)
@@ -326,10 +333,18 @@ bool SmbServer::ListFolder(const QByteArray& url)
     Message chunk;
     chunk.op = Op::Entries;
     struct stat st;
+    int nEntries = 0;
+    int err = 0;
     while (const libsmb_file_info* info = readdirplus2(m_pCtx, dir, &st)) {
         const char* pszName = info->name;
         if (!pszName || std::strcmp(pszName, ".") == 0 || std::strcmp(pszName, "..") == 0)
             continue;
+        // A server may send entries without end: the listing stops at the cap, and says so.
+        if (nEntries >= m_options.nMaxEntries) {
+            err = smbproto::kErrListingCut;
+            break;
+        }
+        ++nEntries;
         smbproto::Entry e;
         e.name = QByteArray(pszName);
         e.nAttributes = info->attrs;
@@ -345,7 +360,7 @@ bool SmbServer::ListFolder(const QByteArray& url)
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     if (!chunk.entries.empty() && !Send(chunk))
         return false;
-    return Done(0);
+    return Done(err);
 }
 
 bool SmbServer::Contains(const Message& req)
@@ -362,12 +377,25 @@ bool SmbServer::Contains(const Message& req)
     m_buffer.resize(kBlock);
     content::StreamScanner scanner(*needles);
     auto read = smbc_getFunctionRead(m_pCtx);
+    // No further than the listed size (else the size the server gives now) and a margin: a
+    // server that sends data without end does not keep this helper.
+    std::uint64_t nSize = req.n1;
+    if (nSize == 0) {
+        struct stat st;
+        if (smbc_getFunctionFstat(m_pCtx)(m_pCtx, file, &st) == 0 && st.st_size > 0)
+            nSize = static_cast<std::uint64_t>(st.st_size);
+    }
+    constexpr std::uint64_t kMargin = 1u << 20;
+    const std::uint64_t nLimit = nSize + kMargin;
     std::uint64_t nDone = 0;
     auto lastSign = std::chrono::steady_clock::now();
     int err = 0;
     bool bFound = false;
     for (;;) {
-        const ssize_t got = read(m_pCtx, file, m_buffer.data(), kBlock);
+        if (nDone >= nLimit)
+            break;
+        const ssize_t got = read(m_pCtx, file, m_buffer.data(),
+                                 static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
         if (got < 0) {
             err = ErrnoOr(EIO);
             break;

@@ -33,6 +33,7 @@ public:
         int msTimeout = 15000;    // libsmbclient's own timeout per call
         int nPort = 0;            // 0: the library's choice of 139 and 445
         int nMaxConnections = 32; // connections kept open (server and share each)
+        int nMaxEntries = 1000000; // entries of one folder listing at most
     };
     explicit SmbServer(const Options& options);
     ~SmbServer();

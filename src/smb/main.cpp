@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,12 +26,14 @@ int main(int argc, char* argv[])
             options.msTimeout = std::atoi(argv[++i]);
         } else if (std::strcmp(a, "--connections") == 0 && bHasValue) {
             options.nMaxConnections = std::atoi(argv[++i]);
+        } else if (std::strcmp(a, "--max-entries") == 0 && bHasValue) {
+            options.nMaxEntries = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(a, "--port") == 0 && bHasValue) {
             options.nPort = std::atoi(argv[++i]);
         } else {
             std::fprintf(stderr,
                          "usage: brindlecove-smb [--fd N] [--nt1] [--timeout MS] [--port N] "
-                         "[--connections N]\n"
+                         "[--connections N] [--max-entries N]\n"
                          "Serves the SMB requests of Brindlecove; started by the program.\n");
             return 2;
         }

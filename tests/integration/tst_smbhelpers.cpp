@@ -2,7 +2,9 @@
 #include "network/IpRange.h"
 #include "network/NetbiosStatus.h"
 #include "network/SmbLanBrowser.h"
+#include "search/ContentMatcher.h"
 #include "search/ShareFs.h"
+#include "smb/HelperProtocol.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
@@ -48,6 +50,42 @@ private slots:
         const EnumResult byName = browser.EnumShares("BETA", resume, abort);
         QCOMPARE(byName.nStatus, int(NERR_Success));
         QVERIFY(byName.names.contains("projects"));
+    }
+
+    // A server's answers are bounded: a folder listing stops at the entry cap and says so (the
+    // entries read are kept); a content test reads no further than the listed size and a
+    // margin, however much the server sends.
+    void boundedAnswers()
+    {
+        smb::PoolLimits limits;
+        limits.nMaxEntries = 3;
+        smb::HelperPool::Instance()->SetLimits(limits);
+        smb::HelperPool::Instance()->DropIdle();
+        auto fs = MakeSmbShareFs();
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), smbproto::kErrListingCut);
+        QCOMPARE(entries.size(), std::size_t(3));
+        smb::HelperPool::Instance()->SetLimits({});
+        smb::HelperPool::Instance()->DropIdle();
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
+        QVERIFY(entries.size() > 3);
+
+        const QString lan = qEnvironmentVariable("BC_TESTLAN_DIR");
+        const QString name = QString("grown-%1.bin").arg(QCoreApplication::applicationPid());
+        QFile f(lan + "/shares/ALPHA/public/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(3 << 20, 'x') + "zebra");
+        f.close();
+        auto remove = qScopeGuard([&] { f.remove(); });
+        const auto needles = content::MakeNeedles("zebra");
+        bool bFound = false;
+        const QString path = "\\\\127.0.0.11\\public\\" + name;
+        // Listed at 10 bytes: the text 3 MiB further on is not read.
+        QCOMPARE(fs->Contains(path, *needles, &bFound, 10), 0);
+        QVERIFY(!bFound);
+        // Listed at its size: found.
+        QCOMPARE(fs->Contains(path, *needles, &bFound, (3 << 20) + 5), 0);
+        QVERIFY(bFound);
     }
 
     void nothingListeningIsRefusedFast()

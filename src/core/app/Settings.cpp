@@ -69,6 +69,8 @@ void ApplyHelperLimits()
     l.msRequest = read("msRequest", l.msRequest, 500, 600000);
     l.msIdle = read("msIdle", l.msIdle, 0, 3600000);
     l.nMaxConnections = read("nMaxConnections", l.nMaxConnections, 1, 256);
+    l.nMaxEntries = read("nMaxEntries", l.nMaxEntries, 1, 100000000);
+    l.msRequestTotal = read("msRequestTotal", l.msRequestTotal, 1000, 86400000);
     s.endGroup();
     smb::HelperPool::Instance()->SetLimits(l);
 }

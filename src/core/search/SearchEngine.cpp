@@ -6,6 +6,7 @@
 #include "app/ThreadCount.h"
 #include "app/WorkerPriority.h"
 #include "smb/HelperPool.h"
+#include "smb/HelperProtocol.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -197,8 +198,9 @@ void Walker::SearchShare(const QString& share)
     // entries handed off last.
     std::vector<FsEntry> entries;
     const int err = m_fs->ListFolder(share, entries);
-    const bool bListed = err == 0;
-    if (!bListed)
+    // A listing cut at the entry limit is reported, and what it holds is searched.
+    const bool bListed = err == 0 || err == smbproto::kErrListingCut;
+    if (err != 0)
         Report(share, true, err);
     if (bListed) {
         for (const QString& sub : SubFolders(share, entries)) {
@@ -222,7 +224,8 @@ void Walker::Visit(const QString& folder)
     std::vector<FsEntry> entries;
     if (const int err = m_prefetch.Take(folder, *m_fs, entries); err != 0) {
         Report(folder, true, err);
-        return;
+        if (err != smbproto::kErrListingCut)
+            return;
     }
     const std::vector<QString> subs = SubFolders(folder, entries);
     HandOff(folder, entries);
@@ -255,7 +258,7 @@ bool Walker::MatchesContent(const QString& path, const FsEntry& entry)
     if (entry.nAttributes & kAttrDirectory)
         return false;
     bool bFound = false;
-    if (const int err = m_fs->Contains(path, *m_run->needles, &bFound); err != 0) {
+    if (const int err = m_fs->Contains(path, *m_run->needles, &bFound, entry.nSize); err != 0) {
         Report(path, false, err);
         return false;
     }

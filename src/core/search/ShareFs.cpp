@@ -2,10 +2,12 @@
 
 #include "ContentMatcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
-int ShareFs::Contains(const QString& path, const content::Needles& needles, bool* pbFound)
+int ShareFs::Contains(const QString& path, const content::Needles& needles, bool* pbFound,
+                      std::uint64_t nListedSize)
 {
     *pbFound = false;
     int err = 0;
@@ -21,19 +23,23 @@ int ShareFs::Contains(const QString& path, const content::Needles& needles, bool
     unsigned char* const block =
         m_buffer.data() + (kPage - reinterpret_cast<std::uintptr_t>(m_buffer.data()) % kPage) % kPage;
     content::StreamScanner scanner(needles);
-    for (;;) {
+    const std::uint64_t nLimit = nListedSize > 0 ? nListedSize + kContentMargin : UINT64_MAX;
+    for (std::uint64_t nDone = 0; nDone < nLimit;) {
         if (Cancelled())
             return ECANCELED;
-        const std::int64_t got = reader->Read(block, kBlock);
+        const std::int64_t got =
+            reader->Read(block, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
         if (got < 0)
             return EIO;
         if (got == 0)
             return 0;
+        nDone += static_cast<std::uint64_t>(got);
         if (scanner.Feed(block, static_cast<std::size_t>(got))) {
             *pbFound = true;
             return 0;
         }
     }
+    return 0;
 }
 
 void ShareFs::ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,

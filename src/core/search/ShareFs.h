@@ -90,9 +90,14 @@ public:
     // *pId, when given, gets an identity of the file where the file system has one (an inode
     // number), else 0.
     virtual int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId = nullptr) = 0;
-    // Does the file hold either needle? 0 with *pbFound, or an error. The default reads the
-    // file through OpenRead in blocks and looks at the cancel function per block.
-    virtual int Contains(const QString& path, const content::Needles& needles, bool* pbFound);
+    // Does the file hold one of the needles? 0 with *pbFound, or an error. nListedSize, when
+    // not 0, is the size its folder listing gave: no more than that and kContentMargin is
+    // read (a file that grows without end, or a server that says so, ends the read there).
+    // The default reads the file through OpenRead in blocks and looks at the cancel function
+    // per block.
+    virtual int Contains(const QString& path, const content::Needles& needles, bool* pbFound,
+                         std::uint64_t nListedSize = 0);
+    static constexpr std::uint64_t kContentMargin = 1u << 20;
 
     // Asked during long calls (network waits, reads): true ends them early with an error.
     void SetCancel(std::function<bool()> fn) { m_fnCancel = std::move(fn); }

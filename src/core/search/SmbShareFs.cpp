@@ -201,11 +201,13 @@ public:
         return err != 0 ? err : bGot ? 0 : EIO;
     }
 
-    int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
+    int Contains(const QString& path, const content::Needles& needles, bool* pbFound,
+                 std::uint64_t nListedSize = 0) override
     {
         *pbFound = false;
         Message req;
         req.op = Op::Contains;
+        req.n1 = nListedSize; // the helper reads no further than this and the margin
         for (QByteArray& needle : needles.Bytes()) {
             smbproto::Entry e;
             e.name = std::move(needle);
@@ -266,9 +268,10 @@ public:
     {
         return For(path).Stat(path, pOut, pId);
     }
-    int Contains(const QString& path, const content::Needles& needles, bool* pbFound) override
+    int Contains(const QString& path, const content::Needles& needles, bool* pbFound,
+                 std::uint64_t nListedSize = 0) override
     {
-        return For(path).Contains(path, needles, pbFound);
+        return For(path).Contains(path, needles, pbFound, nListedSize);
     }
 
 private:

@@ -64,7 +64,7 @@ public:
 namespace {
 
 std::shared_ptr<HelperProcess> Spawn(const QString& path, const HelperProfile& profile,
-                                     int nMaxConnections)
+                                     int nMaxConnections, int nMaxEntries)
 {
     if (::access(QFile::encodeName(path).constData(), X_OK) != 0)
         return nullptr;
@@ -77,7 +77,9 @@ std::shared_ptr<HelperProcess> Spawn(const QString& path, const HelperProfile& p
                                   "--timeout",
                                   std::to_string(profile.msSmbTimeout),
                                   "--connections",
-                                  std::to_string(nMaxConnections)};
+                                  std::to_string(nMaxConnections),
+                                  "--max-entries",
+                                  std::to_string(nMaxEntries)};
     if (profile.nPort > 0) {
         args.push_back("--port");
         args.push_back(std::to_string(profile.nPort));
@@ -366,10 +368,11 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     if (lease.m_helper)
         return lease;
     const int nMaxConnections = m_limits.nMaxConnections;
+    const int nMaxEntries = m_limits.nMaxEntries;
     lock.unlock();
     if (victim)
         victim->Kill();
-    auto helper = Spawn(HelperPath(), profile, nMaxConnections);
+    auto helper = Spawn(HelperPath(), profile, nMaxConnections, nMaxEntries);
     lock.lock();
     if (!helper) {
         --m_nProcesses;
@@ -595,6 +598,8 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
         ++m_pool->m_stats.nKilled;
     };
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msLimit);
+    const Clock::time_point endOfAll =
+        Clock::now() + std::chrono::milliseconds(std::max(limits.msRequestTotal, msLimit));
     int err = 0;
     QByteArray frames;
     for (const Message& req : reqs)
@@ -672,7 +677,7 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
         }
         if ((cancel && cancel()) || m_pool->m_bClosing)
             return fail(smbproto::kErrCancelled);
-        const int msLeft = MsLeft(deadline);
+        const int msLeft = std::min(MsLeft(deadline), MsLeft(endOfAll));
         if (msLeft == 0)
             return fail(smbproto::kErrHelperTimeout);
         // The answer is often there already: read first, wait only when there is nothing.

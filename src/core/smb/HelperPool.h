@@ -45,6 +45,12 @@ struct PoolLimits
     // SMB connections (one per server and share) a helper keeps open; beyond, it closes the
     // least recently used. The program's connections stay within nMaxHelpers times this.
     int nMaxConnections = 32;
+    // Entries of one folder listing at most: a server that sends more is cut off there (the
+    // listing says so).
+    int nMaxEntries = 1000000;
+    // A request's whole time at most, however often it shows a sign of life (a server that
+    // sends a byte at a time keeps none of ours for good).
+    int msRequestTotal = 600000;
 };
 
 struct Credentials

@@ -217,6 +217,8 @@ QByteArray ErrorText(int err)
         return "no mDNS service on this machine";
     case kErrUnknownHost:
         return "the server name was not found on the network";
+    case kErrListingCut:
+        return "the folder holds more entries than are read of one folder; the rest were left out";
     default:
         break;
     }

@@ -23,7 +23,8 @@ enum class Op : std::uint8_t
     // Parent to helper.
     ListNames = 1,    // s1 URL (smb://, smb://WG, smb://HOST): Names*, Done
     ListFolder = 2,   // s1 URL of a folder: Entries*, Done
-    Contains = 3,     // s1 URL, entries the needles (name each): Progress*, Done (n1 1 when found)
+    Contains = 3,     // s1 URL, entries the needles (name each), n1 the listed size (0: not
+                      // known): Progress*, Done (n1 1 when found)
     OpenRead = 4,     // s1 URL: Done (n1 size)
     Read = 5,         // n1 bytes at most: Data or Done (n1 0 at the end)
     Close = 6,        // the open file: Done
@@ -59,6 +60,8 @@ constexpr int kErrCancelled = 10005;     // the caller gave up (Stop, Exit)
 constexpr int kErrLoginFailed = 10006;   // the server refused the user name or password
 constexpr int kErrNoMdns = 10007;        // no mDNS service (avahi-daemon) on this machine
 constexpr int kErrUnknownHost = 10008;   // no name service and no announcement knows the server
+constexpr int kErrListingCut = 10009;    // a folder listing reached the entry limit: the entries
+                                         // sent are sound, the rest were not read
 
 // AuthAnswer flags.
 constexpr std::uint64_t kLoginKerberos = 1; // use the ticket in the user's credential cache
