@@ -267,6 +267,102 @@ private slots:
         QCOMPARE(got, kept);
     }
 
+    // Cancel in the name-clash question stops the whole job at every level: a folder's other
+    // files are neither copied nor, moving, removed from the share.
+    void cancelInClashStopsEverything()
+    {
+        QTemporaryDir share, target;
+        MakeFiles(share.path(), {{"PC/S/dir/a.txt", "a"},
+                                 {"PC/S/dir/b.txt", "b"},
+                                 {"PC/S/dir/c.txt", "c"},
+                                 {"PC/S/z.txt", "z"}});
+        MakeFiles(target.path(), {{"dir/a.txt", "old"}, {"dir/b.txt", "old"}});
+        MappedShareFs fs(share.path(), 0);
+        std::atomic<bool> cancel{false};
+        int nAsked = 0;
+        fileops::Callbacks cb;
+        cb.fnAskClash = [&](const QString&, bool*) {
+            ++nAsked;
+            return Clash::Cancel;
+        };
+        const auto out = fileops::CopyInto(
+            fs, {{"\\\\PC\\S\\dir", true}, {"\\\\PC\\S\\z.txt", false}}, target.path(),
+            true, cancel, cb);
+        QVERIFY(out.bCancelled);
+        QCOMPARE(nAsked, 1);
+        QVERIFY(out.done.isEmpty());
+        // Whatever came before the question may be there; nothing after it is moved.
+        QVERIFY(QFile::exists(share.filePath("PC/S/z.txt")));
+        QVERIFY(!QFile::exists(target.filePath("z.txt")));
+        QStringList left = QDir(share.filePath("PC/S/dir")).entryList(QDir::Files);
+        QVERIFY2(left.contains("b.txt") && left.contains("c.txt"), qPrintable(left.join(',')));
+        QCOMPARE(Read(target.filePath("dir/b.txt")), QByteArray("old"));
+    }
+
+    // Two long names that cut to the same local name: the second gets a name of its own and
+    // never replaces the first, which this job wrote; a name that cannot be made unique is a
+    // failure line, not silence.
+    void cutNamesNeverReplaceEachOther()
+    {
+        // A share whose files have names too long for the local disk; each file holds the
+        // last character of its name.
+        struct LongNames : ShareFs
+        {
+            QStringList names;
+            int ListFolder(const QString&, std::vector<FsEntry>& out) override
+            {
+                out.clear();
+                for (const QString& n : names)
+                    out.push_back({n, 0x80, 1, 0});
+                return 0;
+            }
+            std::unique_ptr<FsReader> OpenRead(const QString& path, int*) override
+            {
+                struct R : FsReader
+                {
+                    char c;
+                    bool bDone = false;
+                    explicit R(char ch) : c(ch) {}
+                    std::int64_t Read(unsigned char* b, std::size_t) override
+                    {
+                        if (bDone)
+                            return 0;
+                        bDone = true;
+                        b[0] = static_cast<unsigned char>(c);
+                        return 1;
+                    }
+                };
+                return std::make_unique<R>(path.back().toLatin1());
+            }
+            int Remove(const QString&, bool) override { return 0; }
+            int Stat(const QString&, FsEntry*, std::uint64_t*) override { return ENOENT; }
+        } fs;
+        const QString stem(250, QChar('n'));
+        fs.names = {stem + "-first-1", stem + "-second-2"};
+        QTemporaryDir target;
+        std::atomic<bool> cancel{false};
+        int nAsked = 0;
+        fileops::Callbacks cb;
+        cb.fnAskClash = [&](const QString&, bool*) {
+            ++nAsked;
+            return Clash::Replace;
+        };
+        const auto out = fileops::CopyInto(fs, {{"\\\\PC\\S\\dir", true}}, target.path(),
+                                           false, cancel, cb);
+        QCOMPARE(nAsked, 0); // its own target is never asked about, never replaced
+        QVERIFY2(out.failed.isEmpty(), qPrintable(out.failed.join('\n')));
+        const QDir dir(target.filePath("dir"));
+        QStringList made = dir.entryList(QDir::Files);
+        QCOMPARE(made.size(), 2);
+        QByteArray contents;
+        for (const QString& m : made) {
+            QVERIFY(m.toUtf8().size() <= 255);
+            contents += Read(dir.filePath(m));
+        }
+        std::sort(contents.begin(), contents.end());
+        QCOMPARE(contents, QByteArray("12"));
+    }
+
     void cancelStops()
     {
         QTemporaryDir share, target;

@@ -33,8 +33,14 @@ QString KeepBothName(const QDir& dir, const QString& name)
                             ? QString()
                             : QLatin1Char('.') + fi.suffix();
     for (int i = 2; i < 10000; ++i) {
-        const QString candidate =
-            SafeLocalName(QStringLiteral("%1 (%2)%3").arg(base, QString::number(i), ext));
+        // The number must survive the 255-byte cut: the base gives way, not " (n)".
+        const QString number = QStringLiteral(" (%1)").arg(i);
+        QString shortened = base;
+        while (!shortened.isEmpty() && (shortened + number + ext).toUtf8().size() > 255)
+            shortened.chop(1);
+        if (!shortened.isEmpty() && shortened.back().isHighSurrogate())
+            shortened.chop(1);
+        const QString candidate = SafeLocalName(shortened + number + ext);
         if (!QFileInfo::exists(dir.filePath(candidate)))
             return candidate;
     }
@@ -67,6 +73,14 @@ public:
     bool CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& target, bool bMove,
                    const QString& remoteName = QString());
     bool DeleteEntry(const QString& src, bool bFolder, bool bLink);
+    // Cancelled by the caller or by the user's Cancel in a name-clash question: nothing more is
+    // copied, moved or deleted, at any level.
+    bool Stopped()
+    {
+        if (m_cancel)
+            m_outcome.bCancelled = true;
+        return m_outcome.bCancelled;
+    }
 
     Outcome m_outcome;
 
@@ -87,6 +101,9 @@ private:
     int m_nDepth = 0;
     Clash m_remembered = Clash::Replace;
     std::vector<unsigned char> m_buffer;
+    // Targets this job wrote: a later source of the same local name (two long names cut to
+    // one) gets a name of its own instead of replacing them.
+    QSet<QString> m_made;
 };
 
 Clash Job::Ask(const QString& target)
@@ -120,8 +137,13 @@ bool Job::ForEachChild(const QString& folder,
     }
     bool bAll = true;
     ++m_nDepth;
-    for (const FsEntry& e : entries)
+    for (const FsEntry& e : entries) {
+        if (Stopped()) {
+            bAll = false;
+            break;
+        }
         bAll &= fn(JoinPath(folder, e.strName), e);
+    }
     --m_nDepth;
     return bAll;
 }
@@ -147,9 +169,8 @@ bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace, quint6
     m_buffer.resize(1 << 20);
     quint64 nDone = 0;
     for (;;) {
-        if (m_cancel) {
+        if (Stopped()) {
             out.cancelWriting();
-            m_outcome.bCancelled = true;
             return false;
         }
         const std::int64_t got = reader->Read(m_buffer.data(), m_buffer.size());
@@ -180,10 +201,8 @@ bool Job::CopyFile(const QString& src, const QString& dst, bool bReplace, quint6
 bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& target, bool bMove,
                     const QString& remoteName)
 {
-    if (m_cancel) {
-        m_outcome.bCancelled = true;
+    if (Stopped())
         return false;
-    }
     QString name = SafeLocalName(remoteName.isEmpty() ? LastComponent(src) : remoteName);
     QString dst = target.filePath(name);
     // Never outside the chosen folder, whatever the name was.
@@ -229,7 +248,10 @@ bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& ta
             m_outcome.failed << src + QStringLiteral(": source and target are the same file");
             return false;
         }
-        switch (Ask(dst)) {
+        const Clash clash = m_made.contains(QFileInfo(dst).absoluteFilePath())
+                                ? Clash::KeepBoth // never over what this job itself wrote
+                                : Ask(dst);
+        switch (clash) {
         case Clash::Replace:
             bReplace = true;
             break;
@@ -240,8 +262,11 @@ bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& ta
             return false;
         case Clash::KeepBoth:
             name = KeepBothName(target, name);
-            if (name.isEmpty())
+            if (name.isEmpty()) {
+                m_outcome.failed << src + QStringLiteral(": no free name for it in ") +
+                                        target.absolutePath();
                 return false;
+            }
             dst = target.filePath(name);
             break;
         }
@@ -249,6 +274,7 @@ bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& ta
     quint64 nCopied = 0;
     if (!CopyFile(src, dst, bReplace, &nCopied))
         return false;
+    m_made.insert(QFileInfo(dst).absoluteFilePath());
     if (bMove) {
         FsEntry after;
         std::uint64_t nAfterId = 0;
@@ -272,10 +298,8 @@ bool Job::CopyEntry(const QString& src, bool bFolder, bool bLink, const QDir& ta
 
 bool Job::DeleteEntry(const QString& src, bool bFolder, bool bLink)
 {
-    if (m_cancel) {
-        m_outcome.bCancelled = true;
+    if (Stopped())
         return false;
-    }
     // A link's folder is never gone through: only the link is removed.
     if (bFolder && !bLink) {
         if (TooDeep(src) || !ForEachChild(src, [&](const QString& path, const FsEntry& e) {
@@ -346,10 +370,8 @@ Outcome CopyInto(ShareFs& fs, const QList<Item>& items, const QString& targetDir
     Job job(fs, cancel, callbacks);
     const QDir target(targetDir);
     for (const Item& item : items) {
-        if (cancel || job.m_outcome.bCancelled) {
-            job.m_outcome.bCancelled = true;
+        if (job.Stopped())
             break;
-        }
         if (job.CopyEntry(item.strPath, item.bFolder, item.bLink, target, bMove))
             job.m_outcome.done << item.strPath;
     }
@@ -361,10 +383,8 @@ Outcome Delete(ShareFs& fs, const QList<Item>& items, const std::atomic<bool>& c
 {
     Job job(fs, cancel, callbacks);
     for (const Item& item : items) {
-        if (cancel) {
-            job.m_outcome.bCancelled = true;
+        if (job.Stopped())
             break;
-        }
         if (job.DeleteEntry(item.strPath, item.bFolder, item.bLink))
             job.m_outcome.done << item.strPath;
     }

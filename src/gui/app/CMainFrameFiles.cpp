@@ -193,6 +193,9 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
     auto factory = s_fnShareFsFactory ? s_fnShareFsFactory : [] { return MakeShareFs(); };
     op->thread = std::thread([this, op, kind, items, target, cb, factory, pProgress, pResults] {
         std::unique_ptr<ShareFs> fs = factory();
+        // Cancel and Exit reach the network too: a request in flight (and a login question)
+        // gives up within moments, whatever the server does.
+        fs->SetCancel([op] { return op->bCancel.load(); });
         const fileops::Outcome outcome =
             kind == FileOpKind::Delete
                 ? fileops::Delete(*fs, items, op->bCancel, cb)
