@@ -2,6 +2,7 @@
 #include "network/NetbiosStatus.h"
 #include "network/SmbLanBrowser.h"
 #include "smb/LsaPdu.h"
+#include "smb/SmbUrl.h"
 
 #include <QtTest>
 
@@ -197,6 +198,36 @@ private slots:
             got << h.strWorkgroup + "\\" + h.strName + "@" + h.strAddress;
         QCOMPARE(got, (QStringList{"MODERN\\ECHO@10.0.0.11", "CORP\\FOXTROT@10.0.0.12",
                                    "MODERN\\GOLF@10.0.0.13", "mDNS\\HOTEL@10.0.0.14"}));
+    }
+
+    // An announcement (WS-Discovery, mDNS) is anybody's word: it never takes over a numeric
+    // address or a name the system's resolver knows, and a second address for a name does not
+    // replace the first.
+    void announcedNamesFillInOnly()
+    {
+        using smb::Remembered;
+        QCOMPARE(smb::RememberHostAddress("192.168.1.10", "10.9.9.9"), Remembered::NumericName);
+        QCOMPARE(smb::ResolveHost("192.168.1.10"), QString("192.168.1.10"));
+        QCOMPARE(smb::UncToUrl("\\\\192.168.1.10\\docs"), QByteArray("smb://192.168.1.10/docs"));
+        QCOMPARE(smb::RememberHostAddress("localhost", "10.9.9.9"), Remembered::KnownName);
+        QCOMPARE(smb::ResolveHost("localhost"), QString("localhost"));
+        const QString name = QString("ANNOUNCED%1").arg(QCoreApplication::applicationPid());
+        QCOMPARE(smb::RememberHostAddress(name, "10.9.9.1"), Remembered::Yes);
+        QCOMPARE(smb::ResolveHost(name.toLower()), QString("10.9.9.1"));
+        QCOMPARE(smb::RememberHostAddress(name, "10.9.9.1"), Remembered::Same);
+        QCOMPARE(smb::RememberHostAddress(name, "10.9.9.66"), Remembered::OtherAddress);
+        QCOMPARE(smb::ResolveHost(name), QString("10.9.9.1"));
+        // Many at once cost one bounded wait, not one per name.
+        std::vector<smb::NameAddress> many;
+        for (int i = 0; i < 40; ++i)
+            many.emplace_back(name + QString("-%1").arg(i), QString("10.9.8.%1").arg(i));
+        many.emplace_back("127.0.0.1", "10.9.9.9");
+        QElapsedTimer t;
+        t.start();
+        const std::vector<Remembered> got = smb::RememberHostAddresses(many, 1500);
+        QVERIFY(t.elapsed() < 3000);
+        QCOMPARE(got.back(), Remembered::NumericName);
+        QCOMPARE(smb::ResolveHost("127.0.0.1"), QString("127.0.0.1"));
     }
 };
 

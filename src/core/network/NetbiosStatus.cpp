@@ -127,7 +127,10 @@ std::map<QString, QString> Workgroups(const QStringList& addresses, int msTotal,
         }
         pollfd p{fd, POLLIN, 0};
         ::poll(&p, 1, 20);
-        for (;;) {
+        // The deadline and the abort per packet: a flood does not keep this loop.
+        for (int nPackets = 0; nPackets < 256; ++nPackets) {
+            if (Clock::now() >= deadline || (fnAbort && fnAbort()))
+                break;
             sockaddr_in from{};
             socklen_t nFrom = sizeof from;
             const ssize_t n =

@@ -243,8 +243,29 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
     }
     const std::vector<wsd::Host> announced =
         MergeAnnounced(std::move(found.hosts), mdnsHosts, mdnsWorkgroups);
+    // An announcement is anybody's word: it fills in only names nothing else resolves, and a
+    // second address for a name is named in the log, not taken.
+    std::vector<smb::NameAddress> pairs;
     for (const wsd::Host& h : announced)
-        smb::RememberHostAddress(h.strName, h.strAddress);
+        pairs.emplace_back(h.strName, h.strAddress);
+    const std::vector<smb::Remembered> taken = smb::RememberHostAddresses(pairs);
+    for (std::size_t i = 0; i < announced.size(); ++i) {
+        const wsd::Host& h = announced[i];
+        switch (taken[i]) {
+        case smb::Remembered::KnownName:
+            r.notes << QStringLiteral("%1 was announced at %2; the name resolves on this network, "
+                                      "which it goes by")
+                           .arg(h.strName, h.strAddress);
+            break;
+        case smb::Remembered::OtherAddress:
+            r.notes << QStringLiteral("%1 was announced at %2; it stays at %3, where it was found "
+                                      "first")
+                           .arg(h.strName, h.strAddress, smb::RememberedAddress(h.strName));
+            break;
+        default:
+            break;
+        }
+    }
     {
         std::lock_guard lock(m_mutex);
         m_announced = announced;

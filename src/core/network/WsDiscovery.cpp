@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <condition_variable>
 #include <mutex>
 
 namespace wsd {
@@ -35,6 +36,11 @@ constexpr int kMsQuiet = 1200;  // after the last probe, answers have come
 constexpr int kMsResend = 400;  // the probe goes out three times: UDP may lose it
 constexpr int kMsGet = 2000;    // one metadata Get
 constexpr int kMaxHosts = 1024; // a hostile network cannot make this grow without end
+constexpr int kMaxPerSource = 8;       // computers one answering address may announce
+constexpr int kPacketsPerRound = 256;  // read from one socket before the others get a turn
+constexpr qsizetype kMaxSeen = 8192;   // MessageIDs remembered
+constexpr qsizetype kMaxMetadata = 256 << 10; // one metadata answer
+constexpr int kMaxProbes = 6;
 
 QString NewId()
 {
@@ -196,13 +202,22 @@ Result Discover(int msTotal, const std::atomic<bool>& abort)
 
 bool Learn(const QString& name, const std::function<bool()>& fnAbort)
 {
+    // One probe at a time for the whole program, but no lock held while it listens: a second
+    // thread waits for the first (watching its own abort) and then looks at what it learnt.
     static std::mutex s_mutex;
+    static std::condition_variable s_done;
+    static bool s_bProbing = false;
     static std::map<QString, Clock::time_point> s_tried;
     const int msTotal = settings::WsDiscoveryMs();
     if (msTotal <= 0 || name.isEmpty())
         return false;
-    std::lock_guard lock(s_mutex);
     const QString key = name.toUpper();
+    std::unique_lock lock(s_mutex);
+    while (s_bProbing) {
+        if (fnAbort && fnAbort())
+            return false;
+        s_done.wait_for(lock, std::chrono::milliseconds(50));
+    }
     if (smb::ResolveHost(key) != key)
         return true; // another thread learnt it meanwhile
     const auto now = Clock::now();
@@ -212,11 +227,26 @@ bool Learn(const QString& name, const std::function<bool()>& fnAbort)
     if (s_tried.size() > 4096)
         s_tried.clear();
     s_tried[key] = now;
+    s_bProbing = true;
+    lock.unlock();
+    struct Done
+    {
+        ~Done()
+        {
+            std::lock_guard lock(s_mutex);
+            s_bProbing = false;
+            s_done.notify_all();
+        }
+    } done;
     bool bFound = false;
-    for (const Host& h : Discover(msTotal, fnAbort).hosts) {
-        smb::RememberHostAddress(h.strName, h.strAddress);
-        bFound = bFound || h.strName == key;
-    }
+    const std::vector<Host> hosts = Discover(msTotal, fnAbort).hosts;
+    std::vector<smb::NameAddress> pairs;
+    for (const Host& h : hosts)
+        pairs.emplace_back(h.strName, h.strAddress);
+    const std::vector<smb::Remembered> taken = smb::RememberHostAddresses(pairs);
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        bFound = bFound || (hosts[i].strName == key && (taken[i] == smb::Remembered::Yes ||
+                                                        taken[i] == smb::Remembered::Same));
     return bFound;
 }
 
@@ -255,6 +285,9 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
                 ::close(fd);
                 continue;
             }
+            // Room for the answers of a busy network while this thread is elsewhere.
+            const int nRcvBuf = 1 << 20;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &nRcvBuf, sizeof nRcvBuf);
             udp.push_back(fd);
         }
         ::freeifaddrs(list);
@@ -275,6 +308,7 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
     QSet<QString> messages;        // MessageIDs seen
     QSet<QString> resolved;        // endpoints asked for their address
     std::map<QString, bool> asked; // endpoints whose metadata was asked for
+    std::map<in_addr_t, int> perSource; // endpoints asked for, per answering address
     std::vector<Get> gets;
     int nProbes = 0;
     Clock::time_point lastProbe = start;
@@ -285,7 +319,8 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
         const auto now = Clock::now();
         if (now >= deadline)
             break;
-        if (nProbes < 3 &&
+        // The Probe again during the listening time (UDP may lose it, or its answers).
+        if ((nProbes < 3 || (nProbes < kMaxProbes && !gets.empty())) &&
             (nProbes == 0 || now - lastProbe >= std::chrono::milliseconds(kMsResend))) {
             for (int fd : udp)
                 multicast(fd, probe);
@@ -308,23 +343,40 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
         for (std::size_t k = 0; k < udp.size(); ++k) {
             if (!(fds[k].revents & POLLIN))
                 continue;
-            for (;;) {
-                const ssize_t n = ::recv(udp[k], buf, sizeof buf, 0);
+            // A flood must not keep this loop: the deadline and the abort are looked at per
+            // packet, and each round reads a bounded number before the others get a turn.
+            for (int nPackets = 0; nPackets < kPacketsPerRound; ++nPackets) {
+                if (Clock::now() >= deadline || (fnAbort && fnAbort()))
+                    break;
+                sockaddr_in from{};
+                socklen_t fromLen = sizeof from;
+                const ssize_t n = ::recvfrom(udp[k], buf, sizeof buf, 0,
+                                             reinterpret_cast<sockaddr*>(&from), &fromLen);
                 if (n <= 0)
                     break;
                 const Parsed p = Parse(QByteArray(buf, n));
                 if (p.strMessageId.isEmpty() || messages.contains(p.strMessageId))
                     continue;
+                if (messages.size() >= kMaxSeen)
+                    messages.clear(); // what was asked stays in asked
                 messages.insert(p.strMessageId);
                 if ((p.strAction != QLatin1String("ProbeMatches") &&
                      p.strAction != QLatin1String("ResolveMatches")) ||
                     p.strEndpoint.isEmpty() || asked.count(p.strEndpoint) ||
                     int(asked.size()) >= kMaxHosts)
                     continue;
+                // One machine speaks for a few computers at most: made-up ones do not crowd
+                // out the real ones.
+                int& nFromThere = perSource[from.sin_addr.s_addr];
+                if (nFromThere >= kMaxPerSource)
+                    continue;
                 sockaddr_in addr{};
                 QString host, path;
+                // Metadata is asked of the answering machine itself, never of an address or
+                // port elsewhere that an answer names.
                 const auto xaddr = std::find_if(p.xaddrs.begin(), p.xaddrs.end(), [&](auto& x) {
-                    return SplitXAddr(x, &addr, &host, &path);
+                    return SplitXAddr(x, &addr, &host, &path) &&
+                           addr.sin_addr.s_addr == from.sin_addr.s_addr;
                 });
                 if (xaddr == p.xaddrs.end()) {
                     if (!resolved.contains(p.strEndpoint)) {
@@ -334,6 +386,7 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
                     continue;
                 }
                 asked[p.strEndpoint] = true;
+                ++nFromThere;
                 Get g;
                 g.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
                 if (g.fd < 0)
@@ -389,7 +442,7 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
                 bool bEof = false;
                 for (;;) {
                     const ssize_t n = ::recv(g.fd, buf, sizeof buf, 0);
-                    if (n > 0 && g.response.size() < (1 << 20)) {
+                    if (n > 0 && g.response.size() < kMaxMetadata) {
                         g.response.append(buf, n);
                         continue;
                     }
