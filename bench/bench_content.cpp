@@ -9,6 +9,8 @@
 #include "search/ContentMatcher.h"
 #include "search/NeedleSet.h"
 
+#include "BenchTable.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,21 +32,6 @@
 extern char** environ;
 
 namespace {
-
-void TableRow(const QString& what, const QString& ours, const QString& reference, double ratio)
-{
-    const QString path = qEnvironmentVariable("BC_BENCH_TABLE");
-    if (path.isEmpty())
-        return;
-    QFile f(path);
-    if (!f.open(QIODevice::Append))
-        return;
-    f.write(QStringLiteral("| %1 | %2 | %3 | %4 |\n")
-                .arg(what, ours, reference,
-                     ratio > 0 ? QString::number(ratio, 'f', 2) + QStringLiteral("x")
-                               : QStringLiteral("-"))
-                .toUtf8());
-}
 
 struct Run
 {

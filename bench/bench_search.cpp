@@ -12,6 +12,8 @@
 #include "search/PatternList.h"
 #include "search/SearchEngine.h"
 
+#include "BenchTable.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,23 +33,6 @@
 #include <vector>
 
 namespace {
-
-// One row of the report's table: what, our figure, the reference's, and how many times faster
-// (or smaller) ours is.
-void TableRow(const QString& what, const QString& ours, const QString& reference, double ratio)
-{
-    const QString path = qEnvironmentVariable("BC_BENCH_TABLE");
-    if (path.isEmpty())
-        return;
-    QFile f(path);
-    if (!f.open(QIODevice::Append))
-        return;
-    f.write(QStringLiteral("| %1 | %2 | %3 | %4 |\n")
-                .arg(what, ours, reference,
-                     ratio > 0 ? QString::number(ratio, 'f', 2) + QStringLiteral("x")
-                               : QStringLiteral("-"))
-                .toUtf8());
-}
 
 double Seconds(const QElapsedTimer& t)
 {
