@@ -50,12 +50,21 @@ start() {
   "$program" >>"$work/program.log" 2>&1 &
   app=$!
   wid=
-  for _ in $(seq 150); do
-    wid=$(xdotool search --sync --onlyvisible --pid "$app" --name '^Brindlecove' 2>/dev/null | head -n1) && [ -n "$wid" ] && break
+  for _ in $(seq 600); do
+    kill -0 "$app" 2>/dev/null || break
+    wid=$(xdotool search --all --onlyvisible --pid "$app" --name '^Brindlecove' 2>/dev/null | head -n1) && [ -n "$wid" ] && break
     sleep 0.1
   done
   [ -n "$wid" ] || { echo "frame_place: the window did not show"; cat "$work/program.log"; exit 1; }
-  sleep 1 # the frame settles (the display style is applied again after 150 ms)
+  # The frame settles (the display style is applied again after 150 ms); the window is looked
+  # up again until the same one shows twice in a row.
+  local last=
+  for _ in $(seq 50); do
+    sleep 0.5
+    wid=$(xdotool search --all --onlyvisible --pid "$app" --name '^Brindlecove' 2>/dev/null | head -n1) || true
+    [ -n "$wid" ] && [ "$wid" = "$last" ] && break
+    last=$wid
+  done
 }
 place() { # x y w h of the client area
   eval "$(xdotool getwindowgeometry --shell "$wid")"
@@ -66,19 +75,19 @@ quit() {
   # The exit question: No.
   q=
   for _ in $(seq 100); do
-    q=$(xdotool search --onlyvisible --pid "$app" --name '^Write us$' 2>/dev/null | head -n1) && [ -n "$q" ] && break
+    q=$(xdotool search --all --onlyvisible --pid "$app" --name '^Write us$' 2>/dev/null | head -n1) && [ -n "$q" ] && break
     sleep 0.1
   done
-  [ -n "$q" ] || { echo "frame_place: no exit question"; exit 1; }
-  xdotool windowactivate --sync "$q" key --clearmodifiers Escape
+  [ -n "$q" ] || { echo "frame_place: no exit question"; cat "$work/program.log"; exit 1; }
+  timeout 10 xdotool windowactivate --sync "$q" key --clearmodifiers Escape
   for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$app" 2>/dev/null; then echo "frame_place: the program did not end"; kill "$app"; exit 1; fi
   wait "$app" || true
 }
 
 start
-xdotool windowsize --sync "$wid" 700 480
-xdotool windowmove --sync "$wid" 230 170
+timeout 10 xdotool windowsize --sync "$wid" 700 480
+timeout 10 xdotool windowmove --sync "$wid" 230 170
 sleep 0.5
 want=$(place)
 echo "placed:    $want"
