@@ -1,5 +1,6 @@
 #include "smb/HelperProtocol.h"
 #include "smb/Logins.h"
+#include "smb/SmbUrl.h"
 
 #include <QtTest>
 
@@ -119,6 +120,32 @@ private slots:
         QCOMPARE(r.login.strPassword, QString("new"));
         QCOMPARE(ui->savedNow.size(), std::size_t(1));
         QCOMPARE(ui->nLoads.load(), 1);
+    }
+
+    // A server only an announcement placed: the question says where the login goes.
+    void questionNamesAnAnnouncedAddress()
+    {
+        const QString name = QString("ANNOUNCEDLOGIN%1").arg(QCoreApplication::applicationPid());
+        QCOMPARE(smb::RememberHostAddress(name, "10.9.7.5"), smb::Remembered::Yes);
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const AuthQuestion first{name, "docs", false, 0, 0};
+        const auto r = l.Answer(first, {});
+        l.Answer({name, "docs", true, r.nGen, smbproto::kRefusedShare}, {});
+        QCOMPARE(ui->nAsked.load(), 1);
+        QVERIFY2(ui->reasons.front().endsWith("The login goes to 10.9.7.5, the address announced "
+                                              "on the network for \\\\" + name + "."),
+                 qPrintable(ui->reasons.front()));
+        // A name the network resolves itself is asked about as before.
+        Logins plain;
+        auto ui2 = std::make_shared<FakeUi>();
+        plain.SetUi(ui2);
+        plain.SetKerberos(false);
+        const auto r2 = plain.Answer(Ask(), {});
+        plain.Answer(Refused(r2.nGen), {});
+        QVERIFY(!ui2->reasons.front().contains("announced"));
     }
 
     // Without anybody to ask (the command line), a refused Kerberos ticket is an error: never

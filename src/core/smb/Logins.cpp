@@ -1,6 +1,7 @@
 #include "Logins.h"
 
 #include "smb/HelperProtocol.h"
+#include "smb/SmbUrl.h"
 
 #include <QFileInfo>
 
@@ -124,6 +125,18 @@ AuthReply Logins::Reply(const Server& s, bool bGiveUp) const
 }
 
 QString Logins::Reason(const AuthQuestion& q, const Server& s) const
+{
+    QString why = ReasonOnly(q, s);
+    // A name only an announcement placed: say where the password goes.
+    const QString address = ResolveHost(q.strServer);
+    if (address.compare(q.strServer, Qt::CaseInsensitive) != 0)
+        why += QStringLiteral(" The login goes to %1, the address announced on the network for "
+                              "\\\\%2.")
+                   .arg(address, q.strServer);
+    return why;
+}
+
+QString Logins::ReasonOnly(const AuthQuestion& q, const Server& s) const
 {
     const QString user = UserText(s.login);
     if (q.nKind == smbproto::kRefusedShare && s.login.strUser.isEmpty())

@@ -108,6 +108,7 @@ private:
                       const CancelFn& cancel);
     AuthReply Reply(const Server& s, bool bGiveUp = false) const;
     QString Reason(const AuthQuestion& q, const Server& s) const;
+    QString ReasonOnly(const AuthQuestion& q, const Server& s) const;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
