@@ -2,7 +2,11 @@
 #include "results/FindsFile.h"
 #include "search/ShareFs.h"
 
+#include "common/SilentHost.h"
+
 #include <QtTest>
+
+#include <thread>
 
 // Copy, move and delete on the test network's shares, checked on the share with smbclient.
 class TestLanFileOps : public QObject
@@ -129,6 +133,33 @@ private slots:
         QCOMPARE(out.failed.size(), 3);
         for (const QString& p : paths)
             QCOMPARE(out.failed.filter(p + ": ").size(), 1);
+    }
+
+    // Cancel reaches the network: a copy from a server that accepts and never answers ends
+    // within a second of Cancel, whatever the server does (the job's cancel is its share file
+    // system's, as the window sets it).
+    void cancelEndsAWaitForASilentServer()
+    {
+        SilentHost silent;
+        QVERIFY(silent.Start("127.0.0.24"));
+        auto fs = MakeSmbShareFs();
+        std::atomic<bool> cancel{false};
+        fs->SetCancel([&cancel] { return cancel.load(); });
+        QElapsedTimer t;
+        qint64 msAfterCancel = -1;
+        fileops::Outcome out;
+        std::thread job([&] {
+            out = fileops::CopyInto(*fs, {{"\\\\127.0.0.24\\share\\dir", true}},
+                                    m_target.path(), false, cancel, {});
+            msAfterCancel = t.elapsed();
+        });
+        QTest::qWait(700); // the job waits for the server now
+        t.start();
+        cancel = true;
+        job.join();
+        QVERIFY(msAfterCancel >= 0);
+        QVERIFY2(msAfterCancel < 1000, qPrintable(QString::number(msAfterCancel)));
+        QVERIFY(out.done.isEmpty());
     }
 
     void deleteOnTheShare()
