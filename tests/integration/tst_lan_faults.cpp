@@ -54,7 +54,8 @@ class TestLanFaults : public QObject
     };
 
     Outcome Search(const SearchJob& jobIn,
-                   std::function<void(const SearchResult&, qsizetype)> fnOnFind = {})
+                   std::function<void(const SearchResult&, qsizetype)> fnOnFind = {},
+                   int secondsAtMost = 120)
     {
         Outcome o;
         auto sink = std::make_shared<Collect>();
@@ -84,7 +85,7 @@ class TestLanFaults : public QObject
             return o;
         {
             std::unique_lock l(m);
-            cv.wait_for(l, std::chrono::seconds(120), [&] { return o.bEnded; });
+            cv.wait_for(l, std::chrono::seconds(secondsAtMost), [&] { return o.bEnded; });
         }
         o.msTaken = t.elapsed();
         if (!o.bEnded)
@@ -184,7 +185,12 @@ private slots:
     // Content past the 4 GiB mark of a sparse file is found; an empty file matches nothing.
     void contentPastFourGiB()
     {
-        Outcome o = Search(Job({m_delta + "faults"}, "*.bin;zero.txt", "Beyond Four"));
+        // 4 GiB through a helper that runs below the test's own priority: beside the two busy
+        // loops of scripts/test.sh it gets a small share of the CPU (measured: over 120 s, where
+        // it takes 11 s alone).
+        const int secondsAtMost = qEnvironmentVariableIsSet("BC_BUSY_LOOPS") ? 420 : 120;
+        Outcome o = Search(Job({m_delta + "faults"}, "*.bin;zero.txt", "Beyond Four"), {},
+                           secondsAtMost);
         QVERIFY(o.bEnded);
         QCOMPARE(o.Paths(), QStringList{m_delta + "faults\\huge.bin"});
         QCOMPARE(o.unreadable.size(), 2); // the two folders above, nothing else
