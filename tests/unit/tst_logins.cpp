@@ -181,6 +181,23 @@ private slots:
         QVERIFY(!l.Answer(Ask("private"), {}).bGiveUp);
     }
 
+    // A share list that may not ask (Discover beside a search) gives up alone: the search's
+    // own requests to that server still get their question.
+    void shareListRefusalLeavesTheSearchItsQuestion()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->answers = {Logins::Typed{"bcuser", "pw", false}};
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const auto r = l.Answer(Ask(""), {});
+        QVERIFY(l.Answer(Refused(r.nGen, smbproto::kRefusedLogin, QString()), {}).bGiveUp);
+        QVERIFY(!l.IsRefused("ALPHA"));
+        const auto typed = l.Answer(Refused(r.nGen, smbproto::kRefusedLogin), {});
+        QVERIFY(!typed.bGiveUp);
+        QCOMPARE(typed.login.strUser, QString("bcuser"));
+    }
+
     // A password not yet known to work is tried by one request at a time: the others wait for
     // its outcome, then go on (it worked) or give up (it was refused) without trying it.
     void passwordTriedByOneRequestFirst_data()

@@ -252,8 +252,12 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
     }
     // Only a share's refusal is asked about: a discovery's share lists are not worth a question.
     const std::shared_ptr<Ui> ui = m_ui;
-    if (!ui || q.strShare.isEmpty() || s.nDeclinedIn == m_nSearch)
+    if (!ui || s.nDeclinedIn == m_nSearch)
         return giveUp(s);
+    // A share list (Discover, a scan) that may not ask: it fails alone; the search's own
+    // requests to that server still get their question.
+    if (q.strShare.isEmpty())
+        return Reply(s, true);
     if (s.nAskedIn != m_nSearch) {
         s.nAskedIn = m_nSearch;
         s.nAsked = 0;
