@@ -14,6 +14,10 @@
 # link to its parent, followed by the server), \\DELTA\vanish and \\DELTA\doomed (tests
 # delete, rename and remove there while they search). Its contents are not in the manifest.
 #
+# HERON 127.0.0.16 (workgroup RIDGE, in no browse list; its name is in ALPHA's WINS) lists its
+# shares only after a login, as current Windows does for guests: \\HERON\ridge is open to
+# bcuser alone and holds heron/notes-NNN.txt (150 files, "heron" in each).
+#
 # With BC_TESTLAN_BENCH=1, ALPHA also gets \\ALPHA\bench for the benchmarks: 50,000 files in
 # 2,000 folders under tree/ and ten files of 32 MiB under content/.
 #
@@ -29,15 +33,16 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 
-hosts="ALPHA BETA GAMMA DELTA"
-addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; DELTA) echo 127.0.0.15 ;; esac; }
-group() { case $1 in GAMMA) echo LAB ;; *) echo WORKGROUP ;; esac; }
+hosts="ALPHA BETA GAMMA DELTA HERON"
+addr() { case $1 in ALPHA) echo 127.0.0.11 ;; BETA) echo 127.0.0.12 ;; GAMMA) echo 127.0.0.13 ;; DELTA) echo 127.0.0.15 ;; HERON) echo 127.0.0.16 ;; esac; }
+group() { case $1 in GAMMA) echo LAB ;; HERON) echo RIDGE ;; *) echo WORKGROUP ;; esac; }
 shares() {
     case $1 in
         ALPHA) echo "docs music public admin\$ private${BC_TESTLAN_BENCH:+ bench}" ;;
         BETA) echo "projects public" ;;
         GAMMA) echo "lab scratch" ;;
         DELTA) echo "faults loop vanish doomed" ;;
+        HERON) echo "ridge" ;;
     esac
 }
 TEST_USER=bcuser
@@ -85,6 +90,10 @@ write_host_conf() {
                    echo "  domain master = yes"; echo "  wins support = yes" ;;
             GAMMA) echo "  local master = yes"; echo "  preferred master = yes"
                    echo "  domain master = no"; echo "  wins server = 127.0.0.11" ;;
+            # Its name goes to WINS; it takes no part in browsing, and lists shares to users alone.
+            HERON) echo "  local master = no"; echo "  preferred master = no"; echo "  os level = 0"
+                   echo "  domain master = no"; echo "  wins server = 127.0.0.11"
+                   echo "  restrict anonymous = 2" ;;
             *)     echo "  local master = no"; echo "  preferred master = no"
                    echo "  domain master = no"; echo "  wins server = 127.0.0.11" ;;
         esac
@@ -92,7 +101,7 @@ write_host_conf() {
             echo "[$s]"
             echo "  path = $dir/shares/$h/$s"
             case $s in
-                private) echo "  guest ok = no"; echo "  valid users = $TEST_USER"; echo "  read only = yes" ;;
+                private|ridge) echo "  guest ok = no"; echo "  valid users = $TEST_USER"; echo "  read only = yes" ;;
                 # Names with characters Windows forbids (control characters, written there
                 # by tests) are served as they are, not as mangled 8.3 names.
                 # Clients see an endless folder: a/up/a/up/...
@@ -159,7 +168,7 @@ foreign_listeners() {
     local ours line pid a
     ours=" $(our_pids | sort -u | tr '\n' ' ') "
     ss -H -l -n -p -t -u 2>/dev/null | while read -r line; do
-        for a in 127.0.0.11 127.0.0.12 127.0.0.13 127.0.0.15 0.0.0.0 '\*' '\[::\]'; do
+        for a in 127.0.0.11 127.0.0.12 127.0.0.13 127.0.0.15 127.0.0.16 0.0.0.0 '\*' '\[::\]'; do
             if echo "$line" | grep -Eq " $a:(445|139|137|138) "; then
                 pid=$(echo "$line" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -n1)
                 case $ours in *" $pid "*) ;; *) echo "$line" ;; esac
@@ -202,6 +211,8 @@ for i in range(10):
 PY
     fi
     python3 "$here/testlan_faults.py" "$dir/shares/DELTA"
+    mkdir -p "$dir/shares/HERON/ridge/heron"
+    for i in $(seq -w 1 150); do echo "heron $i" > "$dir/shares/HERON/ridge/heron/notes-$i.txt"; done
     chmod -R a+rX "$dir/shares"
     chmod 0700 "$dir/shares/DELTA/faults/denied"
     chmod 0777 "$dir/shares/ALPHA/public" "$dir/shares/ALPHA/public/incoming" "$dir/shares/BETA/public"
@@ -230,7 +241,7 @@ PY
         [ $n -lt 45 ] || { echo "testlan: browse lists did not converge in 90 s" >&2; exit 1; }
         sleep 2
     done
-    echo "testlan: up in $dir (ALPHA 127.0.0.11, BETA 127.0.0.12, GAMMA 127.0.0.13, DELTA 127.0.0.15)"
+    echo "testlan: up in $dir (ALPHA 127.0.0.11, BETA 127.0.0.12, GAMMA 127.0.0.13, DELTA 127.0.0.15, HERON 127.0.0.16)"
     ;;
 start)
     h=${3:-}

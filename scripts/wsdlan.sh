@@ -6,6 +6,7 @@
 #   ECHO     10.213.0.11  workgroup MODERN  \\ECHO\files     WS-Discovery and mDNS
 #   FOXTROT  10.213.0.12  domain CORP       \\FOXTROT\files  WS-Discovery and mDNS
 #   GOLF     10.213.0.13  workgroup MODERN  \\GOLF\files     mDNS only ("Golf file server")
+#   10.213.0.66 and .67 are there for a hostile WS-Discovery responder that a test starts.
 #
 #   wsdlan.sh up DIR          start them (smbd each, wsdd for the first two, one avahi-daemon
 #                             with a D-Bus system bus of its own); refuses when the namespace
@@ -167,6 +168,9 @@ up)
     inns ip link set lo multicast on
     inns ip route add 224.0.0.0/4 dev lo
     : > "$dir/pids"
+    # Two addresses for a hostile responder a test starts (tests/scripts/rogue_wsd.py).
+    inns ip addr add 10.213.0.66/32 dev lo
+    inns ip addr add 10.213.0.67/32 dev lo
     for h in $hosts; do
         inns ip addr add "$(addr "$h")/32" dev lo
         write_conf "$h"

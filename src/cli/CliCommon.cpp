@@ -1,6 +1,8 @@
 #include "CliCommon.h"
 
 #include "app/ControlChars.h"
+#include "network/LanBrowser.h"
+#include "smb/Logins.h"
 
 #include <cstdio>
 
@@ -10,6 +12,12 @@ int Fail(const QString& message)
 {
     PrintErr(QStringLiteral("brindlecove-cli: %1\nTry 'brindlecove-cli --help'.\n")
                  .arg(ctl::ToPictures(message)));
+    return kExitError;
+}
+
+int FailRun(const QString& message)
+{
+    PrintErrLine(QStringLiteral("brindlecove-cli: ") + message);
     return kExitError;
 }
 
@@ -50,6 +58,23 @@ void PrintTree(const NetworkTree& tree, NodeHandle node, int depth)
           QLatin1Char('\n'));
     for (NodeHandle c : tree.GetChildren(node))
         PrintTree(tree, c, depth + 1);
+}
+
+QString ShareListFailure(const QString& server, int nStatus)
+{
+    if ((nStatus == ERROR_ACCESS_DENIED || nStatus == ERROR_LOGON_FAILURE) && !GaveUser())
+        return QStringLiteral("\\\\%1 needs a login to list its shares (give --user)").arg(server);
+    return QStringLiteral("cannot list the shares of %1: %2").arg(server, EnumStatusText(nStatus));
+}
+
+void AllowLoginFor(const NetworkTree& tree, NodeHandle node)
+{
+    for (NodeHandle c : tree.GetChildren(node)) {
+        if (tree.GetItemKind(c) == NK_SERVER)
+            smb::Logins::Instance()->AllowFixed(tree.GetItemText(c));
+        else
+            AllowLoginFor(tree, c);
+    }
 }
 
 bool TakeOption(QStringList& args, const QString& name, QString* pValue)

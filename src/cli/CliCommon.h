@@ -13,8 +13,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitNothing = 1;
 constexpr int kExitError = 2;
 
-int Fail(const QString& message);
-void Print(const QString& text);    // stdout, UTF-8
+int Fail(const QString& message);    // a usage error
+int FailRun(const QString& message); // a failure of the network or the system
+void Print(const QString& text);     // stdout, UTF-8
 // stderr, UTF-8; control characters other than line ends as their pictures
 void PrintErr(const QString& text);
 // One line of text that may hold names (a status text): every control character as its
@@ -29,6 +30,14 @@ bool TakeFlag(QStringList& args, const QString& name);
 // Takes the login options out of args and sets the program's logins; -1 when they are
 // sound, else the exit code (the reason is printed).
 int TakeLoginOptions(QStringList& args);
+
+// Whether --user gave a login for the servers.
+bool GaveUser();
+// Why a server's share list failed, as a line for stderr: a refusal without --user says that
+// the server needs a login.
+QString ShareListFailure(const QString& server, int nStatus);
+// The servers of a tree (its server nodes): the --user login may go to them.
+void AllowLoginFor(const NetworkTree& tree, NodeHandle node);
 
 int RunNetworkCommand(const QString& command, QStringList args);
 int RunSearchCommand(QStringList args);

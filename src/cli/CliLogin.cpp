@@ -9,13 +9,14 @@
 #include <sys/prctl.h>
 
 #include <cstdlib>
-#include <optional>
 #include <cstring>
+#include <optional>
 
 namespace cli {
 
 namespace {
 const char* const kPasswordVariable = "BRINDLECOVE_PASSWORD";
+bool s_bGaveUser = false;
 
 // The variable's value, then gone: from this process's environment (so the SMB helpers it starts
 // do not inherit it) and from the memory /proc/PID/environ shows.
@@ -47,6 +48,11 @@ bool ReadPasswordFile(const QString& path, QString* pPassword, QString* pError)
     return true;
 }
 } // namespace
+
+bool GaveUser()
+{
+    return s_bGaveUser;
+}
 
 int TakeLoginOptions(QStringList& args)
 {
@@ -90,6 +96,9 @@ int TakeLoginOptions(QStringList& args)
         // This process holds a password now: no core dump, no reading of its memory.
         ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
         logins->SetFixed(smb::Logins::Parse(strUser, strPassword));
+        logins->SetNote(
+            [](const QString& note) { PrintErrLine(QStringLiteral("brindlecove-cli: ") + note); });
+        s_bGaveUser = true;
     }
     // Otherwise: the Kerberos ticket when there is one, else guest; nobody to ask.
     return -1;

@@ -6,9 +6,11 @@
 #include "network/IpRange.h"
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
+#include "smb/Logins.h"
 
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 
 namespace cli {
@@ -58,7 +60,20 @@ int RunActivity(QStringList args, const std::function<bool(Discovery&)>& start)
     } else {
         PrintTree(*tree, root);
     }
-    return kExitOk;
+    // Servers whose shares were not listed for want of a login are no empty servers.
+    int rc = kExitOk;
+    std::function<void(NodeHandle)> fnNeedsLogin = [&](NodeHandle node) {
+        for (NodeHandle c : tree->GetChildren(node)) {
+            if (tree->IsLoginNeeded(c)) {
+                PrintErrLine(QStringLiteral("brindlecove-cli: ") +
+                             ShareListFailure(tree->GetItemText(c), ERROR_ACCESS_DENIED));
+                rc = kExitError;
+            }
+            fnNeedsLogin(c);
+        }
+    };
+    fnNeedsLogin(root);
+    return rc;
 }
 
 std::optional<quint32> StrictAddress(const QString& text)
@@ -103,10 +118,10 @@ int RunNetworkCommand(const QString& command, QStringList args)
         SmbLanBrowser browser;
         std::atomic<bool> abort{false};
         quint32 nResume = 0;
+        smb::Logins::Instance()->AllowFixed(args.front());
         const EnumResult r = browser.EnumShares(args.front(), nResume, abort);
         if (!r.Usable())
-            return Fail(QStringLiteral("cannot list the shares of %1: %2")
-                            .arg(args.front(), EnumStatusText(r.nStatus)));
+            return FailRun(ShareListFailure(args.front(), r.nStatus));
         for (const QString& s : r.names)
             Print(ctl::ToPictures(s) + QLatin1Char('\n'));
         return kExitOk;

@@ -6,6 +6,8 @@
 #include "network/TreeFile.h"
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
+#include "smb/HelperProtocol.h"
+#include "smb/Logins.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
@@ -120,6 +123,7 @@ int RunSearchCommand(QStringList args)
         job.hStartNode = strNode.isEmpty() ? root : FindNode(*job.tree, root, strNode);
         if (job.hStartNode == NoNode)
             return Fail(QStringLiteral("no node '%1' in %2").arg(strNode, strNft));
+        AllowLoginFor(*job.tree, root);
     } else {
         if (args.isEmpty())
             return Fail(QStringLiteral("search needs a share, a server, a folder or --nft"));
@@ -138,6 +142,8 @@ int RunSearchCommand(QStringList args)
                 target.replace(QLatin1Char('\\'), QLatin1Char('/'));
                 target = QDir::cleanPath(QFileInfo(target).absoluteFilePath());
             }
+            if (bUnc)
+                smb::Logins::Instance()->AllowFixed(target.mid(2).section(QLatin1Char('\\'), 0, 0));
             if (!bServer) {
                 job.folders << target;
                 continue;
@@ -148,8 +154,7 @@ int RunSearchCommand(QStringList args)
             const QString host = target.mid(2);
             const EnumResult r = browser.EnumShares(host, resume, abort);
             if (!r.Usable())
-                return Fail(QStringLiteral("cannot list the shares of %1: %2")
-                                .arg(host, EnumStatusText(r.nStatus)));
+                return FailRun(ShareListFailure(host, r.nStatus));
             for (const QString& share : r.names)
                 job.folders << target + QLatin1Char('\\') + share;
         }
@@ -174,8 +179,16 @@ int RunSearchCommand(QStringList args)
     std::atomic<int> nUnreadable{0};
     cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, int err) {
         ++nUnreadable;
-        PrintErrLine(
-            QStringLiteral("brindlecove-cli: cannot read %1: %2").arg(path, smb::ErrorText(err)));
+        // A server of the tree whose share list was refused.
+        const bool bServer =
+            path.startsWith(QLatin1String("\\\\")) && !path.mid(2).contains(QLatin1Char('\\'));
+        if (bServer && !GaveUser() &&
+            (err == EACCES || err == EPERM || err == smbproto::kErrLoginFailed))
+            PrintErrLine(QStringLiteral("brindlecove-cli: ") +
+                         ShareListFailure(path.mid(2), ERROR_ACCESS_DENIED));
+        else
+            PrintErrLine(QStringLiteral("brindlecove-cli: cannot read %1: %2")
+                             .arg(path, smb::ErrorText(err)));
     };
     SearchEngine engine(cb, [] { return MakeShareFs(); });
     engine.SetWorkerStartPause(0);

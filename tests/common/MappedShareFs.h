@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
 
 // \\SERVER\Share\dir as the local folder ROOT/SERVER/Share/dir, for searches without a network.
 // delayMs slows every listing (to look at a running search); nCreated counts the instances,
@@ -23,6 +24,19 @@ public:
         if (folder.size() > kMaxFolderPath)
             return 36;
         return m_local->ListFolder(Map(folder), out);
+    }
+    // \\SERVER's shares: the folders of ROOT/SERVER, and "IPC$"; a server without a folder
+    // refuses (as one that lists its shares only to users).
+    int ListShares(const QString& server, std::vector<FsEntry>& out) override
+    {
+        out.clear();
+        const QDir dir(Map(server));
+        if (!dir.exists())
+            return EACCES;
+        for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            out.push_back({name, kAttrDirectory, 0, 0});
+        out.push_back({QStringLiteral("IPC$"), 0, 0, 0});
+        return 0;
     }
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) override
     {

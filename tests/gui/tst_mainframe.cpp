@@ -13,8 +13,8 @@
 #include "ui/CAutoHide.h"
 #include "ui/LockKeys.h"
 
-#include <QToolButton>
 #include <QFileInfo>
+#include <QToolButton>
 
 #include <QAction>
 #include <QDockWidget>
@@ -378,7 +378,7 @@ private slots:
     {
         QMenu* menu = Frame().ServersMenu();
         QCOMPARE(ItemTexts(menu), (QStringList{"Discover Network structure", "&Scan IP Range...",
-                                               "Add domain/workgroup...", "-",
+                                               "Add domain/workgroup...", "&Connect as...", "-",
                                                "Load Network Tree...", "Save Network Tree..."}));
         // A right click in the tree, with or without a node under the pointer.
         emit Frame().SearchDlg()->Tree()->customContextMenuRequested(QPoint(5, 5));
@@ -649,9 +649,9 @@ private slots:
     // that is not there, or no program to show it, is said, not swallowed.
     void helpOpensTheManual()
     {
-        const QString index = QDir(QCoreApplication::applicationDirPath() +
-                                   "/../share/brindlecove/manual/index.html")
-                                  .canonicalPath();
+        const QString index =
+            QDir(QCoreApplication::applicationDirPath() + "/../share/brindlecove/manual/index.html")
+                .canonicalPath();
         QVERIFY2(QFile::exists(index), qPrintable(index));
         Frame().RunCommand(ID_HELP_TOPICS);
         QCOMPARE(m_prompter->opened, QList<QUrl>{QUrl::fromLocalFile(index)});

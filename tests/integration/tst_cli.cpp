@@ -262,6 +262,76 @@ private slots:
         QVERIFY(!stderrText.contains("bcpass123"));
     }
 
+    // \\HERON lists its shares only after a login. Without --user each command says on stderr
+    // that the server needs one (exit 2) and never shows it as a server without shares; with
+    // --user its shares are listed and searched, also as a server node of a tree file that
+    // holds no shares for it.
+    void serverThatNeedsALogin_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("bUser");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out"); // what stdout holds (a line of it)
+        QTest::addColumn<int>("nLines");  // lines on stdout, -1: not counted
+        const QStringList search{"search", "--pattern", "*.txt", "--nft", "@TREE@", "--node"};
+        QTest::newRow("shares") << QStringList{"shares", "HERON"} << false << 2 << "" << 0;
+        QTest::newRow("shares, login")
+            << QStringList{"shares", "HERON"} << true << 0 << "ridge" << 2;
+        QTest::newRow("scan") << QStringList{"scan", "127.0.0.16", "127.0.0.16"} << false << 2
+                              << "    127.0.0.16" << 3;
+        QTest::newRow("search server")
+            << QStringList{"search", "--pattern", "*.txt", "\\\\HERON"} << false << 2 << "" << 0;
+        QTest::newRow("search server, login")
+            << QStringList{"search", "--pattern", "*.txt", "\\\\HERON"} << true << 0
+            << "\\\\HERON\\ridge\\heron\\notes-150.txt" << 150;
+        QTest::newRow("search node")
+            << (search + QStringList{"RIDGE\\HERON"}) << false << 2 << "" << 0;
+        QTest::newRow("search node, login") << (search + QStringList{"RIDGE\\HERON"}) << true << 0
+                                            << "\\\\HERON\\ridge\\heron\\notes-001.txt" << 150;
+        QTest::newRow("search workgroup, login") << (search + QStringList{"RIDGE"}) << true << 0
+                                                 << "\\\\HERON\\ridge\\heron\\notes-077.txt" << 150;
+    }
+    void serverThatNeedsALogin()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, bUser);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(int, nLines);
+        QTemporaryDir dir;
+        // RIDGE with HERON and no shares, as a tree file of a browse that could not list them.
+        QFile tree(dir.filePath("ridge.nft"));
+        QVERIFY(tree.open(QIODevice::WriteOnly));
+        const QString text = "2RIDGE\n0HERON\n";
+        tree.write(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        tree.close();
+        args.replaceInStrings("@TREE@", tree.fileName());
+        if (bUser) {
+            QFile pw(dir.filePath("pw"));
+            QVERIFY(pw.open(QIODevice::WriteOnly));
+            pw.write("bcpass123\n");
+            pw.close();
+            args << "--user"
+                 << "bcuser"
+                 << "--password-file" << pw.fileName();
+        }
+        const Out o = Cli(args);
+        QCOMPARE(o.code, code);
+        const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+        if (!out.isEmpty())
+            QVERIFY2(lines.contains(out), qPrintable(o.out));
+        if (nLines >= 0)
+            QCOMPARE(lines.size(), nLines);
+        if (code == 2)
+            QVERIFY2(
+                QRegularExpression(R"(\\\\(HERON|127\.0\.0\.16) needs a login to list its shares)")
+                    .match(o.err)
+                    .hasMatch(),
+                qPrintable(o.err));
+        else
+            QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
+    }
+
     // The containing text in Windows-1252, UTF-16LE and UTF-8 files, on a local folder and on
     // a share (where the helper reads the files): letters A-Z fold, others match as typed.
     void containingInEveryEncoding_data()
@@ -289,7 +359,8 @@ private slots:
         auto cleanup = qScopeGuard([&] { QDir(local).removeRecursively(); });
         const QString u16 = QString::fromUtf8("Die Straße, der план.");
         const QList<std::pair<QString, QByteArray>> files{
-            {"cp1252.txt", QByteArray("Die Stra\xdf" "e. ????")},
+            {"cp1252.txt", QByteArray("Die Stra\xdf"
+                                      "e. ????")},
             {"utf16.txt", QByteArray(reinterpret_cast<const char*>(u16.utf16()), u16.size() * 2)},
             {"utf8.txt", u16.toUtf8()},
             {"ss.txt", QByteArray("Die STRASSE")}};
@@ -425,11 +496,11 @@ private slots:
         for (int run = 0; run < 3; ++run) {
             const int before = failedLogins();
             const Out o = Cli({"search", "--user", "bcuser", "--password-file", pw.fileName(),
-                               "--pattern", "*", "\\\\127.0.0.11\\docs",
-                               "\\\\127.0.0.11\\music", "\\\\127.0.0.11\\private"});
+                               "--pattern", "*", "\\\\127.0.0.11\\docs", "\\\\127.0.0.11\\music",
+                               "\\\\127.0.0.11\\private"});
             QCOMPARE(o.code, 2);
             QCOMPARE(o.err.count("login failed"), 3);
-            QVERIFY(o.out.isEmpty()); // never a guest's finds
+            QVERIFY(o.out.isEmpty());             // never a guest's finds
             QTRY_VERIFY(failedLogins() > before); // the server's log is written
             QTest::qWait(300);
             const int n = failedLogins() - before;

@@ -1,8 +1,10 @@
 #include "gui/TestPrompter.h"
 
 #include "app/CMainFrame.h"
+#include "app/Commands.h"
 #include "app/LoginUi.h"
 #include "log/LogModel.h"
+#include "network/CNetworkDialogs.h"
 #include "network/NetworkTreeModel.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
@@ -13,6 +15,7 @@
 #include <qt6keychain/keychain.h>
 
 #include <QFile>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeView>
@@ -63,7 +66,12 @@ class TestLanLogin : public QObject
         Frame().SearchDlg()->SetSearchText("*");
         Frame().SearchDlg()->SetContainingText(QString());
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-        if (!QTest::qWaitFor([this] { return (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"); }, 60000))
+        if (!QTest::qWaitFor(
+                [this] {
+                    return (!Frame().IsSearchRunning() &&
+                            Frame().SearchDlg()->SearchButton()->text() == "Search");
+                },
+                60000))
             return {"(search did not end)"};
         QStringList paths;
         CChildFrame* r = Frame().ActiveResults();
@@ -132,6 +140,91 @@ private slots:
         // The login holds for the session: the next search asks nothing.
         QVERIFY(Search(m_private).contains(kFound));
         QCOMPARE(m_prompter->loginQuestions.size(), 1);
+    }
+
+    // A computer that lists its shares only after a login (as Windows does for guests): the
+    // scan finds it all the same, marks it and says so; a search of it asks once, lists its
+    // shares with the typed login, finds its files, and its shares join the tree.
+    void serverListsSharesOnlyAfterALogin()
+    {
+        Frame().m_fnExecDialog = [](QDialog& d) {
+            auto& dlg = static_cast<CIpRangeDlg&>(d);
+            dlg.FirstEdit()->SetText("127.0.0.16");
+            dlg.LastEdit()->SetText("127.0.0.16");
+            dlg.accept();
+            return dlg.result();
+        };
+        Frame().RunCommand(ID_SCAN_IP_RANGE);
+        QTRY_VERIFY_WITH_TIMEOUT(Frame().IsDiscoveryIdle(), 30000);
+        QCOMPARE(m_prompter->loginQuestions.size(), 0); // a scan asks nobody
+        NetworkTree& t = Frame().Tree();
+        NodeHandle heron = NoNode;
+        for (NodeHandle d : t.GetChildren(Frame().m_hRootNode))
+            for (NodeHandle h : t.GetChildren(d))
+                if (t.GetItemText(h) == "127.0.0.16")
+                    heron = h;
+        QVERIFY(heron != NoNode);
+        QVERIFY(!t.ItemHasChildren(heron));
+        Frame().TreeModel()->Sync();
+        const QModelIndex index = Frame().TreeModel()->IndexOf(heron);
+        QVERIFY(t.IsLoginNeeded(heron));
+        QVERIFY(index.data(Qt::ToolTipRole).toString().contains("needs a login"));
+        QCOMPARE(Log().filter("\\\\127.0.0.16 needs a login to list its shares").size(), 1);
+
+        m_prompter->logins = {{"bcuser", "bcpass123", false}};
+        const QStringList found = Search(heron);
+        QCOMPARE(found
+                     .filter(QRegularExpression(
+                         R"(^\\\\127\.0\.0\.16\\ridge\\heron\\notes-\d{3}\.txt$)"))
+                     .size(),
+                 150);
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+        QCOMPARE(m_prompter->loginQuestions.front().strReason,
+                 QString("\\\\127.0.0.16 does not accept guests."));
+        QVERIFY2(Log().filter("Cannot read").isEmpty(), qPrintable(Log().join('\n')));
+        QVERIFY(!t.IsLoginNeeded(heron));
+        QStringList shares;
+        for (NodeHandle c : t.GetChildren(heron))
+            shares << t.GetItemText(c);
+        QCOMPARE(shares, QStringList({"IPC$", "ridge"}));
+    }
+
+    // "Connect as..." on a server node from the tree's menu: asks for a login, lists the
+    // shares with it (a wrong password is asked again, as a search would), puts them in the
+    // tree and takes the mark away; a later search asks nothing. Not offered on other nodes.
+    void connectAsListsTheShares()
+    {
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle ridge =
+            t.InsertItem(t.GetChildItem(NoNode), InsertPos::Last, "RIDGE", NK_DOMAIN);
+        const NodeHandle heron = t.InsertItem(ridge, InsertPos::Last, "HERON", NK_SERVER);
+        t.SetLoginNeeded(heron, true);
+        Frame().TreeModel()->Sync();
+        Frame().ShowServersMenu(ridge);
+        Frame().ServersMenu()->hide();
+        QVERIFY(!Frame().Action(ID_CONNECT_AS)->isEnabled());
+        Frame().ShowServersMenu(heron);
+        Frame().ServersMenu()->hide();
+        QVERIFY(Frame().Action(ID_CONNECT_AS)->isEnabled());
+
+        m_prompter->logins = {{"bcuser", "wrong", false}, {"bcuser", "bcpass123", false}};
+        QSignalSpy done(&Frame(), &CMainFrame::DiscoveryCompleted);
+        Frame().RunCommand(ID_CONNECT_AS);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(m_prompter->loginQuestions.size(), 2);
+        QCOMPARE(m_prompter->loginQuestions.at(0).strServer, QString("HERON"));
+        QCOMPARE(m_prompter->loginQuestions.at(0).strReason,
+                 QString("Log in to list the shares of \\\\HERON."));
+        QCOMPARE(m_prompter->loginQuestions.at(1).strReason,
+                 QString("The login of bcuser failed: unknown user name or bad password."));
+        QStringList shares;
+        for (NodeHandle c : t.GetChildren(heron))
+            shares << t.GetItemText(c);
+        QCOMPARE(shares, QStringList({"IPC$", "ridge"}));
+        QVERIFY(!t.IsLoginNeeded(heron));
+        const QStringList found = Search(heron);
+        QCOMPARE(found.filter(".txt").size(), 150);
+        QCOMPARE(m_prompter->loginQuestions.size(), 2);
     }
 
     // A wrong password is said to be wrong, asked again, and never becomes a guest login.

@@ -10,6 +10,7 @@
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
+#include "smb/SmbUrl.h"
 
 #include <QProcess>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 // Discover on a network without SMB1 and NetBIOS (scripts/wsdlan.sh; the test runs inside its
 // namespace): the hosts are found by WS-Discovery and by mDNS, the tree is built as always, and
@@ -72,6 +74,12 @@ class TestLanWsd : public QObject
                 pids << static_cast<pid_t>(line.trimmed().toInt());
         }
         return pids;
+    }
+    static long MaxRssKb()
+    {
+        rusage u{};
+        ::getrusage(RUSAGE_SELF, &u);
+        return u.ru_maxrss;
     }
     static void Signal(const QList<pid_t>& pids, int sig)
     {
@@ -190,7 +198,9 @@ private slots:
         Frame().SearchDlg()->SetSearchText("*.txt");
         Frame().SearchDlg()->SetContainingText(QString());
         QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"),
+            60000);
         QStringList found;
         CChildFrame* r = Frame().ActiveResults();
         for (int i = 0; i < r->Model()->rowCount(); ++i)
@@ -265,6 +275,54 @@ private slots:
         qInfo("Discover without a daemon: %lld ms", msMissing);
         QCOMPARE(Log().filter("mDNS is not available on this machine").size(), 1);
         QCOMPARE(Outline(), QString());
+    }
+
+    // A hostile responder of the test's own (tests/scripts/rogue_wsd.py): every Probe gets
+    // answers for names that belong to others ("localhost", which the hosts file resolves, and
+    // "10.213.0.11", another host's address) and a flood of 100,000 made-up computers from a
+    // second address. With WS-Discovery the only source: Discover ends within its listening time
+    // + 3 s, memory stays bounded, every real computer is found in every run, one address brings
+    // a few computers at most, and nothing connects to the responder for the names it took.
+    void hostileResponder()
+    {
+        QTemporaryDir dir;
+        const QString state = dir.filePath("rogue.state");
+        QProcess rogue;
+        rogue.start("python3", {QT_TESTCASE_SOURCEDIR "/scripts/rogue_wsd.py", "10.213.0.66",
+                                "10.213.0.67", "100000", state});
+        QVERIFY(rogue.waitForReadyRead(10000));
+        QCOMPARE(rogue.readLine().trimmed(), QByteArray("ready"));
+        auto stateText = [&] {
+            QFile f(state);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        Restart(3000, 0);
+        const long kbBefore = MaxRssKb();
+        for (int run = 0; run < 3; ++run) {
+            const qint64 ms = Discover();
+            QVERIFY2(ms > 0 && ms < 3000 + 3000, qPrintable(QString::number(ms)));
+            qInfo("Discover beside the flood: %lld ms", ms);
+            const NodeHandle root = Frame().m_hRootNode;
+            QCOMPARE(Texts(Child(root, "MODERN")), QStringList{"ECHO"});
+            QCOMPARE(Texts(Child(root, "CORP")), QStringList{"FOXTROT"});
+            QVERIFY(Texts(Child(root, "EVIL")).filter("FLOOD").size() <= 8);
+            // The names stay where the name services put them.
+            QCOMPARE(smb::ResolveHost("localhost"), QString("localhost"));
+            QCOMPARE(smb::ResolveHost("10.213.0.11"), QString("10.213.0.11"));
+            QCOMPARE(smb::ResolveHost("ECHO"), QString("10.213.0.11"));
+            QVERIFY2(!Log().filter("LOCALHOST was announced at 10.213.0.66").isEmpty(),
+                     qPrintable(Log().join('\n')));
+        }
+        const QString text = stateText();
+        qInfo("responder: %s", qPrintable(text.trimmed()));
+        const QRegularExpression floods("floods=(\\d+)");
+        QVERIFY(floods.match(text).captured(1).toLongLong() >= 300000);
+        QVERIFY2(text.contains("hijack_connections=0"), qPrintable(text));
+        const long kbGrown = MaxRssKb() - kbBefore;
+        qInfo("peak memory grew by %ld KiB", kbGrown);
+        QVERIFY(kbGrown < 64 * 1024);
+        rogue.terminate();
+        QVERIFY(rogue.waitForFinished(5000));
     }
 
     // Every announcer stopped at once (wsdd and avahi-daemon frozen): both sources cost their

@@ -121,6 +121,43 @@ private slots:
         QVERIFY(r.out.contains("\nEntries enumerated: 2\n"));
     }
 
+    // A server whose share list is refused for want of a login (as Windows refuses a guest):
+    // it stays in the tree, marked, and the log names it; a server that does not answer is
+    // neither marked nor named so. A scanned address that refuses becomes a host node.
+    void shareListNeedsALogin()
+    {
+        Run r;
+        r.browser->domains = FakeLanBrowser::Ok({"RIDGE"});
+        r.browser->servers["RIDGE"] = FakeLanBrowser::Ok({"HERON", "LARK", "WREN", "GONE"});
+        r.browser->shares["HERON"] = {FakeLanBrowser::Failed(ERROR_ACCESS_DENIED)};
+        r.browser->shares["LARK"] = {FakeLanBrowser::Failed(ERROR_LOGON_FAILURE)};
+        r.browser->shares["WREN"] = {FakeLanBrowser::Ok({"pub"})};
+        r.browser->shares["10.0.0.7"] = {FakeLanBrowser::Failed(ERROR_ACCESS_DENIED)};
+        QVERIFY(r.d->DiscoverNetwork());
+        QVERIFY(r.WaitCompleted());
+        QVERIFY(r.d->ScanIpRange("IP range 1", *iprange::FromText("10.0.0.6"),
+                                 *iprange::FromText("10.0.0.8")));
+        QVERIFY(r.WaitCompleted(2));
+        const NodeHandle root = r.d->RootNode();
+        const NodeHandle ridge = r.Child(root, "RIDGE");
+        QCOMPARE(r.Texts(ridge), (QStringList{"GONE", "HERON", "LARK", "WREN"}));
+        for (const char* name : {"HERON", "LARK"}) {
+            QVERIFY(r.tree->IsLoginNeeded(r.Child(ridge, name)));
+            QVERIFY(!r.tree->ItemHasChildren(r.Child(ridge, name)));
+        }
+        QVERIFY(!r.tree->IsLoginNeeded(r.Child(ridge, "WREN")));
+        QVERIFY(!r.tree->IsLoginNeeded(r.Child(ridge, "GONE")));
+        const NodeHandle range = r.Child(root, "IP range 1");
+        QCOMPARE(r.Texts(range), QStringList{"10.0.0.7"});
+        QVERIFY(r.tree->IsLoginNeeded(r.Child(range, "10.0.0.7")));
+        QCOMPARE(r.tree->GetItemKind(r.Child(range, "10.0.0.7")), NK_SERVER);
+        std::lock_guard l(r.m);
+        QCOMPARE(r.status.filter("needs a login").size(), 3);
+        for (const char* name : {"HERON", "LARK", "10.0.0.7"})
+            QCOMPARE(r.status.count(QString("\\\\%1 needs a login to list its shares").arg(name)),
+                     1);
+    }
+
     void failedDomainListCompletesAtOnce()
     {
         Run r;

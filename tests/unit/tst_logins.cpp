@@ -55,7 +55,8 @@ class TestLogins : public QObject
     static AuthQuestion Refused(quint64 nGen, quint64 nKind = smbproto::kRefusedShare,
                                 const QString& share = "private")
     {
-        return {"ALPHA", share, true, nGen, nKind};
+        // As the pool asks: a share list may ask only when the person started it.
+        return {"ALPHA", share, true, nGen, nKind, !share.isEmpty()};
     }
 
 private slots:
@@ -136,7 +137,8 @@ private slots:
         l.Answer({name, "docs", true, r.nGen, smbproto::kRefusedShare}, {});
         QCOMPARE(ui->nAsked.load(), 1);
         QVERIFY2(ui->reasons.front().endsWith("The login goes to 10.9.7.5, the address announced "
-                                              "on the network for \\\\" + name + "."),
+                                              "on the network for \\\\" +
+                                              name + "."),
                  qPrintable(ui->reasons.front()));
         // A name the network resolves itself is asked about as before.
         Logins plain;
@@ -179,6 +181,54 @@ private slots:
         l.NewSearch();
         QVERIFY(!l.IsRefused("ALPHA"));
         QVERIFY(!l.Answer(Ask("private"), {}).bGiveUp);
+    }
+
+    // The share list of a server the person searches (it lists its shares only to users)
+    // may ask: one question, and the typed login lists it.
+    void searchedServersShareListAsks()
+    {
+        Logins l;
+        auto ui = std::make_shared<FakeUi>();
+        ui->answers = {Logins::Typed{"bcuser", "pw", false}};
+        l.SetUi(ui);
+        l.SetKerberos(false);
+        const auto guest = l.Answer(Ask(""), {});
+        AuthQuestion q = Refused(guest.nGen, smbproto::kRefusedLogin, QString());
+        q.bMayAsk = true;
+        const auto typed = l.Answer(q, {});
+        QVERIFY(!typed.bGiveUp);
+        QCOMPARE(typed.login.strUser, QString("bcuser"));
+        QCOMPARE(ui->nAsked.load(), 1);
+    }
+
+    // A fixed login (the CLI's --user) is not sent to a name that only an announcement placed,
+    // unless the person named that server; it gets a guest login and a note.
+    void fixedLoginNotSentToAnnouncedNames()
+    {
+        const QString announced = QString("PHANTOM%1").arg(QCoreApplication::applicationPid());
+        const QString named = announced + "-NAMED";
+        QCOMPARE(smb::RememberHostAddress(announced, "10.9.7.1"), smb::Remembered::Yes);
+        QCOMPARE(smb::RememberHostAddress(named, "10.9.7.2"), smb::Remembered::Yes);
+        Logins l;
+        l.SetFixed(Logins::Parse("bcuser", "pw"));
+        l.AllowFixed(named.toLower());
+        QStringList notes;
+        l.SetNote([&](const QString& note) { notes << note; });
+        auto ask = [&](const QString& server) {
+            return l.Answer({server, "docs", false, 0, 0, true}, {});
+        };
+        QCOMPARE(ask(announced).login.strUser, QString());
+        QCOMPARE(ask(announced).login.strPassword, QString());
+        QCOMPARE(ask(named).login.strUser, QString("bcuser"));
+        QCOMPARE(ask("ALPHA").login.strUser, QString("bcuser")); // not announced
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes.front().contains(announced) && notes.front().contains("10.9.7.1"),
+                 qPrintable(notes.front()));
+        // Refused as guest: an error, never a question or the password.
+        const auto refused = l.Answer(
+            {announced, "docs", true, ask(announced).nGen, smbproto::kRefusedLogin, true}, {});
+        QVERIFY(refused.bGiveUp);
+        QVERIFY(refused.login.strPassword.isEmpty());
     }
 
     // A share list that may not ask (Discover beside a search) gives up alone: the search's

@@ -98,15 +98,13 @@ private slots:
         QTest::newRow("umlaut beside A")
             << "de_DE" << QStringList{"Zeta", "Äpfel", "alpha", "Birne"}
             << QStringList{"alpha", "Äpfel", "Birne", "Zeta"};
-        QTest::newRow("numbers by value")
-            << "en_US" << QStringList{"file10", "File9", "file1"}
-            << QStringList{"file1", "File9", "file10"};
+        QTest::newRow("numbers by value") << "en_US" << QStringList{"file10", "File9", "file1"}
+                                          << QStringList{"file1", "File9", "file10"};
         QTest::newRow("addresses")
             << "en_US" << QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.100"}
             << QStringList{"127.0.0.9", "127.0.0.11", "127.0.0.100"};
-        QTest::newRow("swedish Å after Z")
-            << "sv_SE" << QStringList{"Ångström", "Zulu", "Alfa"}
-            << QStringList{"Alfa", "Zulu", "Ångström"};
+        QTest::newRow("swedish Å after Z") << "sv_SE" << QStringList{"Ångström", "Zulu", "Alfa"}
+                                           << QStringList{"Alfa", "Zulu", "Ångström"};
     }
     void sortFollowsTheLocale()
     {
@@ -246,11 +244,14 @@ private slots:
             th.join();
         t.SortChildren(root);
         t.SetBold(root, true);
+        const NodeHandle first = t.GetChildItem(root);
+        t.SetLoginNeeded(first, true);
         // Replay into a plain mirror.
         QHash<NodeHandle, QStringList> mirror; // parent -> texts
         QHash<NodeHandle, std::vector<NodeHandle>> kids;
         QHash<NodeHandle, QString> text;
         bool bBold = false;
+        NodeHandle marked = NoNode;
         for (const TreeChange& c : t.TakeChanges()) {
             switch (c.type) {
             case TreeChange::Cleared:
@@ -269,12 +270,17 @@ private slots:
             case TreeChange::Bold:
                 bBold = c.bold;
                 break;
+            case TreeChange::LoginNeeded:
+                marked = c.loginNeeded ? c.node : NoNode;
+                break;
             case TreeChange::Replaced:
                 QFAIL("no Adopt here");
             }
         }
         QVERIFY(nNotified >= 1);
         QVERIFY(bBold);
+        QCOMPARE(marked, first);
+        QVERIFY(t.IsLoginNeeded(first) && !t.IsLoginNeeded(root));
         QCOMPARE(kids[NoNode].size(), std::size_t(1));
         QStringList replayed;
         for (NodeHandle h : kids[root])

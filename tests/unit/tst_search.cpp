@@ -177,17 +177,43 @@ private slots:
         QCOMPARE(r.sink->paths.size(), 6);
     }
 
-    void leafServerFindsNothing()
+    // A server the tree holds without shares (its list needed a login, or a tree file has
+    // none for it) is searched as a server: its shares are listed now (never IPC$ searched),
+    // join the tree, and a refusal marks it and names it, never "\\WORKGROUP\SERVER".
+    void leafServerListsItsShares_data()
     {
-        Run r(m_dir.path());
-        NodeHandle pc3 = NoNode;
-        for (NodeHandle h : m_tree->GetChildren(m_wg))
-            if (m_tree->GetItemText(h) == "PC3")
-                pc3 = h;
-        QVERIFY(r.engine->Start({m_tree, pc3, {}, "*", "", r.sink}));
+        QTest::addColumn<bool>("bStartAtServer");
+        QTest::newRow("the server") << true;
+        QTest::newRow("its workgroup") << false;
+    }
+    void leafServerListsItsShares()
+    {
+        QFETCH(bool, bStartAtServer);
+        QTemporaryDir dir;
+        MakeFiles(dir.path(), {{"PC3/Late/late.txt", "late"}, {"PC3/Other/", ""}});
+        auto tree = std::make_shared<NetworkTree>();
+        const NodeHandle root =
+            tree->InsertItem(NoNode, InsertPos::Last, "MS Windows Network", NK_NETWORK);
+        const NodeHandle wg = tree->InsertItem(root, InsertPos::Last, "WORKGROUP", NK_DOMAIN);
+        const NodeHandle pc3 = tree->InsertItem(wg, InsertPos::Last, "PC3", NK_SERVER);
+        const NodeHandle pc4 = tree->InsertItem(wg, InsertPos::Last, "PC4", NK_SERVER);
+        tree->SetLoginNeeded(pc3, true);
+        Run r(dir.path());
+        QVERIFY(r.engine->Start({tree, bStartAtServer ? pc3 : wg, {}, "*", "", r.sink}));
         QVERIFY(r.Wait());
-        QVERIFY(r.sink->paths.isEmpty());
-        QVERIFY(r.status.contains("Searching in \\\\WORKGROUP\\PC3"));
+        QCOMPARE(r.sink->paths, (QStringList{"\\\\PC3\\Late\\late.txt"}));
+        QStringList shares;
+        for (NodeHandle h : tree->GetChildren(pc3))
+            shares << tree->GetItemText(h);
+        QCOMPARE(shares, (QStringList{"IPC$", "Late", "Other"}));
+        QVERIFY(!tree->IsLoginNeeded(pc3));
+        std::lock_guard l(r.m);
+        QVERIFY(r.status.contains("Getting information about \\\\PC3"));
+        QVERIFY(r.status.filter("WORKGROUP\\PC").isEmpty());
+        QVERIFY(r.status.filter("IPC$").isEmpty());
+        // PC4 refuses its list: marked, named, nothing searched in its name.
+        QCOMPARE(r.status.contains("Cannot read \\\\PC4: Permission denied"), !bStartAtServer);
+        QCOMPARE(tree->IsLoginNeeded(pc4), !bStartAtServer);
     }
 
     // Stop is quick, the stopped search's workers add nothing more and never join the next

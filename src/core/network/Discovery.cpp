@@ -139,29 +139,58 @@ struct Discovery::State
 
     // Lists the shares of server. With bHost (an address of a scanned range) the host node is
     // made under node only when the listing answers; otherwise node is the server's node.
-    int EnumShares(const QString& server, NodeHandle node, bool bHost)
+    // With bAsked (the person's own request for one server) a refused login may be asked
+    // about, and shares the node holds already are not added again.
+    int EnumShares(const QString& server, NodeHandle node, bool bHost, bool bAsked = false)
     {
         quint32 nResume = 0;
         NodeHandle hostNode = bHost ? NoNode : node;
         // NoNode is the top level: never where a share goes (the tree was replaced).
         if (node == NoNode)
             return ERROR_BAD_NETPATH;
+        QStringList known;
+        if (bAsked)
+            for (NodeHandle c : tree->GetChildren(node))
+                known << tree->GetItemText(c);
         int nGuard = 0;
         for (;;) {
-            const EnumResult r = browser->EnumShares(server, nResume, m_bAbort);
-            if (!r.Usable())
+            const EnumResult r = bAsked ? browser->EnumSharesAsked(server, m_bAbort)
+                                        : browser->EnumShares(server, nResume, m_bAbort);
+            if (!r.Usable()) {
+                if (NeedsLogin(r.nStatus) && !m_bAbort)
+                    MarkLoginNeeded(server, node, hostNode);
                 return r.nStatus;
+            }
             if (bHost && hostNode == NoNode) {
                 hostNode = tree->InsertItem(node, InsertPos::Last, server, NK_SERVER);
                 if (hostNode == NoNode)
                     return ERROR_BAD_NETPATH;
             }
+            tree->SetLoginNeeded(hostNode, false);
             for (const QString& share : r.names)
-                tree->InsertItem(hostNode, InsertPos::Last, share, NK_SHARE);
+                if (!known.contains(share, Qt::CaseInsensitive))
+                    tree->InsertItem(hostNode, InsertPos::Last, share, NK_SHARE);
             // A server that keeps saying "more" is not asked forever.
-            if (r.nStatus != ERROR_MORE_DATA || m_bAbort || ++nGuard >= 1000)
+            if (bAsked || r.nStatus != ERROR_MORE_DATA || m_bAbort || ++nGuard >= 1000)
                 return r.nStatus;
         }
+    }
+
+    // A share list refused for want of a login: the server is there all the same. It is
+    // marked and named in the log; nobody is asked during a discovery (one question per
+    // computer would be a storm): a search or "Connect as..." of it asks.
+    static bool NeedsLogin(int nStatus)
+    {
+        return nStatus == ERROR_ACCESS_DENIED || nStatus == ERROR_LOGON_FAILURE;
+    }
+    void MarkLoginNeeded(const QString& server, NodeHandle parent, NodeHandle hostNode)
+    {
+        if (hostNode == NoNode)
+            hostNode = tree->InsertItem(parent, InsertPos::Last, server, NK_SERVER);
+        if (hostNode == NoNode)
+            return;
+        tree->SetLoginNeeded(hostNode, true);
+        Status(QStringLiteral("\\\\%1 needs a login to list its shares").arg(server));
     }
 
     NodeHandle EnsureRoot()
@@ -291,6 +320,30 @@ bool Discovery::ScanIpRange(const QString& rangeName, quint32 first, quint32 las
         if (a == last)
             break; // also ends a range that reaches 255.255.255.255
     }
+    s.EndDiscoveryWorker();
+    return true;
+}
+
+bool Discovery::ListServerShares(NodeHandle server)
+{
+    State& s = *m_state;
+    if (!s.m_bDiscoveryIdle || s.m_bAbort || s.tree->GetItemKind(server) != NK_SERVER ||
+        !s.tree->IsValid(server))
+        return false;
+    ++s.m_nDiscoveryWorkers;
+    s.m_bDiscoveryIdle = 0;
+    auto self = m_state;
+    const QString text = s.tree->GetItemText(server);
+    const bool bStarted = s.StartWorker(self, [self, text, server] {
+        self->Status(QStringLiteral("Getting information about \\\\") + text);
+        const int nStatus = self->EnumShares(text, server, false, true);
+        if (nStatus != NERR_Success && nStatus != ERROR_MORE_DATA && !State::NeedsLogin(nStatus) &&
+            !self->m_bAbort)
+            self->Status(QStringLiteral("Cannot list the shares of \\\\%1: %2")
+                             .arg(text, EnumStatusText(nStatus)));
+    });
+    if (!bStarted)
+        s.NoThread(QLatin1String("list the shares of"), text);
     s.EndDiscoveryWorker();
     return true;
 }

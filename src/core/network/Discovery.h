@@ -9,8 +9,9 @@
 #include <memory>
 
 // Fills the network tree from the network: Discover (every workgroup and domain, their servers,
-// their shares), Add domain (one named workgroup) and Scan IP range (the shares of every address
-// of a range).
+// their shares), Add domain (one named workgroup), Scan IP range (the shares of every address
+// of a range) and the shares of one server. A server whose share list is refused for want of a
+// login stays in the tree with a mark and a log line; nobody is asked during a discovery.
 //
 // Created and driven on one thread (the GUI's, or the CLI's main thread). Each activity runs on
 // worker threads: one per domain, one per address. Workers of all running activities share one
@@ -50,6 +51,11 @@ public:
     // Appends a range node and asks every address from first to last for its shares. The range
     // must be accepted (iprange::Accepted).
     bool ScanIpRange(const QString& rangeName, quint32 first, quint32 last);
+
+    // Lists the shares of one server node again, on the person's request ("Connect as..."): a
+    // refused login may be asked about. Shares the node lacks are added; the login mark goes
+    // when the list comes, and comes when it is refused.
+    bool ListServerShares(NodeHandle server);
 
     // Adopts a root made elsewhere (a loaded tree file).
     void SetRootNode(NodeHandle root);

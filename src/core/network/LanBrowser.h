@@ -46,4 +46,11 @@ public:
     // same variable.
     virtual EnumResult EnumShares(const QString& server, quint32& nResume,
                                   const std::atomic<bool>& abort) = 0;
+    // The same, on the person's own request: a refused login may be asked about (where there
+    // is anybody to ask). By default the plain list.
+    virtual EnumResult EnumSharesAsked(const QString& server, const std::atomic<bool>& abort)
+    {
+        quint32 nResume = 0;
+        return EnumShares(server, nResume, abort);
+    }
 };

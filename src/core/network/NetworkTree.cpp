@@ -254,24 +254,42 @@ std::vector<NodeHandle> NetworkTree::GetChildren(NodeHandle node) const
     return out;
 }
 
-void NetworkTree::SetBold(NodeHandle node, bool bBold)
+void NetworkTree::SetFlag(NodeHandle node, bool Node::*pFlag, bool bOn, TreeChange::Type type)
 {
     bool bNotify = false;
     {
         std::unique_lock lock(m_mutex);
         Node* p = Find(node);
-        if (!p || p->bBold == bBold)
+        if (!p || p->*pFlag == bOn)
             return;
-        p->bBold = bBold;
+        p->*pFlag = bOn;
         TreeChange change;
-        change.type = TreeChange::Bold;
+        change.type = type;
         change.node = node;
-        change.bold = bBold;
+        change.bold = type == TreeChange::Bold && bOn;
+        change.loginNeeded = type == TreeChange::LoginNeeded && bOn;
         if (Queue(std::move(change)))
             bNotify = true;
     }
     if (bNotify)
         Notify();
+}
+
+void NetworkTree::SetBold(NodeHandle node, bool bBold)
+{
+    SetFlag(node, &Node::bBold, bBold, TreeChange::Bold);
+}
+
+void NetworkTree::SetLoginNeeded(NodeHandle node, bool bNeeded)
+{
+    SetFlag(node, &Node::bLoginNeeded, bNeeded, TreeChange::LoginNeeded);
+}
+
+bool NetworkTree::IsLoginNeeded(NodeHandle node) const
+{
+    std::shared_lock lock(m_mutex);
+    const Node* p = Find(node);
+    return p && p->bLoginNeeded;
 }
 
 bool NetworkTree::IsBold(NodeHandle node) const
@@ -337,6 +355,13 @@ void NetworkTree::SetChangeListener(std::function<void()> fnNotify)
                         b.type = TreeChange::Bold;
                         b.node = MakeHandle(i - 1);
                         b.bold = true;
+                        m_changes.push_back(std::move(b));
+                    }
+                    if (n.bLoginNeeded) {
+                        TreeChange b;
+                        b.type = TreeChange::LoginNeeded;
+                        b.node = MakeHandle(i - 1);
+                        b.loginNeeded = true;
                         m_changes.push_back(std::move(b));
                     }
                     fnReplay(i, n.children);

@@ -37,15 +37,17 @@ struct TreeChange
         Cleared,
         Sorted,
         Bold,
-        Replaced // every node replaced at once (Adopt): the view rebuilds from the store
+        LoginNeeded, // a server's shares could not be listed without a login
+        Replaced     // every node replaced at once (Adopt): the view rebuilds from the store
     };
     Type type = Inserted;
-    NodeHandle node = NoNode;      // Inserted, Bold
+    NodeHandle node = NoNode;      // Inserted, Bold, LoginNeeded
     NodeHandle parent = NoNode;    // Inserted, Sorted (NoNode = top level)
     int row = 0;                   // Inserted: position among the siblings
     QString text;                  // Inserted
     NodeKind kind = NK_NETWORK;    // Inserted
     bool bold = false;             // Bold
+    bool loginNeeded = false;      // LoginNeeded
     std::vector<NodeHandle> order; // Sorted: the children in their new order
 };
 
@@ -87,6 +89,10 @@ public:
 
     void SetBold(NodeHandle node, bool bBold);
     bool IsBold(NodeHandle node) const;
+    // A server whose share list was refused for want of a login: shown with a mark until its
+    // shares are listed. Not saved in tree files.
+    void SetLoginNeeded(NodeHandle node, bool bNeeded);
+    bool IsLoginNeeded(NodeHandle node) const;
     // Sorts the direct children of node (not recursive), ignoring case, stable.
     void SortChildren(NodeHandle node);
 
@@ -102,6 +108,7 @@ private:
         QString strText;
         NodeKind kind = NK_NETWORK;
         bool bBold = false;
+        bool bLoginNeeded = false;
         std::uint32_t nParent = 0; // index + 1, 0 = top level
         std::vector<std::uint32_t> children;
     };
@@ -111,7 +118,8 @@ private:
     NodeHandle MakeHandle(std::uint32_t nIndex) const;
     std::vector<std::uint32_t>* ChildList(NodeHandle parent);
     bool Queue(TreeChange&& change); // under m_mutex; true when the feed turned non-empty
-    void Notify();                   // without m_mutex
+    void SetFlag(NodeHandle node, bool Node::*pFlag, bool bOn, TreeChange::Type type);
+    void Notify(); // without m_mutex
 
     mutable std::shared_mutex m_mutex;
     std::deque<Node> m_nodes;

@@ -45,12 +45,14 @@ int CodeFromError(int err)
 // Lists url in a helper of profile, keeping the entries of the wanted browse types.
 EnumResult List(const QString& host, const smb::HelperProfile& profile, const QByteArray& url,
                 std::initializer_list<std::uint32_t> wanted, int msDeadline,
-                const std::atomic<bool>& abort, bool bGreet = false)
+                const std::atomic<bool>& abort, bool bGreet = false, bool bMayAsk = false)
 {
     EnumResult r;
     const smb::CancelFn cancel = [&abort] { return abort.load(); };
     smb::HelperPool::Lease lease =
         smb::HelperPool::Instance()->Acquire(host, profile, cancel, bGreet);
+    if (bMayAsk)
+        lease.LetShareListAsk();
     int err = lease.Valid() ? 0 : lease.Error();
     if (lease.Valid()) {
         Message req;
@@ -318,15 +320,30 @@ EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<b
     return r;
 }
 
-EnumResult SmbLanBrowser::EnumShares(const QString& server, quint32& nResume,
-                                     const std::atomic<bool>& abort)
+namespace {
+
+EnumResult ListShares(const QString& server, int msSmb, const std::atomic<bool>& abort,
+                      bool bMayAsk)
 {
-    nResume = 0; // everything comes in one answer
     smb::HelperProfile profile;
-    profile.msSmbTimeout = m_timeouts.msSmb;
+    profile.msSmbTimeout = msSmb;
     // A little over the library's own timeout: the helper answers first when it can.
     return List(
         smb::ResolveHost(server).toLower(), profile, smb::HostUrl(server),
         {smbproto::kFileShare, smbproto::kPrinterShare, smbproto::kCommsShare, smbproto::kIpcShare},
-        m_timeouts.msSmb + 2000, abort, true);
+        msSmb + 2000, abort, true, bMayAsk);
+}
+
+} // namespace
+
+EnumResult SmbLanBrowser::EnumShares(const QString& server, quint32& nResume,
+                                     const std::atomic<bool>& abort)
+{
+    nResume = 0; // everything comes in one answer
+    return ListShares(server, m_timeouts.msSmb, abort, false);
+}
+
+EnumResult SmbLanBrowser::EnumSharesAsked(const QString& server, const std::atomic<bool>& abort)
+{
+    return ListShares(server, m_timeouts.msSmb, abort, true);
 }

@@ -39,6 +39,7 @@ public:
     EnumResult EnumServers(const QString& domain, const std::atomic<bool>& abort) override;
     EnumResult EnumShares(const QString& server, quint32& nResume,
                           const std::atomic<bool>& abort) override;
+    EnumResult EnumSharesAsked(const QString& server, const std::atomic<bool>& abort) override;
 
 private:
     Timeouts m_timeouts;

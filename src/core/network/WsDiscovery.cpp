@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <map>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 namespace wsd {
@@ -32,13 +32,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kGroup = "239.255.255.250";
 constexpr quint16 kPort = 3702;
-constexpr int kMsQuiet = 1200;  // after the last probe, answers have come
-constexpr int kMsResend = 400;  // the probe goes out three times: UDP may lose it
-constexpr int kMsGet = 2000;    // one metadata Get
-constexpr int kMaxHosts = 1024; // a hostile network cannot make this grow without end
-constexpr int kMaxPerSource = 8;       // computers one answering address may announce
-constexpr int kPacketsPerRound = 256;  // read from one socket before the others get a turn
-constexpr qsizetype kMaxSeen = 8192;   // MessageIDs remembered
+constexpr int kMsQuiet = 1200;                // after the last probe, answers have come
+constexpr int kMsResend = 400;                // the probe goes out three times: UDP may lose it
+constexpr int kMsGet = 2000;                  // one metadata Get
+constexpr int kMaxHosts = 1024;               // a hostile network cannot make this grow without end
+constexpr int kMaxPerSource = 8;              // computers one answering address may announce
+constexpr int kPacketsPerRound = 256;         // read from one socket before the others get a turn
+constexpr qsizetype kMaxSeen = 8192;          // MessageIDs remembered
 constexpr qsizetype kMaxMetadata = 256 << 10; // one metadata answer
 constexpr int kMaxProbes = 6;
 
@@ -303,11 +303,9 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
     };
 
     const QString self = NewId();
-    const QString probeId = NewId();
-    const QByteArray probe = ProbeMessage(probeId);
-    QSet<QString> messages;        // MessageIDs seen
-    QSet<QString> resolved;        // endpoints asked for their address
-    std::map<QString, bool> asked; // endpoints whose metadata was asked for
+    QSet<QString> messages;             // MessageIDs seen
+    QSet<QString> resolved;             // endpoints asked for their address
+    std::map<QString, bool> asked;      // endpoints whose metadata was asked for
     std::map<in_addr_t, int> perSource; // endpoints asked for, per answering address
     std::vector<Get> gets;
     int nProbes = 0;
@@ -319,9 +317,12 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
         const auto now = Clock::now();
         if (now >= deadline)
             break;
-        // The Probe again during the listening time (UDP may lose it, or its answers).
+        // The Probe again during the listening time (UDP may lose it, or its answers). Each
+        // one is a new message: a responder answers a repeated MessageID once, and an answer
+        // lost among a flood of others would then not come again.
         if ((nProbes < 3 || (nProbes < kMaxProbes && !gets.empty())) &&
             (nProbes == 0 || now - lastProbe >= std::chrono::milliseconds(kMsResend))) {
+            const QByteArray probe = ProbeMessage(NewId());
             for (int fd : udp)
                 multicast(fd, probe);
             ++nProbes;
@@ -354,6 +355,11 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
                                              reinterpret_cast<sockaddr*>(&from), &fromLen);
                 if (n <= 0)
                     break;
+                // An address that has announced all it may is not even parsed: a flood from
+                // there costs a read per packet, and the real hosts' answers get their turn.
+                if (const auto full = perSource.find(from.sin_addr.s_addr);
+                    full != perSource.end() && full->second >= kMaxPerSource)
+                    continue;
                 const Parsed p = Parse(QByteArray(buf, n));
                 if (p.strMessageId.isEmpty() || messages.contains(p.strMessageId))
                     continue;

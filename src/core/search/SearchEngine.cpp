@@ -8,6 +8,7 @@
 #include "smb/HelperPool.h"
 #include "smb/HelperProtocol.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -92,8 +93,12 @@ public:
         m_fs->SetCancel([run = m_run.get()] { return !run->Running(); });
     }
 
-    // A node of the tree: children with children get workers, leaves are shares.
+    // A node of the tree: children with children get workers, and so do servers (a server
+    // without shares in the tree lists them now); other leaves are shares.
     void SearchNode(NodeHandle node);
+    // A server whose shares the tree does not hold (its list needed a login, or nobody listed
+    // it): the shares as it lists them now, each searched; they join the tree.
+    void SearchServer(NodeHandle node);
     // A share or any folder: sub-folders first, the folder's own entries last.
     void SearchShare(const QString& share);
 
@@ -155,6 +160,10 @@ void Walker::SearchNode(NodeHandle node)
 {
     NetworkTree& tree = *m_run->job.tree;
     const std::vector<NodeHandle> children = tree.GetChildren(node);
+    if (children.empty() && tree.GetItemKind(node) == NK_SERVER) {
+        SearchServer(node);
+        return;
+    }
     if (children.empty()) {
         SearchShare(QStringLiteral("\\\\") + tree.GetItemText(tree.GetParentItem(node)) +
                     QLatin1Char('\\') + tree.GetItemText(node));
@@ -164,7 +173,7 @@ void Walker::SearchNode(NodeHandle node)
     for (NodeHandle child : children) {
         if (!m_run->Running())
             return;
-        if (tree.ItemHasChildren(child)) {
+        if (tree.ItemHasChildren(child) || tree.GetItemKind(child) == NK_SERVER) {
             StartWorker(m_state, m_run, [child](Walker& w) { w.SearchNode(child); });
             // Staggers the workers' first network accesses; a stop cuts it short.
             std::unique_lock lock(m_run->m_pauseLock);
@@ -175,6 +184,35 @@ void Walker::SearchNode(NodeHandle node)
             SearchShare(QStringLiteral("\\\\") + parentText + QLatin1Char('\\') +
                         tree.GetItemText(child));
         }
+    }
+}
+
+void Walker::SearchServer(NodeHandle node)
+{
+    NetworkTree& tree = *m_run->job.tree;
+    const QString server = QStringLiteral("\\\\") + tree.GetItemText(node);
+    m_state->Status(QStringLiteral("Getting information about ") + server);
+    std::vector<FsEntry> shares;
+    if (const int err = m_fs->ListShares(server, shares); err != 0) {
+        if (err == EACCES || err == EPERM || err == smbproto::kErrLoginFailed)
+            tree.SetLoginNeeded(node, true);
+        Report(server, true, err);
+        return;
+    }
+    // As a Discover would have listed them. (Another search of the same node may have been
+    // quicker: its shares are not put in twice.)
+    if (!tree.ItemHasChildren(node)) {
+        for (const FsEntry& share : shares)
+            tree.InsertItem(node, InsertPos::Last, share.strName, NK_SHARE);
+        tree.SortChildren(node);
+    }
+    tree.SetLoginNeeded(node, false);
+    for (const FsEntry& share : shares) {
+        if (!m_run->Running())
+            return;
+        // Printer and IPC shares hold no files.
+        if (share.nAttributes & kAttrDirectory)
+            SearchShare(server + QLatin1Char('\\') + share.strName);
     }
 }
 

@@ -21,14 +21,15 @@ int ShareFs::Contains(const QString& path, const content::Needles& needles, bool
     constexpr std::size_t kBlock = 128u << 10, kPage = 4096;
     m_buffer.resize(kBlock + kPage);
     unsigned char* const block =
-        m_buffer.data() + (kPage - reinterpret_cast<std::uintptr_t>(m_buffer.data()) % kPage) % kPage;
+        m_buffer.data() +
+        (kPage - reinterpret_cast<std::uintptr_t>(m_buffer.data()) % kPage) % kPage;
     content::StreamScanner scanner(needles);
     const std::uint64_t nLimit = nListedSize > 0 ? nListedSize + kContentMargin : UINT64_MAX;
     for (std::uint64_t nDone = 0; nDone < nLimit;) {
         if (Cancelled())
             return ECANCELED;
-        const std::int64_t got =
-            reader->Read(block, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
+        const std::int64_t got = reader->Read(
+            block, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
         if (got < 0)
             return EIO;
         if (got == 0)
@@ -49,4 +50,10 @@ void ShareFs::ListFolders(const std::vector<QString>& folders, std::vector<int>&
     out.assign(folders.size(), {});
     for (std::size_t i = 0; i < folders.size(); ++i)
         errors[i] = ListFolder(folders[i], out[i]);
+}
+
+int ShareFs::ListShares(const QString&, std::vector<FsEntry>& out)
+{
+    out.clear();
+    return ENOTSUP;
 }

@@ -80,6 +80,10 @@ public:
     // folders[i]. The default lists them one by one; SMB sends them to one helper at once.
     virtual void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
                              std::vector<std::vector<FsEntry>>& out);
+    // The shares of a server ("\\SERVER") as it lists them, in its order: disk shares with
+    // kAttrDirectory, printer and IPC shares without; 0 or an error. The person chose this
+    // server (a search of it): a refused login may be asked about. Only SMB has servers.
+    virtual int ListShares(const QString& server, std::vector<FsEntry>& out);
     // Opens a file; null when it cannot be opened (a folder, no access, gone), the reason in
     // *pErr.
     virtual std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr = nullptr) = 0;

@@ -150,6 +150,45 @@ public:
             std::replace(errors.begin(), errors.end(), EINVAL, err);
     }
 
+    int ListShares(const QString& server, std::vector<FsEntry>& out) override
+    {
+        const QString name = ServerOf(server);
+        if (name.isEmpty() || name.contains(QLatin1Char('\\')))
+            return EINVAL;
+        for (int nTry = 0;; ++nTry) {
+            out.clear();
+            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(server), m_profile, m_fnCancel);
+            if (!lease.Valid())
+                return lease.Error();
+            lease.LetShareListAsk();
+            Message req;
+            req.op = Op::ListNames;
+            req.s1 = smb::HostUrl(name);
+            int err = lease.Call(
+                req,
+                [&out](Message& m) {
+                    if (m.op != Op::Names)
+                        return;
+                    for (const smbproto::Entry& e : m.entries) {
+                        if (e.nAttributes != smbproto::kFileShare &&
+                            e.nAttributes != smbproto::kPrinterShare &&
+                            e.nAttributes != smbproto::kCommsShare &&
+                            e.nAttributes != smbproto::kIpcShare)
+                            continue;
+                        FsEntry f;
+                        f.strName = QString::fromUtf8(e.name);
+                        f.nAttributes = e.nAttributes == smbproto::kFileShare ? kAttrDirectory : 0;
+                        out.push_back(std::move(f));
+                    }
+                },
+                nullptr, m_fnCancel);
+            if (err != 0)
+                out.clear();
+            if (nTry > 0 || !LearnServer(server, &err, m_fnCancel))
+                return err;
+        }
+    }
+
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {
         int err = 0;
@@ -255,6 +294,10 @@ public:
         if (folders.empty())
             return ShareFs::ListFolders(folders, errors, out);
         For(folders.front()).ListFolders(folders, errors, out);
+    }
+    int ListShares(const QString& server, std::vector<FsEntry>& out) override
+    {
+        return For(server).ListShares(server, out);
     }
     std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
     {

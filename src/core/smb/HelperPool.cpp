@@ -476,7 +476,8 @@ HelperPool::Stats HelperPool::GetStats() const
 
 HelperPool::Lease::Lease(Lease&& other) noexcept
     : m_pool(std::move(other.m_pool)), m_helper(std::move(other.m_helper)),
-      m_host(std::move(other.m_host)), m_nError(other.m_nError)
+      m_host(std::move(other.m_host)), m_nError(other.m_nError),
+      m_bShareListAsks(other.m_bShareListAsks)
 {}
 
 HelperPool::Lease& HelperPool::Lease::operator=(Lease&& other) noexcept
@@ -487,6 +488,7 @@ HelperPool::Lease& HelperPool::Lease::operator=(Lease&& other) noexcept
         m_helper = std::move(other.m_helper);
         m_host = std::move(other.m_host);
         m_nError = other.m_nError;
+        m_bShareListAsks = other.m_bShareListAsks;
     }
     return *this;
 }
@@ -629,6 +631,7 @@ void HelperPool::Lease::Exchange(const std::vector<Message>& reqs,
                 q.bRefused = m.n1 > 0;
                 q.nGen = m.n1 > 0 ? m.n1 - 1 : 0;
                 q.nKind = m.n2;
+                q.bMayAsk = !q.strShare.isEmpty() || m_bShareListAsks;
                 AuthReply reply;
                 reply.bGiveUp = q.bRefused;
                 if (fn)

@@ -70,6 +70,9 @@ struct AuthQuestion
     bool bRefused = false;
     quint64 nGen = 0;
     quint64 nKind = 0;
+    // False for a share list nobody asked for (a Discover, a scan): a person is never asked
+    // about it. Requests on a share, and share lists a search or the person started, may ask.
+    bool bMayAsk = true;
 };
 struct AuthReply
 {
@@ -135,6 +138,9 @@ public:
                       const std::function<void(std::size_t, smbproto::Message&)>& onFrame,
                       std::vector<int>& errs, const CancelFn& cancel);
         void Release();
+        // A share list on this lease is the person's own doing (a search of a server, "Connect
+        // as..."): a refusal there may be asked about.
+        void LetShareListAsk() { m_bShareListAsks = true; }
 
     private:
         friend class HelperPool;
@@ -146,6 +152,7 @@ public:
         std::shared_ptr<HelperProcess> m_helper;
         QString m_host;
         int m_nError = 0;
+        bool m_bShareListAsks = false;
     };
 
     // A helper for requests to host (a server name or address; empty for browse lists). Waits

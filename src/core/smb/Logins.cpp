@@ -59,6 +59,18 @@ void Logins::SetFixed(std::optional<Credentials> login)
     m_servers.clear();
 }
 
+void Logins::AllowFixed(const QString& server)
+{
+    std::lock_guard lock(m_mutex);
+    m_fixedServers.insert(server.toUpper());
+}
+
+void Logins::SetNote(std::function<void(const QString&)> fnNote)
+{
+    std::lock_guard lock(m_mutex);
+    m_fnNote = std::move(fnNote);
+}
+
 void Logins::SetKerberos(bool bTry)
 {
     std::lock_guard lock(m_mutex);
@@ -148,6 +160,30 @@ QString Logins::ReasonOnly(const AuthQuestion& q, const Server& s) const
     return QStringLiteral("The login of %1 failed: unknown user name or bad password.").arg(user);
 }
 
+void Logins::UseTyped(const QString& server, const Typed& typed)
+{
+    std::shared_ptr<Ui> ui;
+    Credentials login = Parse(typed.strUser, typed.strPassword);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_fixed)
+            return;
+        Server& s = m_servers[server.toUpper()];
+        s.bInit = true;
+        ++s.nGen;
+        s.stage = Stage::Typed;
+        s.login = login;
+        s.bProven = false;
+        s.nProving = 0;
+        s.nRefusedIn = 0;
+        s.nDeclinedIn = 0;
+        ui = m_ui;
+        m_changed.notify_all();
+    }
+    if (typed.bRemember && ui)
+        ui->Save(server, login);
+}
+
 AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
 {
     const QString key = q.strServer.toUpper();
@@ -190,6 +226,16 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
         if (m_fixed) {
             s.stage = Stage::Fixed;
             s.login = *m_fixed;
+            // Only an announcement knows where this name is: the password stays here.
+            if (!m_fixed->strUser.isEmpty() && !m_fixedServers.count(key) &&
+                !RememberedAddress(q.strServer).isEmpty()) {
+                s.login = Credentials{};
+                if (m_fnNote)
+                    m_fnNote(QStringLiteral("\\\\%1 is known only from an announcement on the "
+                                            "network (at %2): it gets no --user login unless it "
+                                            "is named on the command line")
+                                 .arg(q.strServer, RememberedAddress(q.strServer)));
+            }
         } else if (bKerberos) {
             s.stage = Stage::Kerberos;
             s.login = Credentials{};
@@ -250,13 +296,12 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
     default:
         break;
     }
-    // Only a share's refusal is asked about: a discovery's share lists are not worth a question.
     const std::shared_ptr<Ui> ui = m_ui;
     if (!ui || s.nDeclinedIn == m_nSearch)
         return giveUp(s);
-    // A share list (Discover, a scan) that may not ask: it fails alone; the search's own
+    // A share list that may not ask (Discover, a scan): it fails alone; the search's own
     // requests to that server still get their question.
-    if (q.strShare.isEmpty())
+    if (!q.bMayAsk)
         return Reply(s, true);
     if (s.nAskedIn != m_nSearch) {
         s.nAskedIn = m_nSearch;

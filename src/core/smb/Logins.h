@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace smb {
 
@@ -53,12 +54,22 @@ public:
     void SetUi(std::shared_ptr<Ui> ui);
     // These for every server and nothing else (the CLI's options); nullopt: the normal order.
     void SetFixed(std::optional<Credentials> login);
+    // The fixed login goes to servers named here (on the command line, in a tree file) and to
+    // names a name service knows; a name that only an announcement placed (anyone on the LAN
+    // may announce one) gets a guest login instead, with a note.
+    void AllowFixed(const QString& server);
+    // Where such notes go (any thread).
+    void SetNote(std::function<void(const QString&)> fnNote);
     // Whether to try the Kerberos ticket first (default: when a credential cache exists).
     void SetKerberos(bool bTry);
     // A new search: servers the person declined may be asked about again.
     void NewSearch();
     // Forgets every server's state (tests, and a new fixed login).
     void Reset();
+
+    // A login the person typed for server of their own accord ("Connect as..."): it is the
+    // server's login from now on, as if typed in answer to a question (and saved when asked to).
+    void UseTyped(const QString& server, const Typed& typed);
 
     AuthReply Answer(const AuthQuestion& q, const CancelFn& cancel);
     // A request to server ended: bLoginOk when its login was not refused (then requests that
@@ -95,7 +106,7 @@ private:
         quint64 nGen = 0;
         quint64 nDeclinedIn = 0; // the search in which the person declined, 0 none
         quint64 nAskedIn = 0;
-        int nAsked = 0; // questions in that search
+        int nAsked = 0;         // questions in that search
         quint64 nRefusedIn = 0; // the search in which its login was refused and given up
         // A password not yet known to work is tried by one request at a time: the others wait
         // for its outcome (bounded), so a wrong one is refused once, not once per helper.
@@ -115,6 +126,8 @@ private:
     std::map<QString, Server> m_servers; // by server name, upper case
     std::shared_ptr<Ui> m_ui;
     std::optional<Credentials> m_fixed;
+    std::set<QString> m_fixedServers; // upper case
+    std::function<void(const QString&)> m_fnNote;
     std::optional<bool> m_bKerberos;
     quint64 m_nSearch = 1;
 };

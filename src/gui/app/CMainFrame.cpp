@@ -124,7 +124,11 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     // The Discover button runs the command's handler directly.
     connect(m_searchDlg, &CSearchDlg::DiscoverRequested, this, &CMainFrame::OnDiscoverNetwork);
     connect(m_searchDlg, &CSearchDlg::TreeContextMenuRequested, this,
-            [this](const QPoint&) { ShowServersMenu(); });
+            [this, tree](const QPoint& pos) {
+                // The menu's commands that need a node take the one under the pointer.
+                const QModelIndex at = tree->indexAt(tree->viewport()->mapFromGlobal(pos));
+                ShowServersMenu(m_treeModel->HandleOf(at));
+            });
 
     // The Network Log, any side.
     m_logModel = new LogModel(this);

@@ -69,7 +69,8 @@ public:
     CAutoHide* AutoHide() const { return m_autoHide; }
 
     void ShowFilesMenu();
-    void ShowServersMenu();
+    // The tree's menu; node: the row under the pointer (NoNode: none), for "Connect as...".
+    void ShowServersMenu(NodeHandle node = NoNode);
     void ShowLogMenu();
 
     // The bars' context menu: the toolbar, the Search Bar, the Network Log and the status bar.
@@ -168,6 +169,11 @@ private:
     void OnDiscoverNetwork();
     void OnScanIpRange();
     void OnAddDomain();
+    // Asks for a login to server and lists its shares with it.
+    void OnConnectAs(NodeHandle server);
+    // The node the tree's menu was opened on, else the selected one.
+    NodeHandle MenuNode() const;
+    NodeHandle m_hMenuNode = NoNode;
     void OnSaveNetworkTree();
     void OnLoadNetworkTree();
     void OnDiscoveryCompleted();

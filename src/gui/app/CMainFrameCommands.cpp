@@ -7,6 +7,7 @@
 #include "app/Prompter.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
+#include "network/NetworkTreeModel.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
 #include "ui/CAutoHide.h"
@@ -29,6 +30,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QUrl>
 
 void CMainFrame::CreateActions()
@@ -39,7 +41,8 @@ void CMainFrame::CreateActions()
         ID_OPEN_FOLDER,      ID_COPY_FILES,     ID_MOVE_FILES,     ID_DELETE_FILES,
         ID_SAVE_RESULTS,     ID_OPEN_FILE,      ID_CLEAR_LOG,      ID_SAVE_LOG,
         ID_FILE_CLOSE,       ID_WINDOW_ARRANGE, ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ,
-        ID_APP_ABOUT,        ID_APP_EXIT,       ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR};
+        ID_APP_ABOUT,        ID_APP_EXIT,       ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR,
+        ID_CONNECT_AS};
     for (int nId : kAll) {
         auto* a = new QAction(this);
         a->setData(nId);
@@ -193,7 +196,11 @@ void CMainFrame::UpdateCommandUI()
         case ID_ADD_DOMAIN:
         case ID_LOAD_TREE: // a loaded tree would replace the one the workers fill
             bEnabled = bDiscoveryIdle;
-            break; // OnUpdateNetworkCommands
+            break;          // OnUpdateNetworkCommands
+        case ID_CONNECT_AS: // a server node under the pointer (or selected)
+            bEnabled = bDiscoveryIdle && m_tree->GetItemKind(MenuNode()) == NK_SERVER &&
+                       m_tree->IsValid(MenuNode());
+            break;
         case ID_OPEN_FOLDER:
         case ID_COPY_FILES:
         case ID_MOVE_FILES:
@@ -274,6 +281,9 @@ void CMainFrame::RunCommand(int nId)
         break;
     case ID_ADD_DOMAIN:
         OnAddDomain();
+        break;
+    case ID_CONNECT_AS:
+        OnConnectAs(MenuNode());
         break;
     case ID_LOAD_TREE:
         OnLoadNetworkTree();
@@ -383,9 +393,17 @@ void CMainFrame::ShowFilesMenu()
     PopupMenu(m_menuFiles);
 }
 
-void CMainFrame::ShowServersMenu()
+void CMainFrame::ShowServersMenu(NodeHandle node)
 {
+    m_hMenuNode = node;
     PopupMenu(m_menuServers);
+}
+
+NodeHandle CMainFrame::MenuNode() const
+{
+    if (m_hMenuNode != NoNode && m_tree->IsValid(m_hMenuNode))
+        return m_hMenuNode;
+    return m_treeModel->HandleOf(m_searchDlg->Tree()->currentIndex());
 }
 
 void CMainFrame::ShowLogMenu()

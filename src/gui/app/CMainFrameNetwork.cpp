@@ -8,6 +8,8 @@
 #include "network/NetworkTreeModel.h"
 #include "network/TreeFile.h"
 #include "search/CSearchDlg.h"
+#include "smb/Logins.h"
+#include "smb/SmbUrl.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -72,6 +74,27 @@ void CMainFrame::OnAddDomain()
     StartBusyAnimation();
     m_discovery->AddDomain(dlg.m_szDomain);
     m_hRootNode = m_discovery->RootNode();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnConnectAs(NodeHandle server)
+{
+    if (!IsDiscoveryIdle() || m_tree->GetItemKind(server) != NK_SERVER)
+        return;
+    const QString name = m_tree->GetItemText(server);
+    // The login goes where the share list goes: the name, or the address only an
+    // announcement gave it.
+    const QString host = smb::ResolveHost(name);
+    QString reason = tr("Log in to list the shares of \\\\%1.").arg(name);
+    if (host.compare(name, Qt::CaseInsensitive) != 0)
+        reason += tr(" The login goes to %1, the address announced on the network for \\\\%2.")
+                      .arg(host, name);
+    smb::Logins::Typed typed;
+    if (!m_prompter.AskLogin(name, reason, QString(), &typed, [] { return false; }))
+        return;
+    smb::Logins::Instance()->UseTyped(host, typed);
+    StartBusyAnimation();
+    m_discovery->ListServerShares(server);
     UpdateCommandUI();
 }
 

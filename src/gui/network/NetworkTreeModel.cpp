@@ -4,8 +4,48 @@
 
 #include <QFont>
 #include <QMetaObject>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 
 #include <algorithm>
+
+namespace {
+
+// A small padlock at the lower right of the icon.
+QIcon WithPadlock(const QIcon& base)
+{
+    QIcon out;
+    for (const int side : {16, 24, 32, 48}) {
+        QPixmap pm = base.pixmap(side, side);
+        if (pm.isNull())
+            continue;
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = side / 16.0;
+        const QRectF body(8.5 * s, 9.5 * s, 7 * s, 6 * s);
+        QPainterPath shackle;
+        shackle.addRoundedRect(QRectF(10 * s, 6.5 * s, 4 * s, 6 * s), 2 * s, 2 * s);
+        p.setPen(QPen(QColor(60, 60, 60), 1.4 * s));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(shackle);
+        p.setPen(QPen(QColor(90, 60, 0), 0.8 * s));
+        p.setBrush(QColor(240, 190, 40));
+        p.drawRoundedRect(body, 1 * s, 1 * s);
+        p.end();
+        out.addPixmap(pm);
+    }
+    return out;
+}
+
+} // namespace
+
+QString LoginNeededTip(const QString& server)
+{
+    return NetworkTreeModel::tr("%1 needs a login to list its shares: search it, or use "
+                                "\"Connect as...\", to log in.")
+        .arg(server);
+}
 
 NetworkTreeModel::NetworkTreeModel(std::shared_ptr<NetworkTree> tree, QObject* parent)
     : QAbstractItemModel(parent), m_tree(std::move(tree))
@@ -14,6 +54,7 @@ NetworkTreeModel::NetworkTreeModel(std::shared_ptr<NetworkTree> tree, QObject* p
     m_icons[NK_DOMAIN] = QIcon(QStringLiteral(":/images/tree_domain.png"));
     m_icons[NK_SERVER] = QIcon(QStringLiteral(":/images/tree_server.png"));
     m_icons[NK_SHARE] = QIcon(QStringLiteral(":/images/tree_share.png"));
+    m_loginNeededIcon = WithPadlock(m_icons[NK_SERVER]);
     // Any thread: queue a replay on the model's thread. The destructor unregisters the
     // listener, and the store guarantees it is not running after that; a replay still queued
     // then is dropped with the object.
@@ -49,6 +90,7 @@ void NetworkTreeModel::Rebuild()
             node->strText = m_tree->GetItemText(c);
             node->kind = m_tree->GetItemKind(c);
             node->bBold = m_tree->IsBold(c);
+            node->bLoginNeeded = m_tree->IsLoginNeeded(c);
             node->nRow = static_cast<int>(pParent->children.size());
             MNode* p = node.get();
             m_storage.push_back(std::move(node));
@@ -106,10 +148,13 @@ QVariant NetworkTreeModel::data(const QModelIndex& index, int role) const
     const auto* p = static_cast<const MNode*>(index.internalPointer());
     switch (role) {
     case Qt::DisplayRole:
+        return ctl::ToPictures(p->strText);
     case Qt::ToolTipRole:
+        if (p->bLoginNeeded)
+            return LoginNeededTip(QStringLiteral("\\\\") + ctl::ToPictures(p->strText));
         return ctl::ToPictures(p->strText);
     case Qt::DecorationRole:
-        return m_icons[p->kind & 3];
+        return p->bLoginNeeded ? m_loginNeededIcon : m_icons[p->kind & 3];
     case Qt::FontRole:
         if (p->bBold) {
             QFont f;
@@ -216,6 +261,15 @@ void NetworkTreeModel::Apply(const TreeChange& c)
         p->bBold = c.bold;
         const QModelIndex idx = createIndex(RowOf(p), 0, p);
         emit dataChanged(idx, idx, {Qt::FontRole});
+        break;
+    }
+    case TreeChange::LoginNeeded: {
+        MNode* p = m_nodes.value(c.node, nullptr);
+        if (!p)
+            break;
+        p->bLoginNeeded = c.loginNeeded;
+        const QModelIndex idx = createIndex(RowOf(p), 0, p);
+        emit dataChanged(idx, idx, {Qt::DecorationRole, Qt::ToolTipRole});
         break;
     }
     }

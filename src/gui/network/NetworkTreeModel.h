@@ -43,6 +43,7 @@ private:
         QString strText;
         NodeKind kind = NK_NETWORK;
         bool bBold = false;
+        bool bLoginNeeded = false;
         int nRow = 0; // position among its siblings, kept up to date
     };
     int RowOf(const MNode* p) const { return p->nRow; }
@@ -57,4 +58,8 @@ private:
     QHash<NodeHandle, MNode*> m_nodes;
     std::vector<std::unique_ptr<MNode>> m_storage;
     QIcon m_icons[4];
+    QIcon m_loginNeededIcon; // the server's icon with a padlock
 };
+
+// The tool tip of a server that needs a login to list its shares.
+QString LoginNeededTip(const QString& server);
