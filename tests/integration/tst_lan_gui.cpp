@@ -9,10 +9,12 @@
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
+#include "smb/Logins.h"
 
 #include "common/HelperChildren.h"
 #include "common/SilentHost.h"
 #include <QHeaderView>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeView>
@@ -76,7 +78,9 @@ private slots:
     void finishNamesWhatCouldNotBeRead()
     {
         SearchFrom(m_alpha, "*.txt");
-        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"),
+            30000);
         QCOMPARE(m_prompter->messages.size(), 1);
         const QString text = m_prompter->messages.front().strText;
         QVERIFY2(text.startsWith("Search finished. ") &&
@@ -102,7 +106,9 @@ private slots:
             return p;
         };
         SearchFrom(m_alpha, "*");
-        QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"),
+            30000);
         QStringList plain = paths(Frame().ActiveResults());
         QVERIFY(plain.size() > 20);
         for (int round = 0; round < 3; ++round) {
@@ -115,7 +121,9 @@ private slots:
                                   QPoint(header->sectionViewportPosition(section) + 5, 5));
                 QTest::qWait(5);
             }
-            QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT((!Frame().IsSearchRunning() &&
+                                      Frame().SearchDlg()->SearchButton()->text() == "Search"),
+                                     30000);
             QTRY_VERIFY(!results->Model()->IsSorting());
             QStringList got = paths(results);
             for (const QString& p : got)
@@ -174,6 +182,66 @@ private slots:
         // Helpers still at work were ended; idle ones stay for the next search unless dropped.
         smb::HelperPool::Instance()->DropIdle();
         QTRY_COMPARE_WITH_TIMEOUT(HelperChildren(), 0, 1000);
+    }
+
+    // A copy from the window whose server never answers, or whose login question is open:
+    // Cancel in the progress dialog, or closing the window, ends it within a second; a question
+    // still open goes first, and no answer is waited for.
+    void fileActionEndsWithinASecond_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("bClose");
+        QTest::newRow("cancel, silent server") << "\\\\127.0.0.22\\share\\a.txt" << false;
+        QTest::newRow("close, silent server") << "\\\\127.0.0.22\\share\\a.txt" << true;
+        QTest::newRow("close during the login question")
+            << "\\\\ALPHA\\private\\confidential.txt" << true;
+        QTest::newRow("cancel during the login question")
+            << "\\\\ALPHA\\private\\confidential.txt" << false;
+    }
+    void fileActionEndsWithinASecond()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, bClose);
+        smb::HelperPool::Instance()->DropIdle();
+        smb::Logins::Instance()->Reset();
+        smb::Logins::Instance()->SetKerberos(false);
+        CChildFrame* results = Frame().CreateResultsWindow();
+        results->Model()->AppendBatch({{path, 0x20, 10, 0}});
+        results->View()->selectAll();
+        QTemporaryDir target;
+        m_prompter->strNextFile = target.path();
+        QElapsedTimer t;
+        bool bAbandoned = false;
+        auto end = [&] {
+            t.start();
+            if (bClose) {
+                m_prompter->nextAnswer = Prompter::AnswerYes; // cancel the copy and exit
+                QVERIFY(Frame().close());
+            } else {
+                auto* progress = Frame().findChild<QProgressDialog*>("fileProgress");
+                QVERIFY(progress);
+                QVERIFY(progress->findChild<QPushButton*>());
+                progress->findChild<QPushButton*>()->click(); // its Cancel button
+            }
+        };
+        m_prompter->onLogin = [&](smb::Logins::Typed*, const std::function<bool()>& abandoned) {
+            end();
+            bAbandoned = QTest::qWaitFor(abandoned, 1000);
+            return false;
+        };
+        QSignalSpy done(&Frame(), &CMainFrame::FileOperationFinished);
+        Frame().RunCommand(ID_COPY_FILES);
+        if (!path.contains("private")) {
+            QTest::qWait(700); // the copy waits for the server
+            end();
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(t.isValid(), 20000); // the question came
+            QVERIFY(bAbandoned);
+        }
+        if (!bClose)
+            QTRY_VERIFY_WITH_TIMEOUT(done.count() == 1, 1000);
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(QDir(target.path()).isEmpty());
     }
 
     // Exit while a worker waits for a host that never answers: the frame closes, its workers
