@@ -227,6 +227,35 @@ private slots:
         QCOMPARE(m_prompter->loginQuestions.size(), 2);
     }
 
+    // A server that needs a login shows an expander; opening it lists the shares, with the
+    // login question the refusal brings.
+    void openingTheServerListsItsShares()
+    {
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle ridge =
+            t.InsertItem(t.GetChildItem(NoNode), InsertPos::Last, "RIDGE", NK_DOMAIN);
+        const NodeHandle heron = t.InsertItem(ridge, InsertPos::Last, "HERON", NK_SERVER);
+        t.SetLoginNeeded(heron, true);
+        Frame().TreeModel()->Sync();
+        QTreeView* view = Frame().SearchDlg()->Tree();
+        view->expand(Frame().TreeModel()->IndexOf(ridge));
+        const QModelIndex index = Frame().TreeModel()->IndexOf(heron);
+        QVERIFY(Frame().TreeModel()->hasChildren(index));
+        QCOMPARE(m_prompter->loginQuestions.size(), 0);
+
+        m_prompter->logins = {{"bcuser", "bcpass123", false}};
+        QSignalSpy done(&Frame(), &CMainFrame::DiscoveryCompleted);
+        view->expand(index);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+        QCOMPARE(m_prompter->loginQuestions.front().strReason,
+                 QString("\\\\HERON does not accept guests."));
+        Frame().TreeModel()->Sync();
+        QCOMPARE(Frame().TreeModel()->rowCount(index), 2);
+        QCOMPARE(index.model()->index(1, 0, index).data().toString(), QString("ridge"));
+        QVERIFY(!t.IsLoginNeeded(heron));
+    }
+
     // A wrong password is said to be wrong, asked again, and never becomes a guest login.
     void wrongPasswordAskedAgain()
     {

@@ -118,7 +118,10 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
             [this](const QModelIndex& now, const QModelIndex& before) {
                 OnTreeSelChanged(m_treeModel->HandleOf(now), m_treeModel->HandleOf(before));
             });
-    connect(tree, &QTreeView::expanded, this, &CMainFrame::OnTreeItemExpanded);
+    connect(tree, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        OnTreeItemExpanded();
+        OnServerOpened(m_treeModel->HandleOf(index));
+    });
     connect(tree, &QTreeView::collapsed, this, &CMainFrame::OnTreeItemExpanded);
     connect(m_searchDlg, &CSearchDlg::ToggleSearchRequested, this, &CMainFrame::ToggleSearch);
     // The Discover button runs the command's handler directly.
@@ -504,6 +507,18 @@ void CMainFrame::OnTreeItemExpanded()
         m_searchDlg->Tree()->viewport()->update();
 }
 
+void CMainFrame::OnServerOpened(NodeHandle node)
+{
+    // The person opened a server whose share list needed a login: it is listed now, with the
+    // login question when the list is refused. (Expanding the whole tree asks nothing.)
+    if (m_bExpandingAll || !m_tree->IsLoginNeeded(node) || m_tree->ItemHasChildren(node) ||
+        !IsDiscoveryIdle())
+        return;
+    StartBusyAnimation();
+    m_discovery->ListServerShares(node);
+    UpdateCommandUI();
+}
+
 void CMainFrame::SortTree(NodeHandle node)
 {
     ::SortTree(*m_tree, node);
@@ -515,7 +530,9 @@ void CMainFrame::ExpandAll()
     const QModelIndex root = m_treeModel->IndexOf(m_hRootNode);
     if (!root.isValid())
         return;
+    m_bExpandingAll = true;
     m_searchDlg->Tree()->expandRecursively(root);
+    m_bExpandingAll = false;
 }
 
 void CMainFrame::OnTimer()

@@ -162,6 +162,9 @@ private:
     void OnSaveLog();
     void OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld);
     void OnTreeItemExpanded();
+    // A node was expanded by the person: a server that needs a login lists its shares.
+    void OnServerOpened(NodeHandle node);
+    bool m_bExpandingAll = false;
     void OnTimer();
     void ToggleSearch();
     void StopSearch();

@@ -138,6 +138,9 @@ int NetworkTreeModel::columnCount(const QModelIndex&) const
 
 bool NetworkTreeModel::hasChildren(const QModelIndex& parent) const
 {
+    // A server that needs a login has shares nobody has seen yet: opening it lists them.
+    if (parent.isValid() && static_cast<const MNode*>(parent.internalPointer())->bLoginNeeded)
+        return true;
     return rowCount(parent) > 0;
 }
 
@@ -267,7 +270,13 @@ void NetworkTreeModel::Apply(const TreeChange& c)
         MNode* p = m_nodes.value(c.node, nullptr);
         if (!p)
             break;
+        // The expander comes and goes with the mark: the view asks hasChildren again only
+        // after a layout change.
+        const QModelIndex parentIndex =
+            p->pParent == &m_root ? QModelIndex() : createIndex(RowOf(p->pParent), 0, p->pParent);
+        emit layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)});
         p->bLoginNeeded = c.loginNeeded;
+        emit layoutChanged({QPersistentModelIndex(parentIndex)});
         const QModelIndex idx = createIndex(RowOf(p), 0, p);
         emit dataChanged(idx, idx, {Qt::DecorationRole, Qt::ToolTipRole});
         break;
