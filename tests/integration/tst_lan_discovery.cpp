@@ -128,6 +128,25 @@ private slots:
                 "    127.0.0.13\n      IPC$\n      lab\n      scratch\n"));
     }
 
+    // HERON lists its shares only after a login: the scan keeps it, marked, with no shares,
+    // and the log names it; DELTA (which lists to guests) beside it is scanned as always.
+    void scanKeepsAHostThatNeedsALogin()
+    {
+        Run r;
+        QVERIFY(r.d->ScanIpRange("IP range 1", *iprange::FromText("127.0.0.15"),
+                                 *iprange::FromText("127.0.0.16")));
+        QVERIFY(r.Wait());
+        const NodeHandle range = r.tree->GetChildItem(r.d->RootNode());
+        QCOMPARE(r.Dump(range), QString("IP range 1\n  127.0.0.15\n    doomed\n    faults\n"
+                                        "    IPC$\n    loop\n    vanish\n  127.0.0.16\n"));
+        const std::vector<NodeHandle> hosts = r.tree->GetChildren(range);
+        QVERIFY(!r.tree->IsLoginNeeded(hosts.front()));
+        QVERIFY(r.tree->IsLoginNeeded(hosts.back()));
+        std::lock_guard l(r.m);
+        QCOMPARE(r.status.filter("needs a login").size(), 1);
+        QVERIFY(r.status.contains("\\\\127.0.0.16 needs a login to list its shares"));
+    }
+
     // A host that accepts connections and never answers, and a range where nobody listens,
     // both end within bounds.
     void silentAndDeadHostsAreBounded()

@@ -243,13 +243,19 @@ private slots:
         QVERIFY(Frame().TreeModel()->hasChildren(index));
         QCOMPARE(m_prompter->loginQuestions.size(), 0);
 
-        m_prompter->logins = {{"bcuser", "bcpass123", false}};
+        // Declined: the mark stays; opened again, it asks again.
         QSignalSpy done(&Frame(), &CMainFrame::DiscoveryCompleted);
         view->expand(index);
         QVERIFY(done.wait(30000));
         QCOMPARE(m_prompter->loginQuestions.size(), 1);
         QCOMPARE(m_prompter->loginQuestions.front().strReason,
                  QString("\\\\HERON does not accept guests."));
+        QVERIFY(t.IsLoginNeeded(heron));
+        view->collapse(index);
+        m_prompter->logins = {{"bcuser", "bcpass123", false}};
+        view->expand(index);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(m_prompter->loginQuestions.size(), 2);
         Frame().TreeModel()->Sync();
         QCOMPARE(Frame().TreeModel()->rowCount(index), 2);
         QCOMPARE(index.model()->index(1, 0, index).data().toString(), QString("ridge"));

@@ -514,6 +514,10 @@ void CMainFrame::OnServerOpened(NodeHandle node)
     if (m_bExpandingAll || !m_tree->IsLoginNeeded(node) || m_tree->ItemHasChildren(node) ||
         !IsDiscoveryIdle())
         return;
+    // Opening it again after a declined question asks again (unless a search runs, whose
+    // refusals hold until it ends).
+    if (!IsSearchRunning())
+        smb::Logins::Instance()->NewSearch();
     StartBusyAnimation();
     m_discovery->ListServerShares(node);
     UpdateCommandUI();
