@@ -6,6 +6,8 @@
 #   ECHO     10.213.0.11  workgroup MODERN  \\ECHO\files     WS-Discovery and mDNS
 #   FOXTROT  10.213.0.12  domain CORP       \\FOXTROT\files  WS-Discovery and mDNS
 #   GOLF     10.213.0.13  workgroup MODERN  \\GOLF\files     mDNS only ("Golf file server")
+#   HOTEL    10.213.0.14  workgroup MODERN  \\HOTEL\files    WS-Discovery only; lists its shares
+#                                           only after a login (bcuser, as on the loopback network)
 #   10.213.0.66 and .67 are there for a hostile WS-Discovery responder that a test starts.
 #
 #   wsdlan.sh up DIR          start them (smbd each, wsdd for the first two, one avahi-daemon
@@ -28,14 +30,17 @@ dir=${2:-}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 ns=bc-wsdlan
-hosts="ECHO FOXTROT GOLF"
-wsd_hosts="ECHO FOXTROT"
-addr() { case $1 in ECHO) echo 10.213.0.11 ;; FOXTROT) echo 10.213.0.12 ;; GOLF) echo 10.213.0.13 ;; esac; }
+hosts="ECHO FOXTROT GOLF HOTEL"
+wsd_hosts="ECHO FOXTROT HOTEL"
+mdns_hosts="ECHO FOXTROT GOLF"
+addr() { case $1 in ECHO) echo 10.213.0.11 ;; FOXTROT) echo 10.213.0.12 ;; GOLF) echo 10.213.0.13 ;; HOTEL) echo 10.213.0.14 ;; esac; }
+TEST_USER=bcuser
+TEST_PASSWORD=bcpass123
 workgroup() { case $1 in FOXTROT) echo CORP ;; *) echo MODERN ;; esac; }
 bus="$dir/run/dbus/system_bus_socket"
-uuid() { case $1 in ECHO) echo 6f1c2a5e-0001-4c3b-9d6e-2b7a0e5d1111 ;; FOXTROT) echo 6f1c2a5e-0002-4c3b-9d6e-2b7a0e5d2222 ;; esac; }
+uuid() { case $1 in ECHO) echo 6f1c2a5e-0001-4c3b-9d6e-2b7a0e5d1111 ;; FOXTROT) echo 6f1c2a5e-0002-4c3b-9d6e-2b7a0e5d2222 ;; HOTEL) echo 6f1c2a5e-0004-4c3b-9d6e-2b7a0e5d4444 ;; esac; }
 # wsdd's arguments for the host's workgroup or domain
-membership() { case $1 in ECHO) echo "-w MODERN" ;; FOXTROT) echo "-d CORP" ;; esac; }
+membership() { case $1 in ECHO|HOTEL) echo "-w MODERN" ;; FOXTROT) echo "-d CORP" ;; esac; }
 inns() { ip netns exec "$ns" "$@"; }
 
 . "$(dirname "$0")/lan-daemons.sh"
@@ -93,11 +98,14 @@ write_conf() {
   usershare path =
   map to guest = Bad User
   guest account = nobody
+$(if [ "$h" = HOTEL ]; then echo "  restrict anonymous = 2"; fi)
 [files]
   path = $dir/shares/$h/files
-  guest ok = yes
+$(if [ "$h" = HOTEL ]; then echo "  guest ok = no"; echo "  valid users = $TEST_USER"; else echo "  guest ok = yes"; fi)
   read only = yes
 CONF
+    printf '%s\n%s\n' "$TEST_PASSWORD" "$TEST_PASSWORD" |
+        smbpasswd -c "$hd/smb.conf" -s -a "$TEST_USER" >/dev/null
 }
 
 # The mDNS side: a D-Bus system bus of the network's own, and avahi-daemon announcing every host's
@@ -121,7 +129,7 @@ publish-workstation=no
 publish-domain=no
 CONF
     : > "$dir/avahi/hosts"
-    for h in $hosts; do
+    for h in $mdns_hosts; do
         name=$h
         [ "$h" = GOLF ] && name="Golf file server"
         echo "$(addr "$h") $(echo "$h" | tr A-Z a-z).local" >> "$dir/avahi/hosts"
@@ -168,6 +176,7 @@ up)
     inns ip link set lo multicast on
     inns ip route add 224.0.0.0/4 dev lo
     : > "$dir/pids"
+    id "$TEST_USER" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER"
     # Two addresses for a hostile responder a test starts (tests/scripts/rogue_wsd.py).
     inns ip addr add 10.213.0.66/32 dev lo
     inns ip addr add 10.213.0.67/32 dev lo
@@ -206,7 +215,7 @@ up)
     done
     for h in $hosts; do
         n=0
-        until [ "$(wc -l < "$dir/pids")" -ge 4 ] && inns bash -c "exec 3<>/dev/tcp/$(addr "$h")/445" 2>/dev/null &&
+        until [ "$(wc -l < "$dir/pids")" -ge 5 ] && inns bash -c "exec 3<>/dev/tcp/$(addr "$h")/445" 2>/dev/null &&
               { [ "$h" = GOLF ] || inns bash -c "exec 3<>/dev/tcp/$(addr "$h")/5357" 2>/dev/null; }; do
             n=$((n + 1))
             [ $n -lt 100 ] || { echo "wsdlan: $h does not answer" >&2; exit 1; }
@@ -214,7 +223,7 @@ up)
         done
     done
     trap - EXIT TERM INT
-    echo "wsdlan: up in namespace $ns (ECHO 10.213.0.11 MODERN, FOXTROT 10.213.0.12 CORP, GOLF 10.213.0.13 MODERN)"
+    echo "wsdlan: up in namespace $ns (ECHO 10.213.0.11 MODERN, FOXTROT 10.213.0.12 CORP, GOLF 10.213.0.13 MODERN, HOTEL 10.213.0.14 MODERN)"
     ;;
 down)
     stop_wsdlan

@@ -117,9 +117,8 @@ int RunNetworkCommand(const QString& command, QStringList args)
             return Fail(QStringLiteral("shares needs exactly one host"));
         SmbLanBrowser browser;
         std::atomic<bool> abort{false};
-        quint32 nResume = 0;
         smb::Logins::Instance()->AllowFixed(args.front());
-        const EnumResult r = browser.EnumShares(args.front(), nResume, abort);
+        const EnumResult r = browser.EnumSharesAsked(args.front(), abort);
         if (!r.Usable())
             return FailRun(ShareListFailure(args.front(), r.nStatus));
         for (const QString& s : r.names)

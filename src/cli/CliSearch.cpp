@@ -150,9 +150,8 @@ int RunSearchCommand(QStringList args)
             }
             // A server: its shares, as the network lists them.
             std::atomic<bool> abort{false};
-            quint32 resume = 0;
             const QString host = target.mid(2);
-            const EnumResult r = browser.EnumShares(host, resume, abort);
+            const EnumResult r = browser.EnumSharesAsked(host, abort);
             if (!r.Usable())
                 return FailRun(ShareListFailure(host, r.nStatus));
             for (const QString& share : r.names)

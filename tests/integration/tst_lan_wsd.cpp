@@ -143,7 +143,8 @@ private slots:
         QSettings("Halvorn", "Brindlecove").clear();
     }
 
-    // The protocol itself: both hosts, their workgroup and domain, their addresses.
+    // The protocol itself: the three hosts that run wsdd, their workgroup or domain, their
+    // addresses.
     void probeFindsBothHosts()
     {
         std::atomic<bool> abort{false};
@@ -154,7 +155,7 @@ private slots:
         QVERIFY(t.elapsed() < 3500);
         std::sort(r.hosts.begin(), r.hosts.end(),
                   [](auto& a, auto& b) { return a.strName < b.strName; });
-        QCOMPARE(r.hosts.size(), std::size_t(2));
+        QCOMPARE(r.hosts.size(), std::size_t(3));
         QCOMPARE(r.hosts[0].strName, QString("ECHO"));
         QCOMPARE(r.hosts[0].strWorkgroup, QString("MODERN"));
         QCOMPARE(r.hosts[0].bDomain, false);
@@ -162,6 +163,8 @@ private slots:
         QCOMPARE(r.hosts[1].strName, QString("FOXTROT"));
         QCOMPARE(r.hosts[1].strWorkgroup, QString("CORP"));
         QCOMPARE(r.hosts[1].bDomain, true);
+        QCOMPARE(r.hosts[2].strName, QString("HOTEL"));
+        QCOMPARE(r.hosts[2].strAddress, QString("10.213.0.14"));
     }
 
     // mDNS through the network's avahi-daemon: every host that announces an SMB service, by
@@ -189,8 +192,14 @@ private slots:
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));
         qInfo("Discover took %lld ms", ms);
         const NodeHandle root = Frame().m_hRootNode;
-        QCOMPARE(Outline(), QString("CORP: FOXTROT; MODERN: ECHO GOLF"));
+        QCOMPARE(Outline(), QString("CORP: FOXTROT; MODERN: ECHO GOLF HOTEL"));
         QCOMPARE(Texts(Child(Child(root, "MODERN"), "ECHO")), (QStringList{"files", "IPC$"}));
+        // HOTEL lists its shares only after a login: found, marked, named in the log.
+        const NodeHandle hotel = Child(Child(root, "MODERN"), "HOTEL");
+        QVERIFY(Frame().Tree().IsLoginNeeded(hotel));
+        QVERIFY(Texts(hotel).isEmpty());
+        QCOMPARE(Log().filter("\\\\HOTEL needs a login to list its shares").size(), 1);
+        QCOMPARE(m_prompter->loginQuestions.size(), 0);
         QCOMPARE(m_prompter->messages.back().strText, QString("Network tree has been updated!"));
 
         Frame().TreeModel()->Sync();
@@ -214,6 +223,51 @@ private slots:
                                      "\\\\GOLF\\files\\readme.txt"}));
     }
 
+    // Discover finds HOTEL by WS-Discovery alone, and it lists its shares only after a login:
+    // a search of it in the window asks once and finds its files; the CLI's browse says it
+    // needs a login (exit 2), and with --user lists its share.
+    void discoveredServerThatNeedsALogin()
+    {
+        QVERIFY(Discover() > 0);
+        const NodeHandle hotel = Child(Child(Frame().m_hRootNode, "MODERN"), "HOTEL");
+        QVERIFY(Frame().Tree().IsLoginNeeded(hotel));
+        m_prompter->logins = {{"bcuser", "bcpass123", false}};
+        Frame().TreeModel()->Sync();
+        Frame().SearchDlg()->Tree()->setCurrentIndex(Frame().TreeModel()->IndexOf(hotel));
+        Frame().SearchDlg()->SetSearchText("*.txt");
+        QTest::mouseClick(Frame().SearchDlg()->SearchButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (!Frame().IsSearchRunning() && Frame().SearchDlg()->SearchButton()->text() == "Search"),
+            60000);
+        QStringList found;
+        CChildFrame* r = Frame().ActiveResults();
+        for (int i = 0; i < r->Model()->rowCount(); ++i)
+            found << r->Model()->At(i).strPath;
+        found.sort();
+        QCOMPARE(found, (QStringList{"\\\\HOTEL\\files\\docs\\minutes-HOTEL.txt",
+                                     "\\\\HOTEL\\files\\readme.txt"}));
+        QCOMPARE(m_prompter->loginQuestions.size(), 1);
+        QVERIFY(!Frame().Tree().IsLoginNeeded(hotel));
+
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli", {"browse"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains("    HOTEL\n"));
+        QVERIFY(QString::fromUtf8(p.readAllStandardError())
+                    .contains("\\\\HOTEL needs a login to list its shares"));
+        QTemporaryDir dir;
+        QFile pw(dir.filePath("pw"));
+        QVERIFY(pw.open(QIODevice::WriteOnly));
+        pw.write("bcpass123\n");
+        pw.close();
+        p.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli",
+                {"shares", "HOTEL", "--user", "bcuser", "--password-file", pw.fileName()});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), QString("files\nIPC$\n"));
+    }
+
     // A name no name service knows, in a new process (the CLI, a saved tree): its address is
     // learnt from the computers' announcements.
     void cliSearchesByName()
@@ -234,7 +288,7 @@ private slots:
         QTest::addColumn<int>("msWsd");
         QTest::addColumn<int>("msMdns");
         QTest::addColumn<QString>("outline");
-        QTest::newRow("WS-Discovery") << 3000 << 0 << "CORP: FOXTROT; MODERN: ECHO";
+        QTest::newRow("WS-Discovery") << 3000 << 0 << "CORP: FOXTROT; MODERN: ECHO HOTEL";
         QTest::newRow("mDNS") << 0 << 3000 << "CORP: FOXTROT; MODERN: ECHO GOLF";
         QTest::newRow("neither") << 0 << 0 << "";
     }
@@ -303,7 +357,7 @@ private slots:
             QVERIFY2(ms > 0 && ms < 3000 + 3000, qPrintable(QString::number(ms)));
             qInfo("Discover beside the flood: %lld ms", ms);
             const NodeHandle root = Frame().m_hRootNode;
-            QCOMPARE(Texts(Child(root, "MODERN")), QStringList{"ECHO"});
+            QCOMPARE(Texts(Child(root, "MODERN")), (QStringList{"ECHO", "HOTEL"}));
             QCOMPARE(Texts(Child(root, "CORP")), QStringList{"FOXTROT"});
             QVERIFY(Texts(Child(root, "EVIL")).filter("FLOOD").size() <= 8);
             // The names stay where the name services put them.
@@ -330,7 +384,7 @@ private slots:
     void everyAnnouncerFrozen()
     {
         const QList<pid_t> pids = Pids("wsdd") + Pids("avahi-daemon");
-        QCOMPARE(pids.size(), 3);
+        QCOMPARE(pids.size(), 4);
         Restart(2000, 2000);
         const qint64 ms = DiscoverFrozen(pids);
         QVERIFY2(ms > 0, qPrintable(QString::number(ms)));

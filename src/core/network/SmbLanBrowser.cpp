@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "smb/HelperPool.h"
 #include "smb/SmbUrl.h"
+#include "smb/TcpProbe.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -345,5 +346,12 @@ EnumResult SmbLanBrowser::EnumShares(const QString& server, quint32& nResume,
 
 EnumResult SmbLanBrowser::EnumSharesAsked(const QString& server, const std::atomic<bool>& abort)
 {
-    return ListShares(server, m_timeouts.msSmb, abort, true);
+    EnumResult r = ListShares(server, m_timeouts.msSmb, abort, true);
+    // A name the person gave that no name service knows may still announce itself (a network
+    // without NetBIOS); a discovery does not wait for that per server, the person's own
+    // request does.
+    if (r.nStatus == ERROR_BAD_NETPATH && !abort && !smb::IsNumericAddress(server) &&
+        smb::ResolveHost(server) == server && wsd::Learn(server, [&abort] { return abort.load(); }))
+        r = ListShares(server, m_timeouts.msSmb, abort, true);
+    return r;
 }
