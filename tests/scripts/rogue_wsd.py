@@ -134,6 +134,30 @@ def main():
     hijack_tx.bind((hijack_addr, 0))
     flood_tx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     flood_tx.bind((flood_addr, 0))
+    # The flood goes out on a thread of its own: the hijacking answers to a Probe leave at
+    # once, however long the flood of an earlier one takes.
+    floods = []
+    wake = threading.Condition()
+
+    def flood():
+        while True:
+            with wake:
+                while not floods:
+                    wake.wait()
+                relates_to, sender = floods.pop(0)
+            template = (ENVELOPE % ("00000000-0000-4000-8000-%012d",
+                                    relates_to.replace("%", "%%"), "flood-%d", flood_addr,
+                                    "flood-%d")).encode()
+            sent = 0
+            for i in range(flood_count):
+                try:
+                    flood_tx.sendto(template % (i, i, i), sender)
+                    sent += 1
+                except OSError:
+                    pass
+            bump("floods", sent)
+
+    threading.Thread(target=flood, daemon=True).start()
     save()
     print("ready", flush=True)
     while True:
@@ -144,19 +168,11 @@ def main():
         start = data.find(b"MessageID>") + len("MessageID>")
         relates_to = data[start:data.find(b"<", start)].decode(errors="replace")
         bump("probes")
-        for path, _ in HIJACK.items():
+        for path in HIJACK:
             hijack_tx.sendto(probe_match(relates_to, path, hijack_addr, path), sender)
-        # The flood: every answer a computer of its own, from one address.
-        template = (ENVELOPE % ("00000000-0000-4000-8000-%012d", relates_to.replace("%", "%%"),
-                                "flood-%d", flood_addr, "flood-%d")).encode()
-        sent = 0
-        for i in range(flood_count):
-            try:
-                flood_tx.sendto(template % (i, i, i), sender)
-                sent += 1
-            except OSError:
-                pass
-        bump("floods", sent)
+        with wake:
+            floods.append((relates_to, sender))
+            wake.notify()
 
 
 if __name__ == "__main__":

@@ -287,6 +287,21 @@ private slots:
             replayed << text[h];
         QCOMPARE(replayed, Texts(t, root));
         QVERIFY(t.TakeChanges().empty());
+        // A new listener starts from the whole tree, its marks included.
+        t.SetChangeListener([] {});
+        int nMarks = 0;
+        for (const TreeChange& c : t.TakeChanges()) {
+            if (c.type == TreeChange::LoginNeeded) {
+                QCOMPARE(c.node, first);
+                QVERIFY(c.loginNeeded);
+                ++nMarks;
+            } else if (c.type == TreeChange::Bold) {
+                QCOMPARE(c.node, root);
+                QVERIFY(c.bold);
+                ++nMarks;
+            }
+        }
+        QCOMPARE(nMarks, 2);
     }
 };
 

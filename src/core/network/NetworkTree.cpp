@@ -350,19 +350,18 @@ void NetworkTree::SetChangeListener(std::function<void()> fnNotify)
                     c.text = n.strText;
                     c.kind = n.kind;
                     m_changes.push_back(std::move(c));
-                    if (n.bBold) {
-                        TreeChange b;
-                        b.type = TreeChange::Bold;
-                        b.node = MakeHandle(i - 1);
-                        b.bold = true;
-                        m_changes.push_back(std::move(b));
-                    }
-                    if (n.bLoginNeeded) {
-                        TreeChange b;
-                        b.type = TreeChange::LoginNeeded;
-                        b.node = MakeHandle(i - 1);
-                        b.loginNeeded = true;
-                        m_changes.push_back(std::move(b));
+                    // The node's flags that are on, each as the change that set it.
+                    for (const auto& [bOn, type] :
+                         {std::pair{n.bBold, TreeChange::Bold},
+                          std::pair{n.bLoginNeeded, TreeChange::LoginNeeded}}) {
+                        if (!bOn)
+                            continue;
+                        TreeChange f;
+                        f.type = type;
+                        f.node = MakeHandle(i - 1);
+                        f.bold = type == TreeChange::Bold;
+                        f.loginNeeded = type == TreeChange::LoginNeeded;
+                        m_changes.push_back(std::move(f));
                     }
                     fnReplay(i, n.children);
                 }

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -115,6 +116,25 @@ bool HttpBody(const QByteArray& response, bool bEof, QByteArray* pBody)
         return false;
     *pBody = body;
     return true;
+}
+
+// Drops, in the kernel, the datagrams of addresses that have announced all they may: a flood
+// from there then takes no room in the receive buffer, and the real hosts' answers find room
+// even while this thread waits for the CPU. (A classic socket filter: any process may attach
+// one to its own socket.)
+void DropSources(int fd, const std::vector<in_addr_t>& sources)
+{
+    const std::size_t n = std::min<std::size_t>(sources.size(), 200); // jumps are 8 bits wide
+    std::vector<sock_filter> code;
+    // The IPv4 source address, in the network header before the UDP datagram.
+    code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_NET_OFF + 12)));
+    for (std::size_t i = 0; i < n; ++i)
+        code.push_back(
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ntohl(sources[i]), static_cast<__u8>(n - i), 0));
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu)); // keep
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));           // drop
+    sock_fprog prog{static_cast<unsigned short>(code.size()), code.data()};
+    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog);
 }
 
 } // namespace
@@ -392,7 +412,14 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
                     continue;
                 }
                 asked[p.strEndpoint] = true;
-                ++nFromThere;
+                if (++nFromThere == kMaxPerSource) {
+                    std::vector<in_addr_t> full;
+                    for (const auto& [source, nAsked] : perSource)
+                        if (nAsked >= kMaxPerSource)
+                            full.push_back(source);
+                    for (int fd : udp)
+                        DropSources(fd, full);
+                }
                 Get g;
                 g.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
                 if (g.fd < 0)
