@@ -279,6 +279,8 @@ private slots:
             << QStringList{"shares", "HERON"} << true << 0 << "ridge" << 2;
         QTest::newRow("scan") << QStringList{"scan", "127.0.0.16", "127.0.0.16"} << false << 2
                               << "    127.0.0.16" << 3;
+        QTest::newRow("scan, login")
+            << QStringList{"scan", "127.0.0.16", "127.0.0.16"} << true << 0 << "      ridge" << 5;
         QTest::newRow("search server")
             << QStringList{"search", "--pattern", "*.txt", "\\\\HERON"} << false << 2 << "" << 0;
         QTest::newRow("search server, login")
