@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace smb {
@@ -226,15 +227,23 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
         if (m_fixed) {
             s.stage = Stage::Fixed;
             s.login = *m_fixed;
-            // Only an announcement knows where this name is: the password stays here.
-            if (!m_fixed->strUser.isEmpty() && !m_fixedServers.count(key) &&
-                !RememberedAddress(q.strServer).isEmpty()) {
+            // Only an announcement knows where this server is (the login goes to the address
+            // it announced, which is what the helper names): the password stays here unless
+            // the person named the server or the address.
+            const QStringList announced = RememberedAddress(q.strServer).isEmpty()
+                                              ? NamesAnnouncedAt(q.strServer)
+                                              : QStringList{key};
+            const bool bNamed =
+                m_fixedServers.count(key) ||
+                std::any_of(announced.begin(), announced.end(),
+                            [this](const QString& name) { return m_fixedServers.count(name); });
+            if (!m_fixed->strUser.isEmpty() && !announced.isEmpty() && !bNamed) {
                 s.login = Credentials{};
                 if (m_fnNote)
                     m_fnNote(QStringLiteral("\\\\%1 is known only from an announcement on the "
                                             "network (at %2): it gets no --user login unless it "
                                             "is named on the command line")
-                                 .arg(q.strServer, RememberedAddress(q.strServer)));
+                                 .arg(announced.front(), ResolveHost(announced.front())));
             }
         } else if (bKerberos) {
             s.stage = Stage::Kerberos;

@@ -121,6 +121,12 @@ QString RememberedAddress(const QString& name)
     return Addresses().value(name.toUpper());
 }
 
+QStringList NamesAnnouncedAt(const QString& address)
+{
+    std::lock_guard lock(g_addressMutex);
+    return Addresses().keys(address);
+}
+
 QString ResolveHost(const QString& name)
 {
     std::lock_guard lock(g_addressMutex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 #include <vector>
@@ -31,13 +32,15 @@ enum class Remembered
     OtherAddress, // an earlier announcement gave another address, which stays
 };
 // Any thread; asks the system's resolver (bounded: msResolve in all).
-Remembered RememberHostAddress(const QString& name, const QString& address,
-                               int msResolve = 1500);
+Remembered RememberHostAddress(const QString& name, const QString& address, int msResolve = 1500);
 using NameAddress = std::pair<QString, QString>;
 std::vector<Remembered> RememberHostAddresses(const std::vector<NameAddress>& announced,
                                               int msResolve = 1500);
 // The address an earlier announcement gave name, or empty.
 QString RememberedAddress(const QString& name);
+// The names announcements placed at address (upper case; empty for an address no
+// announcement gave).
+QStringList NamesAnnouncedAt(const QString& address);
 // The address remembered for name, else name itself.
 QString ResolveHost(const QString& name);
 
