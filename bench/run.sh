@@ -16,6 +16,9 @@ if [ "$(id -u)" = 0 ]; then
   BC_TESTLAN_BENCH=1 bash scripts/testlan.sh up "$lan" >/dev/null
   trap 'bash scripts/testlan.sh down "$lan" >/dev/null; rm -f "$table"' EXIT
   HOME="$lan/client" "$bin/bench_search" --lan
+  bash scripts/testlan.sh down "$lan" >/dev/null
+  trap 'rm -f "$table"' EXIT
+  BC_BENCH_BIN=$PWD/$bin bash bench/load.sh "${BC_BENCH_LOAD_ENTRIES:-500000}" "${BC_BENCH_LOAD_RUNS:-3}"
 else
   "$bin/bench_search"
 fi

@@ -16,9 +16,6 @@
 #include <algorithm>
 #include <chrono>
 
-using smbproto::Message;
-using smbproto::Op;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -29,10 +26,10 @@ constexpr std::size_t kMaxHosts = 4096; // a hostile network cannot make this gr
 // What one browse collects; the callbacks run inside avahi_simple_poll_iterate on this thread.
 struct Session
 {
-    std::vector<smbproto::Entry> hosts; // name: the host name, comment: its IPv4 address
-    int nBrowsers = 0;                  // browsers started
-    int nAllForNow = 0;                 // of those, the ones that have listed what the daemon knows
-    int nResolving = 0;                 // resolvers not yet answered
+    std::vector<smbproto::NameEntry> hosts; // name: the host name, comment: its IPv4 address
+    int nBrowsers = 0;                      // browsers started
+    int nAllForNow = 0; // of those, the ones that have listed what the daemon knows
+    int nResolving = 0; // resolvers not yet answered
     bool bFailed = false;
 
     void Add(const char* hostName, const AvahiAddress* a)
@@ -41,13 +38,13 @@ struct Session
             return;
         char text[AVAHI_ADDRESS_STR_MAX];
         avahi_address_snprint(text, sizeof text, a);
-        smbproto::Entry e;
+        smbproto::NameEntry e;
         e.name = QByteArray(hostName ? hostName : "");
         e.comment = QByteArray(text);
         if (e.name.isEmpty() || hosts.size() >= kMaxHosts)
             return;
         // The same host comes once per interface and once per service name it announces.
-        for (const smbproto::Entry& known : hosts)
+        for (const smbproto::NameEntry& known : hosts)
             if (known.name == e.name)
                 return;
         hosts.push_back(e);
@@ -112,28 +109,28 @@ std::vector<AvahiIfIndex> Interfaces(bool bLimited, const QByteArray& list)
 
 } // namespace
 
-bool SmbServer::BrowseMdns(const Message& req)
+SmbServer::Outcome SmbServer::BrowseMdns(const smbproto::BrowseMdns& req)
 {
     Session b;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(std::min<std::uint64_t>(req.n1, 60000));
+        Clock::now() + std::chrono::milliseconds(std::min<std::uint64_t>(req.msTotal, 60000));
     AvahiSimplePoll* poll = avahi_simple_poll_new();
     if (!poll)
-        return Done(ENOMEM);
+        return {ENOMEM};
     int nError = 0;
     // No AVAHI_CLIENT_NO_FAIL: without a daemon this fails at once instead of waiting for one.
     AvahiClient* client =
         avahi_client_new(avahi_simple_poll_get(poll), AvahiClientFlags(0), OnClient, &b, &nError);
     if (!client) {
         avahi_simple_poll_free(poll);
-        return Done(smbproto::kErrNoMdns, 0, QByteArray(avahi_strerror(nError)));
+        return {smbproto::kErrNoMdns, 0, QByteArray(avahi_strerror(nError))};
     }
-    for (const AvahiIfIndex iface : Interfaces(req.n2 != 0, req.s1))
+    for (const AvahiIfIndex iface : Interfaces(!req.interfaces.isEmpty(), req.interfaces))
         if (avahi_service_browser_new(client, iface, AVAHI_PROTO_INET, kServiceType, nullptr,
                                       AvahiLookupFlags(0), OnBrowsed, &b))
             ++b.nBrowsers;
     // The parent ends this helper when it no longer wants the answer; a daemon that stops
-    // answering after the start costs n1 ms.
+    // answering after the start costs msTotal.
     while (!b.bFailed && b.nBrowsers > 0 && (b.nAllForNow < b.nBrowsers || b.nResolving > 0)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -149,13 +146,12 @@ bool SmbServer::BrowseMdns(const Message& req)
     avahi_client_free(client);
     avahi_simple_poll_free(poll);
     if (!error.isEmpty())
-        return Done(smbproto::kErrNoMdns, 0, error);
-    Message chunk;
-    chunk.op = Op::Names;
-    for (smbproto::Entry& e : b.hosts)
-        if (!AddEntry(chunk, std::move(e)))
-            return false;
-    if (!chunk.entries.empty() && !Send(chunk))
-        return false;
-    return Done(0);
+        return {smbproto::kErrNoMdns, 0, error};
+    smbproto::Names chunk;
+    for (smbproto::NameEntry& e : b.hosts)
+        if (!AddEntry(chunk, chunk.names, std::move(e)))
+            break;
+    if (!chunk.names.empty())
+        Send(chunk);
+    return {};
 }

@@ -10,19 +10,14 @@
 
 #include <cerrno>
 
-using smbproto::Message;
-
-bool SmbServer::QueryDomain(const QByteArray& hostUrl)
+SmbServer::Outcome SmbServer::QueryDomain(const smbproto::Target& host)
 {
-    QByteArray url = hostUrl;
-    while (url.endsWith('/'))
-        url.chop(1);
-    if (!url.startsWith("smb://") || url.count('/') != 2)
-        return Done(EINVAL);
-    url += "/IPC$/lsarpc";
+    if (host.host.isEmpty() || !host.share.isEmpty())
+        return {EINVAL};
+    const QByteArray url = smbproto::UrlOf({host.host, "IPC$", "lsarpc"});
     SMBCFILE* pipe = smbc_getFunctionOpen(m_pCtx)(m_pCtx, url.constData(), O_RDWR, 0);
     if (!pipe)
-        return Done(ErrnoOr(EIO));
+        return {ErrnoOr(EIO)};
     auto write = smbc_getFunctionWrite(m_pCtx);
     auto read = smbc_getFunctionRead(m_pCtx);
     // One call: the PDU out, its answer in. A read asks for exactly what is there (the header
@@ -62,5 +57,5 @@ bool SmbServer::QueryDomain(const QByteArray& hostUrl)
     if (err == 0 && !lsa::ParsePrimaryDomain(answer, &name))
         err = EACCES;
     smbc_getFunctionClose(m_pCtx)(m_pCtx, pipe);
-    return Done(err, 0, err == 0 ? name.toUtf8() : QByteArray());
+    return {err, 0, err == 0 ? name.toUtf8() : QByteArray()};
 }

@@ -1,8 +1,6 @@
 // The helper's logins: which user it connects as, and what it does when a server refuses.
 #include "SmbServer.h"
 
-#include <QList>
-
 #include <libsmbclient.h>
 
 #include <algorithm>
@@ -10,8 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-using smbproto::Message;
-using smbproto::Op;
+namespace proto = smbproto;
 
 namespace {
 
@@ -24,60 +21,30 @@ void CopyOut(const QByteArray& s, char* buf, int len)
     buf[n] = '\0';
 }
 
-// "smb://host/share/dir" -> host, share (share still percent-encoded, as in the URL)
-void SplitUrl(const QByteArray& url, QByteArray* pHost, QByteArray* pShare)
-{
-    pHost->clear();
-    pShare->clear();
-    if (!url.startsWith("smb://"))
-        return;
-    const QList<QByteArray> parts = url.mid(6).split('/');
-    *pHost = parts.value(0);
-    *pShare = parts.value(1);
-}
-
-// Requests that name a server: a refusal there may be the login's.
-bool NamesServer(const Message& req)
-{
-    switch (req.op) {
-    case Op::ListNames:
-    case Op::ListFolder:
-    case Op::Contains:
-    case Op::OpenRead:
-    case Op::OpenWrite:
-    case Op::Unlink:
-    case Op::Rmdir:
-    case Op::Mkdir:
-    case Op::Rename:
-    case Op::Stat:
-        return true;
-    default:
-        return false;
-    }
-}
-
 constexpr int kMaxLoginTries = 4;
 
 } // namespace
 
-bool SmbServer::AskParent(const Message& ask, Message* pAnswer)
+bool SmbServer::AskParent(const proto::AuthAsk& ask, proto::AuthAnswer* pAnswer)
 {
     // Requests that the parent sent ahead of the answer wait their turn.
     if (!Send(ask))
         return false;
     for (;;) {
-        if (!Receive(pAnswer, false))
+        proto::ToHelper m;
+        if (!Receive(&m, false))
             return false;
-        if (pAnswer->op == Op::AuthAnswer)
+        if (auto* answer = std::get_if<proto::AuthAnswer>(&m)) {
+            *pAnswer = std::move(*answer);
             return true;
-        m_pending.push_back(std::move(*pAnswer));
+        }
+        m_pending.push_back(std::move(m));
     }
 }
 
-SmbServer::Login SmbServer::LoginFrom(const Message& answer)
+SmbServer::Login SmbServer::LoginFrom(const proto::AuthAnswer& answer)
 {
-    return {answer.s1, answer.s2, answer.s3, answer.n1,
-            (answer.n2 & smbproto::kLoginKerberos) != 0};
+    return {answer.workgroup, answer.user, answer.password, answer.nGen, answer.bKerberos != 0};
 }
 
 void SmbServer::UseLogin(const Login& login)
@@ -93,11 +60,10 @@ void SmbServer::AskCredentials(const char* server, const char* share, char* wg, 
     const QByteArray key = QByteArray(server ? server : "").toLower();
     auto it = m_logins.find(key);
     if (it == m_logins.end()) {
-        Message ask;
-        ask.op = Op::AuthAsk;
-        ask.s1 = server ? QByteArray(server) : QByteArray();
-        ask.s2 = share ? QByteArray(share) : QByteArray();
-        Message answer;
+        proto::AuthAsk ask;
+        ask.server = server ? QByteArray(server) : QByteArray();
+        ask.share = share ? QByteArray(share) : QByteArray();
+        proto::AuthAnswer answer;
         // No answer (the parent is gone): no credentials, the call fails on its own.
         if (!AskParent(ask, &answer))
             return;
@@ -127,27 +93,28 @@ void SmbServer::ForgetLoginsBut(const QByteArray& key)
         s = s->startsWith(key + '/') ? std::next(s) : m_openShares.erase(s);
 }
 
-bool SmbServer::HandleWithLogin(const Message& req)
+SmbServer::Outcome SmbServer::RunWithLogin(const proto::ToHelper& req)
 {
-    if (!NamesServer(req))
+    const proto::Target* at = TargetOf(req);
+    if (!at || at->host.isEmpty())
         return Handle(req);
-    {
-        QByteArray host, share;
-        SplitUrl(req.s1, &host, &share);
-        if (!host.isEmpty())
-            ForgetLoginsBut(host.toLower());
-    }
+    ForgetLoginsBut(at->host.toLower());
     for (int nTry = 1;; ++nTry) {
-        m_nRefused = 0;
         m_nDataFrames = 0;
-        m_bCatchRefusal = nTry < kMaxLoginTries;
-        const bool bOk = Handle(req);
-        m_bCatchRefusal = false;
-        if (!bOk || m_nRefused == 0)
-            return bOk;
-        const int err = Refused(req.s1, m_nRefused);
-        if (err != 0)
-            return Done(err);
+        Outcome o = Handle(req);
+        // Only a request refused before it sent anything is the login's to retry.
+        if (m_bBroken || !IsRefusal(o.nError) || m_nDataFrames > 0)
+            return o;
+        if (nTry >= kMaxLoginTries) {
+            const bool bFolderList = std::holds_alternative<proto::ListFolder>(req);
+            if (bFolderList && IsShareRoot(*at) && IsNonFileShare(*at))
+                o.nError = proto::kErrNotFileShare;
+            return o;
+        }
+        bool bRetry = false;
+        o = Refused(*at, o.nError, &bRetry);
+        if (!bRetry)
+            return o;
     }
 }
 
@@ -160,54 +127,48 @@ bool SmbServer::CanOpenFolder(const QByteArray& url)
     return true;
 }
 
-int SmbServer::Refused(const QByteArray& url, int err)
+SmbServer::Outcome SmbServer::Refused(const proto::Target& at, int err, bool* pbRetry)
 {
-    QByteArray host, share;
-    SplitUrl(url, &host, &share);
-    if (host.isEmpty())
-        return err;
-    const QByteArray key = host.toLower();
-    std::uint64_t nKind = smbproto::kRefusedLogin;
-    if (!share.isEmpty()) {
-        const QByteArray shareKey = key + '/' + share.toLower();
+    *pbRetry = false;
+    const QByteArray key = at.host.toLower();
+    std::uint8_t refusedBy = proto::kRefusedLogin;
+    if (!at.share.isEmpty()) {
+        const QByteArray shareKey = key + '/' + at.share.toLower();
         if (m_openShares.count(shareKey))
-            return err;
+            return {err};
         // A folder or file the user may not open, in a share that opens: not the login's. (When
         // the request was the share's root itself, its failure says already that it does not:
         // one login fewer to try.)
-        const QByteArray root = "smb://" + host + '/' + share;
-        QByteArray asked = url;
-        while (asked.endsWith('/'))
-            asked.chop(1);
-        if (asked != root && CanOpenFolder(root)) {
+        const proto::Target root{at.host, at.share, {}};
+        if (!IsShareRoot(at) && CanOpenFolder(proto::UrlOf(root))) {
             m_openShares.insert(shareKey);
-            return err;
+            return {err};
         }
         // The share refuses: the user, or the login itself (then the server's list fails too)?
-        if (CanOpenFolder("smb://" + host)) {
+        if (CanOpenFolder(proto::UrlOf({at.host, {}, {}}))) {
             // The login holds; a printer or IPC share has no folder to open.
-            if (asked == root && IsNonFileShare(root))
-                return smbproto::kErrNotFileShare;
-            nKind = smbproto::kRefusedShare;
+            if (IsShareRoot(at) && IsNonFileShare(root))
+                return {proto::kErrNotFileShare};
+            refusedBy = proto::kRefusedShare;
         }
     }
     const auto it = m_logins.find(key);
-    Message ask;
-    ask.op = Op::AuthAsk;
-    ask.n1 = (it != m_logins.end() ? it->second.nGen : 0) + 1;
-    ask.n2 = nKind;
-    ask.s1 = host;
-    ask.s2 = QByteArray::fromPercentEncoding(share);
-    Message answer;
+    proto::AuthAsk ask;
+    ask.server = at.host;
+    ask.share = at.share;
+    ask.bRefused = 1;
+    ask.nGen = it != m_logins.end() ? it->second.nGen : 0;
+    ask.refusedBy = refusedBy;
+    proto::AuthAnswer answer;
     if (!AskParent(ask, &answer))
-        return err;
-    const bool bGiveUp = (answer.n2 & smbproto::kLoginGiveUp) != 0;
+        return {err};
     m_logins[key] = LoginFrom(answer);
-    if (bGiveUp)
-        return nKind == smbproto::kRefusedLogin ? smbproto::kErrLoginFailed : err;
+    if (answer.bGiveUp)
+        return {refusedBy == proto::kRefusedLogin ? proto::kErrLoginFailed : err};
     // Shares opened with the old login are tried again with the new one.
     for (auto s = m_openShares.lower_bound(key + '/');
          s != m_openShares.end() && s->startsWith(key + '/');)
         s = m_openShares.erase(s);
-    return 0;
+    *pbRetry = true;
+    return {};
 }

@@ -6,6 +6,7 @@
 #include <libsmbclient.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,8 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-using smbproto::Message;
-using smbproto::Op;
+namespace proto = smbproto;
 
 namespace {
 
@@ -36,18 +36,9 @@ constexpr std::uint64_t FileTime(const timespec& ts)
     return static_cast<std::uint64_t>((ts.tv_sec + 11644473600LL) * 10000000LL + ts.tv_nsec / 100);
 }
 
-// "smb://host/share" (nothing after the share) -> true
-bool IsShareRoot(const QByteArray& url)
-{
-    if (!url.startsWith("smb://"))
-        return false;
-    QByteArray rest = url.mid(6);
-    while (rest.endsWith('/'))
-        rest.chop(1);
-    return rest.count('/') == 1;
-}
-
 constexpr std::size_t kBlock = 4u << 20;
+// A connection unused this long is closed.
+constexpr int kMsIdleConnection = 250;
 
 } // namespace
 
@@ -86,7 +77,7 @@ SmbServer::~SmbServer()
     g_pServer = nullptr;
 }
 
-bool SmbServer::Receive(Message* pOut, bool bPendingFirst)
+bool SmbServer::Receive(proto::ToHelper* pOut, bool bPendingFirst)
 {
     if (bPendingFirst && !m_pending.empty()) {
         *pOut = std::move(m_pending.front());
@@ -96,13 +87,23 @@ bool SmbServer::Receive(Message* pOut, bool bPendingFirst)
     char buf[65536];
     for (;;) {
         switch (m_reader.Next(pOut)) {
-        case smbproto::FrameReader::Status::Frame:
+        case proto::FrameReader::Status::Frame:
             return true;
-        case smbproto::FrameReader::Status::Corrupt:
+        case proto::FrameReader::Status::Corrupt:
             m_bBroken = true;
             return false;
-        case smbproto::FrameReader::Status::NeedMore:
+        case proto::FrameReader::Status::NeedMore:
             break;
+        }
+        // A helper without work closes its connections soon: the parent has given it back (or
+        // moved on), and a server should not keep a connection nobody uses. Only an open file
+        // keeps its own.
+        if (m_bConnected && m_pCtx && !m_bServing) {
+            pollfd pfd{m_options.fd, POLLIN, 0};
+            if (::poll(&pfd, 1, kMsIdleConnection) == 0) {
+                smbc_getFunctionPurgeCachedServers(m_pCtx)(m_pCtx);
+                m_bConnected = m_pFile != nullptr;
+            }
         }
         const ssize_t got = ::read(m_options.fd, buf, sizeof buf);
         if (got < 0 && errno == EINTR)
@@ -115,18 +116,20 @@ bool SmbServer::Receive(Message* pOut, bool bPendingFirst)
     }
 }
 
-bool SmbServer::Send(const Message& m)
+bool SmbServer::Send(const proto::FromHelper& m)
 {
-    // Frames wait in m_out until a Done, a question or a sign of life, or until they add up:
-    // a small folder's listing and its Done leave in one write.
-    m_out += smbproto::Encode(m);
-    if (m.op != Op::Done && m.op != Op::AuthAsk)
+    if (m_bBroken)
+        return false;
+    // Data frames wait in m_out until they add up, or until a Done or a question: a small
+    // folder's listing and its Done leave in one write. A Done leaves at once, whatever the
+    // parent has sent after it.
+    m_out += proto::Encode(m);
+    const bool bData = std::holds_alternative<proto::Entries>(m) ||
+                       std::holds_alternative<proto::Names>(m) ||
+                       std::holds_alternative<proto::StatReply>(m);
+    if (!std::holds_alternative<proto::Done>(m) && !std::holds_alternative<proto::AuthAsk>(m))
         ++m_nDataFrames;
-    if (m.op == Op::Entries || m.op == Op::Names)
-        return m_out.size() < (256 << 10) || Flush();
-    // Requests that came in one batch are answered in one write, too.
-    if (m.op == Op::Done && (m_reader.HasFrame() || !m_pending.empty()) &&
-        m_out.size() < (256 << 10))
+    if (bData && m_out.size() < (256 << 10))
         return true;
     return Flush();
 }
@@ -151,34 +154,26 @@ bool SmbServer::Flush()
     return true;
 }
 
-bool SmbServer::Done(int err, std::uint64_t n1, QByteArray s1)
-{
-    if (m_bCatchRefusal && (err == EACCES || err == EPERM) && m_nDataFrames == 0) {
-        m_nRefused = err;
-        return true;
-    }
-    Message m;
-    m.op = Op::Done;
-    m.n1 = n1;
-    m.n2 = static_cast<std::uint64_t>(err);
-    m.s1 = std::move(s1);
-    return Send(m);
-}
-
 int SmbServer::Run()
 {
+    proto::ToHelper req;
     if (!m_pCtx) {
         // Tell the parent on every request why nothing works.
-        Message req;
         while (Receive(&req))
-            if (req.op != Op::AuthAnswer && !Done(smbproto::kErrNoHelper))
+            if (!std::holds_alternative<proto::AuthAnswer>(req) &&
+                !Send(proto::Done{proto::kErrNoHelper, 0, {}}))
                 break;
         return 1;
     }
-    Message req;
     while (!m_bBroken && Receive(&req)) {
-        TestFault(req.s1);
-        if (!HandleWithLogin(req))
+        if (const proto::Target* at = TargetOf(req))
+            TestFault(proto::UrlOf(*at));
+        m_bServing = true; // the library may ask for a login (Receive) inside a request
+        const Outcome o = RunWithLogin(req);
+        m_bServing = false;
+        m_bConnected = true;
+        if (m_bBroken ||
+            !Send(proto::Done{static_cast<std::uint32_t>(o.nError), o.nResult, o.data}))
             break;
     }
     return 0;
@@ -202,184 +197,149 @@ void SmbServer::TestFault(const QByteArray& url)
             ::pause();
 }
 
-bool SmbServer::Handle(const Message& req)
+SmbServer::Outcome SmbServer::Handle(const proto::ToHelper& req)
 {
     errno = 0;
-    switch (req.op) {
-    case Op::ListNames:
-        return ListNames(req.s1);
-    case Op::ListFolder:
-        return ListFolder(req.s1);
-    case Op::Contains:
-        return Contains(req);
-    case Op::OpenRead:
-        return OpenFile(req.s1, O_RDONLY);
-    case Op::OpenWrite:
-        return OpenFile(req.s1, O_WRONLY | O_CREAT | O_TRUNC | (req.n1 ? O_EXCL : 0));
-    case Op::Read:
-        return ReadFile(req.n1);
-    case Op::Write:
-        return WriteFile(req.s1);
-    case Op::Close:
-        return Done(CloseFile());
-    case Op::Unlink:
-        return Done(smbc_getFunctionUnlink(m_pCtx)(m_pCtx, req.s1.constData()) == 0 ? 0
-                                                                                    : ErrnoOr(EIO));
-    case Op::Rmdir:
-        return Done(smbc_getFunctionRmdir(m_pCtx)(m_pCtx, req.s1.constData()) == 0 ? 0
-                                                                                   : ErrnoOr(EIO));
-    case Op::Mkdir:
-        return Done(smbc_getFunctionMkdir(m_pCtx)(m_pCtx, req.s1.constData(), 0755) == 0
-                        ? 0
-                        : ErrnoOr(EIO));
-    case Op::Rename:
-        return Done(smbc_getFunctionRename(m_pCtx)(m_pCtx, req.s1.constData(), m_pCtx,
-                                                   req.s2.constData()) == 0
-                        ? 0
-                        : ErrnoOr(EIO));
-    case Op::Stat:
-        return StatPath(req.s1);
-    case Op::QueryDomain:
-        return QueryDomain(req.s1);
-    case Op::BrowseMdns:
-        return BrowseMdns(req);
-    default:
-        // Not a request: the parent broke the protocol.
-        m_bBroken = true;
-        return false;
-    }
+    return std::visit(
+        [&](const auto& r) -> Outcome {
+            using T = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<T, proto::ListNames>)
+                return ListNames(proto::UrlOf(r.at));
+            else if constexpr (std::is_same_v<T, proto::ListFolder>) {
+                Outcome o = ListFolder(proto::UrlOf(r.at));
+                // A printer or IPC share has no folder to open. (A refusal goes to the login
+                // step first, which tells these apart itself.)
+                if (o.nError != 0 && !IsRefusal(o.nError) && IsShareRoot(r.at) &&
+                    IsNonFileShare(r.at))
+                    o.nError = proto::kErrNotFileShare;
+                return o;
+            } else if constexpr (std::is_same_v<T, proto::Contains>)
+                return Contains(r);
+            else if constexpr (std::is_same_v<T, proto::OpenRead>)
+                return OpenFile(proto::UrlOf(r.at));
+            else if constexpr (std::is_same_v<T, proto::Read>)
+                return ReadFile(r.nMax);
+            else if constexpr (std::is_same_v<T, proto::Close>)
+                return Outcome{CloseFile(), 0, {}};
+            else if constexpr (std::is_same_v<T, proto::Remove>)
+                return Remove(r);
+            else if constexpr (std::is_same_v<T, proto::Stat>)
+                return StatPath(proto::UrlOf(r.at));
+            else if constexpr (std::is_same_v<T, proto::QueryDomain>)
+                return QueryDomain(r.at);
+            else if constexpr (std::is_same_v<T, proto::BrowseMdns>)
+                return BrowseMdns(r);
+            else {
+                // An answer nobody asked for: the parent broke the protocol.
+                m_bBroken = true;
+                return Outcome{EPROTO, 0, {}};
+            }
+        },
+        req);
 }
 
-bool SmbServer::ListNames(const QByteArray& url)
+SmbServer::Outcome SmbServer::ListNames(const QByteArray& url)
 {
     SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
     if (!dir)
-        return Done(ErrnoOr(EIO));
+        return {ErrnoOr(EIO)};
     auto readdir = smbc_getFunctionReaddir(m_pCtx);
-    Message chunk;
-    chunk.op = Op::Names;
+    proto::Names chunk;
     int nEntries = 0;
     int err = 0;
     while (const smbc_dirent* d = readdir(m_pCtx, dir)) {
         if (nEntries >= m_options.nMaxEntries) {
-            err = smbproto::kErrListingCut;
+            err = proto::kErrListingCut;
             break;
         }
         ++nEntries;
-        smbproto::Entry e;
+        proto::NameEntry e;
         // name is a trailing array: read it as a C string.
         const char* pszName = d->name;
         e.name = QByteArray(pszName, static_cast<qsizetype>(std::strlen(pszName)));
-        e.nAttributes = d->smbc_type;
+        e.nType = d->smbc_type;
         if (d->comment)
             e.comment = QByteArray(d->comment);
-        if (!AddEntry(chunk, std::move(e)))
-            return false;
+        if (!AddEntry(chunk, chunk.names, std::move(e)))
+            break;
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
-    if (!chunk.entries.empty() && !Send(chunk))
-        return false;
-    return Done(err);
+    if (!chunk.names.empty())
+        Send(chunk);
+    return {err};
 }
 
-bool SmbServer::AddEntry(Message& chunk, smbproto::Entry e)
+bool SmbServer::IsNonFileShare(const proto::Target& root)
 {
-    chunk.entries.push_back(std::move(e));
-    if (chunk.entries.size() < smbproto::kEntriesPerFrame)
+    if (root.share.compare("IPC$", Qt::CaseInsensitive) == 0)
         return true;
-    const bool bSent = Send(chunk);
-    chunk.entries.clear();
-    return bSent;
-}
-
-bool SmbServer::IsNonFileShare(const QByteArray& url)
-{
-    QByteArray rest = url.mid(6);
-    while (rest.endsWith('/'))
-        rest.chop(1);
-    const qsizetype slash = rest.indexOf('/');
-    const QByteArray host = rest.left(slash);
-    const QByteArray share = QByteArray::fromPercentEncoding(rest.mid(slash + 1));
-    if (share.compare("IPC$", Qt::CaseInsensitive) == 0)
-        return true;
-    SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, ("smb://" + host).constData());
+    SMBCFILE* dir =
+        smbc_getFunctionOpendir(m_pCtx)(m_pCtx, proto::UrlOf({root.host, {}, {}}).constData());
     if (!dir)
         return false;
     bool bOther = false;
     while (const smbc_dirent* d = smbc_getFunctionReaddir(m_pCtx)(m_pCtx, dir)) {
         const char* pszName = d->name;
-        if (share.compare(QByteArray(pszName), Qt::CaseInsensitive) == 0)
+        if (root.share.compare(QByteArray(pszName), Qt::CaseInsensitive) == 0)
             bOther = d->smbc_type != SMBC_FILE_SHARE;
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     return bOther;
 }
 
-bool SmbServer::ListFolder(const QByteArray& url)
+SmbServer::Outcome SmbServer::ListFolder(const QByteArray& url)
 {
     SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
-    if (!dir) {
-        const int err = ErrnoOr(EIO);
-        // A refusal goes to the login step first, which looks at the server's share list once
-        // (a wrong password is tried as few times as can be) and tells a printer share too.
-        if (m_bCatchRefusal && (err == EACCES || err == EPERM))
-            return Done(err);
-        if (IsShareRoot(url) && IsNonFileShare(url))
-            return Done(smbproto::kErrNotFileShare);
-        return Done(err);
-    }
-    // One call per entry with its attributes, size and times: no stat round trip.
-    auto readdirplus2 = smbc_getFunctionReaddirPlus2(m_pCtx);
-    Message chunk;
-    chunk.op = Op::Entries;
-    struct stat st;
+    if (!dir)
+        return {ErrnoOr(EIO)};
+    // One call per entry with its attributes, size and times, from the listing itself: no
+    // stat round trip, and none of the per-entry server lookup the stat-filling variant makes
+    // (it cost a quarter of the helper's time on large folders).
+    auto readdirplus = smbc_getFunctionReaddirPlus(m_pCtx);
+    proto::Entries chunk;
     int nEntries = 0;
     int err = 0;
-    while (const libsmb_file_info* info = readdirplus2(m_pCtx, dir, &st)) {
+    while (const libsmb_file_info* info = readdirplus(m_pCtx, dir)) {
         const char* pszName = info->name;
         if (!pszName || std::strcmp(pszName, ".") == 0 || std::strcmp(pszName, "..") == 0)
             continue;
         // A server may send entries without end: the listing stops at the cap, and says so.
         if (nEntries >= m_options.nMaxEntries) {
-            err = smbproto::kErrListingCut;
+            err = proto::kErrListingCut;
             break;
         }
         ++nEntries;
-        smbproto::Entry e;
+        proto::FileEntry e;
         e.name = QByteArray(pszName);
         e.nAttributes = info->attrs;
-        if (S_ISDIR(st.st_mode))
-            e.nAttributes |= 0x10;
         if (e.nAttributes == 0)
             e.nAttributes = 0x80;
         e.nSize = (e.nAttributes & 0x10) ? 0 : info->size;
         e.nTime = FileTime(info->mtime_ts);
-        if (!AddEntry(chunk, std::move(e)))
-            return false;
+        if (!AddEntry(chunk, chunk.entries, std::move(e)))
+            break;
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
-    if (!chunk.entries.empty() && !Send(chunk))
-        return false;
-    return Done(err);
+    if (!chunk.entries.empty())
+        Send(chunk);
+    return {err};
 }
 
-bool SmbServer::Contains(const Message& req)
+SmbServer::Outcome SmbServer::Contains(const proto::Contains& req)
 {
-    std::vector<QByteArray> bytes;
-    for (const smbproto::Entry& e : req.entries)
-        bytes.push_back(e.name);
-    const std::optional<content::Needles> needles = content::NeedlesFromBytes(bytes);
+    const std::optional<content::Needles> needles = content::NeedlesFromBytes(req.needles);
     if (!needles)
-        return Done(EINVAL);
-    SMBCFILE* file = smbc_getFunctionOpen(m_pCtx)(m_pCtx, req.s1.constData(), O_RDONLY, 0);
+        return {EINVAL};
+    SMBCFILE* file =
+        smbc_getFunctionOpen(m_pCtx)(m_pCtx, proto::UrlOf(req.at).constData(), O_RDONLY, 0);
     if (!file)
-        return Done(ErrnoOr(EIO));
+        return {ErrnoOr(EIO)};
     m_buffer.resize(kBlock);
     content::StreamScanner scanner(*needles);
     auto read = smbc_getFunctionRead(m_pCtx);
     // No further than the listed size (else the size the server gives now) and a margin: a
     // server that sends data without end does not keep this helper.
-    std::uint64_t nSize = req.n1;
+    std::uint64_t nSize = req.nListedSize;
     if (nSize == 0) {
         struct stat st;
         if (smbc_getFunctionFstat(m_pCtx)(m_pCtx, file, &st) == 0 && st.st_size > 0)
@@ -391,11 +351,10 @@ bool SmbServer::Contains(const Message& req)
     auto lastSign = std::chrono::steady_clock::now();
     int err = 0;
     bool bFound = false;
-    for (;;) {
-        if (nDone >= nLimit)
-            break;
-        const ssize_t got = read(m_pCtx, file, m_buffer.data(),
-                                 static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
+    while (nDone < nLimit) {
+        const ssize_t got =
+            read(m_pCtx, file, m_buffer.data(),
+                 static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
         if (got < 0) {
             err = ErrnoOr(EIO);
             break;
@@ -411,57 +370,38 @@ bool SmbServer::Contains(const Message& req)
         const auto now = std::chrono::steady_clock::now();
         if (now - lastSign > std::chrono::seconds(1)) {
             lastSign = now;
-            Message progress;
-            progress.op = Op::Progress;
-            progress.n1 = nDone;
-            if (!Send(progress))
+            if (!Send(proto::Progress{nDone}))
                 break;
         }
     }
     smbc_getFunctionClose(m_pCtx)(m_pCtx, file);
-    return Done(err, bFound ? 1 : 0);
+    return {err, bFound ? 1u : 0u};
 }
 
-bool SmbServer::OpenFile(const QByteArray& url, int flags)
+SmbServer::Outcome SmbServer::OpenFile(const QByteArray& url)
 {
     CloseFile(); // one open file at a time; no answer for the implicit close
-    m_pFile = smbc_getFunctionOpen(m_pCtx)(m_pCtx, url.constData(), flags, 0644);
+    m_pFile = smbc_getFunctionOpen(m_pCtx)(m_pCtx, url.constData(), O_RDONLY, 0);
     if (!m_pFile)
-        return Done(ErrnoOr(EIO));
+        return {ErrnoOr(EIO)};
     struct stat st;
     std::uint64_t nSize = 0;
     if (smbc_getFunctionFstat(m_pCtx)(m_pCtx, m_pFile, &st) == 0)
         nSize = static_cast<std::uint64_t>(st.st_size);
-    return Done(0, nSize);
+    return {0, nSize};
 }
 
-bool SmbServer::ReadFile(std::uint64_t n)
+SmbServer::Outcome SmbServer::ReadFile(std::uint64_t n)
 {
     if (!m_pFile)
-        return Done(EBADF);
+        return {EBADF};
     const std::size_t nWant = static_cast<std::size_t>(std::min<std::uint64_t>(n, kBlock));
     QByteArray data(static_cast<qsizetype>(nWant), Qt::Uninitialized);
     const ssize_t got = smbc_getFunctionRead(m_pCtx)(m_pCtx, m_pFile, data.data(), nWant);
     if (got < 0)
-        return Done(ErrnoOr(EIO));
+        return {ErrnoOr(EIO)};
     data.truncate(got);
-    return Done(0, static_cast<std::uint64_t>(got), std::move(data));
-}
-
-bool SmbServer::WriteFile(const QByteArray& data)
-{
-    if (!m_pFile)
-        return Done(EBADF);
-    auto write = smbc_getFunctionWrite(m_pCtx);
-    qsizetype nPos = 0;
-    while (nPos < data.size()) {
-        const ssize_t put = write(m_pCtx, m_pFile, data.constData() + nPos,
-                                  static_cast<std::size_t>(data.size() - nPos));
-        if (put <= 0)
-            return Done(ErrnoOr(EIO));
-        nPos += put;
-    }
-    return Done(0, static_cast<std::uint64_t>(nPos));
+    return {0, static_cast<std::uint64_t>(got), std::move(data)};
 }
 
 int SmbServer::CloseFile()
@@ -473,19 +413,25 @@ int SmbServer::CloseFile()
     return rc == 0 ? 0 : ErrnoOr(EIO);
 }
 
-bool SmbServer::StatPath(const QByteArray& url)
+SmbServer::Outcome SmbServer::Remove(const proto::Remove& req)
+{
+    const QByteArray url = proto::UrlOf(req.at);
+    const int rc = req.bFolder ? smbc_getFunctionRmdir(m_pCtx)(m_pCtx, url.constData())
+                               : smbc_getFunctionUnlink(m_pCtx)(m_pCtx, url.constData());
+    return {rc == 0 ? 0 : ErrnoOr(EIO)};
+}
+
+SmbServer::Outcome SmbServer::StatPath(const QByteArray& url)
 {
     struct stat st;
     if (smbc_getFunctionStat(m_pCtx)(m_pCtx, url.constData(), &st) != 0)
-        return Done(ErrnoOr(EIO));
-    Message reply;
-    reply.op = Op::StatReply;
-    smbproto::Entry e;
-    e.nAttributes = S_ISDIR(st.st_mode) ? 0x10u : 0x80u;
-    e.nSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-    e.nTime = FileTime(st.st_mtim);
-    reply.entries.push_back(e);
-    reply.n1 = static_cast<std::uint64_t>(st.st_ino);
-    reply.n2 = static_cast<std::uint64_t>(st.st_dev);
-    return Send(reply) && Done(0);
+        return {ErrnoOr(EIO)};
+    proto::StatReply reply;
+    reply.entry.nAttributes = S_ISDIR(st.st_mode) ? 0x10u : 0x80u;
+    reply.entry.nSize = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    reply.entry.nTime = FileTime(st.st_mtim);
+    reply.nInode = static_cast<std::uint64_t>(st.st_ino);
+    reply.nDevice = static_cast<std::uint64_t>(st.st_dev);
+    Send(reply);
+    return {0};
 }

@@ -4,8 +4,8 @@
 #include "network/SmbLanBrowser.h"
 #include "search/ContentMatcher.h"
 #include "search/ShareFs.h"
-#include "smb/HelperProtocol.h"
 #include "smb/HelperPool.h"
+#include "smb/HelperProtocol.h"
 #include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
 
@@ -65,6 +65,9 @@ private slots:
         std::vector<FsEntry> entries;
         QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), smbproto::kErrListingCut);
         QCOMPARE(entries.size(), std::size_t(3));
+        // The file system keeps its helper while it works on the server: a new one (and new
+        // helpers) for the new limits.
+        fs = MakeSmbShareFs();
         smb::HelperPool::Instance()->SetLimits({});
         smb::HelperPool::Instance()->DropIdle();
         QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
@@ -115,9 +118,9 @@ private slots:
     }
 
     // A server busy with a search may be slow to greet a new connection: a scan that lists it
-    // meanwhile takes the search's answers for the greeting instead of skipping the host.
-    // Stopping the server's listening process stands in for the busy server: it greets no new
-    // connection, while the helper's connection to it is served on.
+    // meanwhile takes the search's answers for the greeting instead of skipping the host, and
+    // waits for the server as long as the share list may take. Stopping the server's listening
+    // process for longer than a greeting may take (msAnswer) stands in for the busy server.
     void answeringHostNeedsNoHello()
     {
         auto pool = smb::HelperPool::Instance();
@@ -135,10 +138,7 @@ private slots:
             // The share list without a greeting, as a search's first request is made.
             smb::HelperPool::Lease lease = pool->Acquire("127.0.0.11", profile, {});
             QVERIFY(lease.Valid());
-            smbproto::Message req;
-            req.op = smbproto::Op::ListNames;
-            req.s1 = smb::HostUrl("127.0.0.11");
-            QCOMPARE(lease.Call(req, {}, nullptr, {}, 0), 0);
+            QCOMPARE(lease.Call(smbproto::ListNames{{"127.0.0.11", {}, {}}}, {}, {}).nError, 0);
         }
 
         QFile pidFile(qEnvironmentVariable("BC_TESTLAN_DIR") + "/hosts/ALPHA/pid/smbd.pid");
@@ -153,7 +153,14 @@ private slots:
         SmbLanBrowser browser(timeouts);
         std::atomic<bool> abort{false};
         quint32 nResume = 0;
-        const EnumResult r = browser.EnumShares("127.0.0.11", nResume, abort);
+        EnumResult r;
+        QElapsedTimer t;
+        t.start();
+        std::thread scan([&] { r = browser.EnumShares("127.0.0.11", nResume, abort); });
+        QThread::msleep(2000);
+        ::kill(pid, SIGCONT);
+        scan.join();
+        QVERIFY2(t.elapsed() >= 2000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(r.nStatus, int(NERR_Success));
         QVERIFY2(r.names.contains("docs"), qPrintable(r.names.join(',')));
     }
@@ -220,6 +227,7 @@ private slots:
         QTest::addColumn<int>("nCap");
         QTest::addColumn<int>("nAtMost");
         QTest::addColumn<int>("nAtLeast");
+        QTest::newRow("default: one") << smb::PoolLimits().nMaxConnections << 1 << 1;
         QTest::newRow("cap 2") << 2 << 2 << 1;
         QTest::newRow("cap 64: one per share") << 64 << 64 << 6;
     }
@@ -259,6 +267,31 @@ private slots:
                  smbproto::kErrHelperDied);
         QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
         QVERIFY(!entries.empty());
+        QCOMPARE(HelperChildren(), smb::HelperPool::Instance()->GetStats().nProcesses);
+    }
+
+    // Listings sent ahead behind one whose helper dies are sent again on another helper: only
+    // that folder fails, and the walk's other folders list whole, in the walk's order.
+    void helperDeathCostsOnlyItsFolder()
+    {
+        qputenv("BC_SMB_TEST_FAULT", "kill:sub%20dir");
+        smb::HelperPool::Instance()->DropIdle();
+        auto fs = MakeSmbShareFs(5000);
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder("\\\\127.0.0.11\\docs", entries), 0);
+        const std::vector<QString> subs{
+            "\\\\127.0.0.11\\docs\\Grüße", "\\\\127.0.0.11\\docs\\sub dir",
+            "\\\\127.0.0.11\\docs\\level0_xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+            "\\\\127.0.0.11\\docs\\.cache"};
+        fs->Announce(subs);
+        QCOMPARE(fs->ListFolder(subs[0], entries), 0);
+        QCOMPARE(entries.size(), std::size_t(3));
+        QCOMPARE(fs->ListFolder(subs[1], entries), smbproto::kErrHelperDied);
+        QVERIFY(entries.empty());
+        QCOMPARE(fs->ListFolder(subs[2], entries), 0);
+        QCOMPARE(entries.size(), std::size_t(1));
+        QCOMPARE(fs->ListFolder(subs[3], entries), 0);
+        fs.reset();
         QCOMPARE(HelperChildren(), smb::HelperPool::Instance()->GetStats().nProcesses);
     }
 

@@ -169,7 +169,6 @@ private slots:
                                  InsertPos::Last, "Music", NK_SHARE);
         }
         Run r(m_dir.path());
-        r.engine->SetPrefetchThreads(0); // one file system per worker, none for helpers
         MappedShareFs::nCreated = 0;
         QVERIFY(r.engine->Start({tree, root, {}, "*.mp3", "", r.sink}));
         QVERIFY(r.Wait());

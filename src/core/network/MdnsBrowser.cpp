@@ -24,20 +24,17 @@ Result Browse(int msTotal, const std::atomic<bool>& abort)
             QStringLiteral("mDNS was not asked (%1)").arg(smb::ErrorText(lease.Error()));
         return result;
     }
-    smbproto::Message req;
-    req.op = smbproto::Op::BrowseMdns;
-    req.n1 = static_cast<std::uint64_t>(std::max(0, msTotal));
-    if (qEnvironmentVariableIsSet("BC_WSD_INTERFACES")) {
-        req.n2 = 1;
-        req.s1 = qgetenv("BC_WSD_INTERFACES");
-    }
-    smbproto::Message done;
-    const int err = lease.Call(
+    smbproto::BrowseMdns req;
+    req.msTotal = static_cast<std::uint64_t>(std::max(0, msTotal));
+    if (qEnvironmentVariableIsSet("BC_WSD_INTERFACES"))
+        req.interfaces = qgetenv("BC_WSD_INTERFACES");
+    const smb::Reply reply = lease.Call(
         req,
-        [&](smbproto::Message& m) {
-            if (m.op != smbproto::Op::Names)
+        [&](smbproto::FromHelper& m) {
+            const auto* names = std::get_if<smbproto::Names>(&m);
+            if (!names)
                 return;
-            for (const smbproto::Entry& e : m.entries) {
+            for (const smbproto::NameEntry& e : names->names) {
                 Host h{HostLabel(QString::fromUtf8(e.name)), QString::fromLatin1(e.comment)};
                 const bool bKnown =
                     std::any_of(result.hosts.begin(), result.hosts.end(),
@@ -46,10 +43,11 @@ Result Browse(int msTotal, const std::atomic<bool>& abort)
                     result.hosts.push_back(h);
             }
         },
-        &done, cancel, std::max(0, msTotal) + 2000);
+        cancel, std::max(0, msTotal) + 2000);
+    const int err = reply.nError;
     if (err == smbproto::kErrNoMdns)
         result.strNote = QStringLiteral("mDNS is not available on this machine (%1): skipped")
-                             .arg(QString::fromUtf8(done.s1));
+                             .arg(QString::fromUtf8(reply.data));
     else if (err != 0 && err != smbproto::kErrCancelled)
         result.strNote =
             QStringLiteral("mDNS did not answer (%1): skipped").arg(smb::ErrorText(err));

@@ -13,9 +13,6 @@
 #include <system_error>
 #include <thread>
 
-using smbproto::Message;
-using smbproto::Op;
-
 namespace {
 
 // Errors of the helpers as the enumeration's result codes.
@@ -43,8 +40,9 @@ int CodeFromError(int err)
     }
 }
 
-// Lists url in a helper of profile, keeping the entries of the wanted browse types.
-EnumResult List(const QString& host, const smb::HelperProfile& profile, const QByteArray& url,
+// Lists what is at (workgroups, a workgroup's servers, a server's shares) in a helper of
+// profile, keeping the entries of the wanted browse types.
+EnumResult List(const QString& host, const smb::HelperProfile& profile, const smbproto::Target& at,
                 std::initializer_list<std::uint32_t> wanted, int msDeadline,
                 const std::atomic<bool>& abort, bool bGreet = false, bool bMayAsk = false)
 {
@@ -56,25 +54,24 @@ EnumResult List(const QString& host, const smb::HelperProfile& profile, const QB
         lease.LetShareListAsk();
     int err = lease.Valid() ? 0 : lease.Error();
     if (lease.Valid()) {
-        Message req;
-        req.op = Op::ListNames;
-        req.s1 = url;
-        err = lease.Call(
-            req,
-            [&](Message& m) {
-                if (m.op != Op::Names)
-                    return;
-                for (const smbproto::Entry& e : m.entries)
-                    if (std::find(wanted.begin(), wanted.end(), e.nAttributes) != wanted.end())
-                        r.names << QString::fromUtf8(e.name);
-            },
-            nullptr, cancel, msDeadline);
+        err = lease
+                  .Call(
+                      smbproto::ListNames{at},
+                      [&](smbproto::FromHelper& m) {
+                          if (const auto* names = std::get_if<smbproto::Names>(&m))
+                              for (const smbproto::NameEntry& e : names->names)
+                                  if (std::find(wanted.begin(), wanted.end(), e.nType) !=
+                                      wanted.end())
+                                      r.names << QString::fromUtf8(e.name);
+                      },
+                      cancel, msDeadline)
+                  .nError;
     }
     if (err != 0) {
         r.names.clear();
         r.nStatus = CodeFromError(err);
         if (qEnvironmentVariableIsSet("BC_DEBUG"))
-            std::fprintf(stderr, "listing %s failed: %s\n", url.constData(),
+            std::fprintf(stderr, "listing %s failed: %s\n", smbproto::UrlOf(at).constData(),
                          qPrintable(smb::ErrorText(err)));
     }
     r.nTotalEntries = static_cast<quint32>(r.names.size());
@@ -107,16 +104,12 @@ QString LsaWorkgroup(const QString& address, const std::atomic<bool>& abort)
         smb::HelperPool::Instance()->Acquire(address.toLower(), profile, cancel, true);
     if (!lease.Valid())
         return {};
-    Message req;
-    req.op = Op::QueryDomain;
-    req.s1 = "smb://" + address.toUtf8();
-    Message done;
-    const int err = lease.Call(
-        req, [](Message&) {}, &done, cancel, kMsLsa + 1000);
-    if (err != 0 && qEnvironmentVariableIsSet("BC_DEBUG"))
+    const smb::Reply reply =
+        lease.Call(smbproto::QueryDomain{{address.toUtf8(), {}, {}}}, {}, cancel, kMsLsa + 1000);
+    if (reply.nError != 0 && qEnvironmentVariableIsSet("BC_DEBUG"))
         std::fprintf(stderr, "workgroup of %s: %s\n", qPrintable(address),
-                     qPrintable(smb::ErrorText(err)));
-    return err == 0 ? QString::fromUtf8(done.s1).trimmed() : QString();
+                     qPrintable(smb::ErrorText(reply.nError)));
+    return reply.nError == 0 ? QString::fromUtf8(reply.data).trimmed() : QString();
 }
 
 namespace {
@@ -218,8 +211,8 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
         wsdThread = Beside([&] { found = wsd::Discover(m_timeouts.msWsd, fnAbort); });
     if (m_timeouts.msMdns > 0)
         mdnsThread = Beside([&] { mdnsFound = mdns::Browse(m_timeouts.msMdns, abort); });
-    EnumResult r = List(QString(), BrowseProfile(), QByteArrayLiteral("smb://"),
-                        {smbproto::kWorkgroup}, m_timeouts.msBrowse, abort);
+    EnumResult r = List(QString(), BrowseProfile(), smbproto::Target{}, {smbproto::kWorkgroup},
+                        m_timeouts.msBrowse, abort);
     if (wsdThread.joinable())
         wsdThread.join();
     if (mdnsThread.joinable())
@@ -303,7 +296,7 @@ EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<b
     }
     EnumResult r;
     if (bAskBrowse)
-        r = List(QString(), BrowseProfile(), smb::ServerUrl(domain), {smbproto::kServer},
+        r = List(QString(), BrowseProfile(), {domain.toUtf8(), {}, {}}, {smbproto::kServer},
                  m_timeouts.msBrowse, abort);
     if (!wsdServers.isEmpty()) {
         if (!bAskBrowse || !r.Usable()) {
@@ -329,8 +322,9 @@ EnumResult ListShares(const QString& server, int msSmb, const std::atomic<bool>&
     smb::HelperProfile profile;
     profile.msSmbTimeout = msSmb;
     // A little over the library's own timeout: the helper answers first when it can.
+    const smb::SmbPath path = smb::SmbPath::OfServer(server);
     return List(
-        smb::ResolveHost(server).toLower(), profile, smb::HostUrl(server),
+        path.Key(), profile, path.Target(),
         {smbproto::kFileShare, smbproto::kPrinterShare, smbproto::kCommsShare, smbproto::kIpcShare},
         msSmb + 2000, abort, true, bMayAsk);
 }

@@ -1,7 +1,6 @@
 #include "SearchEngine.h"
 
 #include "ContentMatcher.h"
-#include "FolderPrefetcher.h"
 #include "PatternList.h"
 #include "app/ThreadCount.h"
 #include "app/WorkerPriority.h"
@@ -21,7 +20,6 @@ struct SearchEngine::State
     FsFactory fsFactory;
     std::atomic<int> m_bSearchIdle{1};
     std::atomic<int> m_msWorkerPause{500};
-    std::atomic<int> m_nPrefetchThreads{3};
     std::atomic<bool> m_bShutdown{false};
     std::atomic<quint64> m_nCurrentId{0};
     quint64 m_nNextId = 1;        // GUI thread only
@@ -87,8 +85,7 @@ class Walker
 {
 public:
     Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
-        : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory()),
-          m_prefetch(m_state->m_nPrefetchThreads, m_state->fsFactory, m_run->m_bSearchRunning)
+        : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory())
     {
         m_fs->SetCancel([run = m_run.get()] { return !run->Running(); });
     }
@@ -115,7 +112,6 @@ private:
     std::shared_ptr<State> m_state;
     std::shared_ptr<Run> m_run;
     std::unique_ptr<ShareFs> m_fs;
-    FolderPrefetcher m_prefetch;
 };
 
 void StartWorker(const std::shared_ptr<State>& state, const std::shared_ptr<Run>& run,
@@ -224,7 +220,7 @@ std::vector<QString> Walker::SubFolders(const QString& folder, const std::vector
     for (const FsEntry& e : entries)
         if ((e.nAttributes & kAttrDirectory) && !e.strName.startsWith(QLatin1Char('.')))
             subs.push_back(prefix + e.strName);
-    m_prefetch.Announce(subs);
+    m_fs->Announce(subs);
     return subs;
 }
 
@@ -260,7 +256,7 @@ void Walker::Visit(const QString& folder)
         return;
     m_state->Status(QStringLiteral("Searching in ") + folder);
     std::vector<FsEntry> entries;
-    if (const int err = m_prefetch.Take(folder, *m_fs, entries); err != 0) {
+    if (const int err = m_fs->ListFolder(folder, entries); err != 0) {
         Report(folder, true, err);
         if (err != smbproto::kErrListingCut)
             return;
@@ -338,11 +334,6 @@ quint64 SearchEngine::CurrentId() const
 void SearchEngine::SetWorkerStartPause(int ms)
 {
     m_state->m_msWorkerPause = ms;
-}
-
-void SearchEngine::SetPrefetchThreads(int n)
-{
-    m_state->m_nPrefetchThreads = n;
 }
 
 quint64 SearchEngine::Start(const SearchJob& job, StartError* pError)

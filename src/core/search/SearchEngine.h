@@ -72,8 +72,6 @@ public:
 
     // Pause after a worker starts another one (staggers first network accesses); 0 for none.
     void SetWorkerStartPause(int ms);
-    // Helper threads per worker that list folders ahead of the walk (0: none).
-    void SetPrefetchThreads(int n);
     // Stops, cuts off callbacks and waits for workers at most msWait; true when all ended.
     bool Shutdown(int msWait);
 

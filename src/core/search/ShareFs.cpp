@@ -43,15 +43,6 @@ int ShareFs::Contains(const QString& path, const content::Needles& needles, bool
     return 0;
 }
 
-void ShareFs::ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
-                          std::vector<std::vector<FsEntry>>& out)
-{
-    errors.assign(folders.size(), 0);
-    out.assign(folders.size(), {});
-    for (std::size_t i = 0; i < folders.size(); ++i)
-        errors[i] = ListFolder(folders[i], out[i]);
-}
-
 int ShareFs::ListShares(const QString&, std::vector<FsEntry>& out)
 {
     out.clear();

@@ -76,10 +76,11 @@ public:
     virtual ~ShareFs() = default;
     // Lists every entry of a folder except "." and ".."; 0 or an error.
     virtual int ListFolder(const QString& folder, std::vector<FsEntry>& out) = 0;
-    // Lists several folders (one server's, as a rule) in one go: errors[i] and out[i] for
-    // folders[i]. The default lists them one by one; SMB sends them to one helper at once.
-    virtual void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
-                             std::vector<std::vector<FsEntry>>& out);
+    // The folders a walk will list next, soonest needed first (the sub-folders of the one it
+    // just listed). A file system that can list ahead (SMB: several listings in flight on the
+    // server's helpers) starts on them; ListFolder then takes what it got. The default does
+    // nothing.
+    virtual void Announce(const std::vector<QString>& folders) { (void)folders; }
     // The shares of a server ("\\SERVER") as it lists them, in its order: disk shares with
     // kAttrDirectory, printer and IPC shares without; 0 or an error. The person chose this
     // server (a search of it): a refused login may be asked about. Only SMB has servers.

@@ -1,42 +1,25 @@
 #include "ShareFs.h"
 
 #include "ContentMatcher.h"
+#include "SmbHostSession.h"
 #include "network/WsDiscovery.h"
-#include "smb/HelperPool.h"
-#include "smb/SmbUrl.h"
 #include "smb/TcpProbe.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-using smbproto::Message;
-using smbproto::Op;
-
 namespace {
 
-// "\\HOST\share\dir" -> "HOST", as written.
-QString ServerOf(const QString& unc)
-{
-    QString s = unc;
-    s.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return s.mid(2).section(QLatin1Char('\\'), 0, 0);
-}
-
-// "\\HOST\share\dir" -> "host" (or its remembered address): the pool's key for the server.
-QString HostOf(const QString& unc)
-{
-    return smb::ResolveHost(ServerOf(unc)).toLower();
-}
-
-// After *pErr on path: a server that no name service knows may still announce itself; true when
-// its address was learnt now, so the request is worth another try. When nothing announces it
-// either, the library's "invalid argument" becomes what it means: no such server.
-bool LearnServer(const QString& path, int* pErr, const smb::CancelFn& cancel)
+// After *pErr on a server's path: a server that no name service knows may still announce
+// itself; true when its address was learnt now, so the request is worth another try. When
+// nothing announces it either, the library's "invalid argument" becomes what it means: no
+// such server.
+bool LearnServer(const smb::SmbPath& path, int* pErr, const smb::CancelFn& cancel)
 {
     if (*pErr != EINVAL)
         return false;
-    const QString name = ServerOf(path);
+    const QString& name = path.server;
     if (name.isEmpty() || smb::IsNumericAddress(name) || smb::ResolveHost(name) != name)
         return false;
     if (wsd::Learn(name, cancel))
@@ -53,22 +36,14 @@ public:
     SmbReader(smb::HelperPool::Lease lease, std::function<bool()> cancel)
         : m_lease(std::move(lease)), m_fnCancel(std::move(cancel))
     {}
-    ~SmbReader() override
-    {
-        Message req;
-        req.op = Op::Close;
-        m_lease.Call(req, {}, nullptr, m_fnCancel);
-    }
+    ~SmbReader() override { m_lease.Call(smbproto::Close{}, {}, m_fnCancel); }
     std::int64_t Read(unsigned char* buf, std::size_t n) override
     {
-        Message req;
-        req.op = Op::Read;
-        req.n1 = n;
-        Message done;
-        if (m_lease.Call(req, {}, &done, m_fnCancel) != 0)
+        const smb::Reply r = m_lease.Call(smbproto::Read{n}, {}, m_fnCancel);
+        if (r.nError != 0)
             return -1;
-        const std::size_t got = std::min(n, static_cast<std::size_t>(done.s1.size()));
-        std::memcpy(buf, done.s1.constData(), got);
+        const std::size_t got = std::min(n, static_cast<std::size_t>(r.data.size()));
+        std::memcpy(buf, r.data.constData(), got);
         return static_cast<std::int64_t>(got);
     }
 
@@ -77,18 +52,9 @@ private:
     std::function<bool()> m_fnCancel;
 };
 
-void AddEntries(const Message& m, std::vector<FsEntry>& out)
-{
-    for (const smbproto::Entry& e : m.entries) {
-        FsEntry f;
-        f.strName = QString::fromUtf8(e.name);
-        f.nAttributes = e.nAttributes;
-        f.nSize = e.nSize;
-        f.nLastWrite = e.nTime;
-        out.push_back(std::move(f));
-    }
-}
-
+// SMB through the helpers. One server at a time: its helpers stay with this object while it
+// works there (SmbHostSession) and go back when it moves to another server, opens a file or
+// ends.
 class SmbShareFs : public ShareFs
 {
 public:
@@ -97,94 +63,55 @@ public:
         m_profile.msSmbTimeout = msTimeout;
     }
 
+    void Announce(const std::vector<QString>& folders) override
+    {
+        if (!m_session)
+            return;
+        std::vector<std::pair<QString, smb::SmbPath>> parsed;
+        parsed.reserve(folders.size());
+        for (const QString& f : folders)
+            if (f.size() <= kMaxFolderPath)
+                if (std::optional<smb::SmbPath> p = smb::SmbPath::Parse(f);
+                    p && !p->share.isEmpty())
+                    parsed.emplace_back(f, std::move(*p));
+        m_session->Announce(parsed);
+    }
+
     int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
     {
         out.clear();
         if (folder.size() > kMaxFolderPath)
             return ENAMETOOLONG;
-        Message req;
-        req.op = Op::ListFolder;
-        return Simple(folder, req, [&out](Message& m) {
-            if (m.op == Op::Entries)
-                AddEntries(m, out);
-        });
-    }
-
-    void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
-                     std::vector<std::vector<FsEntry>>& out) override
-    {
-        errors.assign(folders.size(), 0);
-        out.assign(folders.size(), {});
-        if (folders.empty())
-            return;
-        const QString host = HostOf(folders.front());
-        std::vector<Message> reqs;
-        for (const QString& f : folders) {
-            Message req;
-            req.op = Op::ListFolder;
-            req.s1 = smb::UncToUrl(f);
-            // One helper serves one server's folders; anything else goes one by one.
-            if (HostOf(f) != host || req.s1.isEmpty() || f.size() > kMaxFolderPath)
-                return ShareFs::ListFolders(folders, errors, out);
-            reqs.push_back(std::move(req));
+        for (int nTry = 0;; ++nTry) {
+            std::optional<smb::SmbPath> path = smb::SmbPath::Parse(folder);
+            if (!path)
+                return EINVAL;
+            int err = path->share.isEmpty() ? EINVAL : SessionFor(*path).List(folder, *path, out);
+            if (nTry > 0 || !LearnServer(*path, &err, m_fnCancel))
+                return err;
         }
-        smb::HelperPool::Lease lease = m_pool->Acquire(host, m_profile, m_fnCancel);
-        if (!lease.Valid()) {
-            errors.assign(folders.size(), lease.Error());
-            return;
-        }
-        lease.CallMany(
-            reqs,
-            [&out](std::size_t i, Message& m) {
-                if (m.op == Op::Entries)
-                    AddEntries(m, out[i]);
-            },
-            errors, m_fnCancel);
-        for (std::size_t i = 0; i < errors.size(); ++i)
-            if (errors[i] != 0)
-                out[i].clear();
-        int err = errors.front();
-        if (LearnServer(folders.front(), &err, m_fnCancel))
-            ShareFs::ListFolders(folders, errors, out);
-        else if (err != errors.front())
-            std::replace(errors.begin(), errors.end(), EINVAL, err);
     }
 
     int ListShares(const QString& server, std::vector<FsEntry>& out) override
     {
-        const QString name = ServerOf(server);
-        if (name.isEmpty() || name.contains(QLatin1Char('\\')))
+        std::optional<smb::SmbPath> path = smb::SmbPath::Parse(server);
+        if (!path || !path->share.isEmpty())
             return EINVAL;
         for (int nTry = 0;; ++nTry) {
             out.clear();
-            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(server), m_profile, m_fnCancel);
-            if (!lease.Valid())
-                return lease.Error();
-            lease.LetShareListAsk();
-            Message req;
-            req.op = Op::ListNames;
-            req.s1 = smb::HostUrl(name);
-            int err = lease.Call(
-                req,
-                [&out](Message& m) {
-                    if (m.op != Op::Names)
-                        return;
-                    for (const smbproto::Entry& e : m.entries) {
-                        if (e.nAttributes != smbproto::kFileShare &&
-                            e.nAttributes != smbproto::kPrinterShare &&
-                            e.nAttributes != smbproto::kCommsShare &&
-                            e.nAttributes != smbproto::kIpcShare)
-                            continue;
-                        FsEntry f;
-                        f.strName = QString::fromUtf8(e.name);
-                        f.nAttributes = e.nAttributes == smbproto::kFileShare ? kAttrDirectory : 0;
-                        out.push_back(std::move(f));
-                    }
-                },
-                nullptr, m_fnCancel);
+            const smb::SmbPath at = smb::SmbPath::OfServer(path->server);
+            int err = SessionFor(at)
+                          .Call(
+                              smbproto::ListNames{at.Target()},
+                              [&out](smbproto::FromHelper& m) {
+                                  if (const auto* names = std::get_if<smbproto::Names>(&m))
+                                      AddShares(*names, out);
+                              },
+                              true)
+                          .nError;
             if (err != 0)
                 out.clear();
-            if (nTry > 0 || !LearnServer(server, &err, m_fnCancel))
+            if (nTry > 0 || !LearnServer(at, &err, m_fnCancel))
                 return err;
         }
     }
@@ -193,18 +120,17 @@ public:
     {
         int err = 0;
         std::unique_ptr<FsReader> reader;
-        const QByteArray url = smb::UncToUrl(path);
-        if (url.isEmpty()) {
+        const std::optional<smb::SmbPath> at = smb::SmbPath::Parse(path);
+        if (!at || at->share.isEmpty()) {
             err = EINVAL;
         } else {
-            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
+            // The reader keeps a helper of its own: this object holds none while it waits.
+            DropSession();
+            smb::HelperPool::Lease lease = m_pool->Acquire(at->Key(), m_profile, m_fnCancel);
             if (!lease.Valid()) {
                 err = lease.Error();
             } else {
-                Message req;
-                req.op = Op::OpenRead;
-                req.s1 = url;
-                err = lease.Call(req, {}, nullptr, m_fnCancel);
+                err = lease.Call(smbproto::OpenRead{at->Target()}, {}, m_fnCancel).nError;
                 if (err == 0)
                     reader = std::make_unique<SmbReader>(std::move(lease), m_fnCancel);
             }
@@ -216,68 +142,92 @@ public:
 
     int Remove(const QString& path, bool bFolder) override
     {
-        Message req;
-        req.op = bFolder ? Op::Rmdir : Op::Unlink;
-        return Simple(path, req);
+        return OnShare(path,
+                       [&](const smbproto::Target& at) {
+                           return smbproto::ToHelper(
+                               smbproto::Remove{at, static_cast<std::uint8_t>(bFolder ? 1 : 0)});
+                       })
+            .nError;
     }
 
     int Stat(const QString& path, FsEntry* pOut, std::uint64_t* pId) override
     {
-        Message req;
-        req.op = Op::Stat;
         bool bGot = false;
-        const int err = Simple(path, req, [&](Message& m) {
-            if (m.op == Op::StatReply && !m.entries.empty()) {
-                pOut->nAttributes = m.entries.front().nAttributes;
-                pOut->nSize = m.entries.front().nSize;
-                pOut->nLastWrite = m.entries.front().nTime;
-                bGot = true;
-            }
-        });
+        const smb::Reply r = OnShare(
+            path, [](const smbproto::Target& at) { return smbproto::ToHelper(smbproto::Stat{at}); },
+            [&](smbproto::FromHelper& m) {
+                if (const auto* st = std::get_if<smbproto::StatReply>(&m)) {
+                    pOut->nAttributes = st->entry.nAttributes;
+                    pOut->nSize = st->entry.nSize;
+                    pOut->nLastWrite = st->entry.nTime;
+                    bGot = true;
+                }
+            });
         // The server's inode numbers are not comparable with anything local.
         if (pId)
             *pId = 0;
-        return err != 0 ? err : bGot ? 0 : EIO;
+        return r.nError != 0 ? r.nError : bGot ? 0 : EIO;
     }
 
     int Contains(const QString& path, const content::Needles& needles, bool* pbFound,
                  std::uint64_t nListedSize = 0) override
     {
-        *pbFound = false;
-        Message req;
-        req.op = Op::Contains;
-        req.n1 = nListedSize; // the helper reads no further than this and the margin
-        for (QByteArray& needle : needles.Bytes()) {
-            smbproto::Entry e;
-            e.name = std::move(needle);
-            req.entries.push_back(std::move(e));
-        }
-        Message done;
-        const int err = Simple(path, req, {}, &done);
-        *pbFound = err == 0 && done.n1 == 1;
-        return err;
+        const smb::Reply r = OnShare(path, [&](const smbproto::Target& at) {
+            // The helper reads no further than the listed size and the margin.
+            return smbproto::ToHelper(smbproto::Contains{at, needles.Bytes(), nListedSize});
+        });
+        *pbFound = r.nError == 0 && r.nResult == 1;
+        return r.nError;
     }
 
 private:
-    // One request on path's server with a helper lent for it alone.
-    int Simple(const QString& path, Message& req, const std::function<void(Message&)>& onFrame = {},
-               Message* pDone = nullptr)
+    static void AddShares(const smbproto::Names& names, std::vector<FsEntry>& out)
+    {
+        for (const smbproto::NameEntry& e : names.names) {
+            if (e.nType != smbproto::kFileShare && e.nType != smbproto::kPrinterShare &&
+                e.nType != smbproto::kCommsShare && e.nType != smbproto::kIpcShare)
+                continue;
+            FsEntry f;
+            f.strName = QString::fromUtf8(e.name);
+            f.nAttributes = e.nType == smbproto::kFileShare ? kAttrDirectory : 0;
+            out.push_back(std::move(f));
+        }
+    }
+
+    SmbHostSession& SessionFor(const smb::SmbPath& path)
+    {
+        if (!m_session || m_session->Host() != path.Key()) {
+            DropSession();
+            m_session = std::make_unique<SmbHostSession>(m_pool, m_profile, path.Key(),
+                                                         [this] { return Cancelled(); });
+        }
+        return *m_session;
+    }
+    void DropSession()
+    {
+        if (m_session)
+            m_session->Drain();
+        m_session.reset();
+    }
+
+    // One request on a path inside a share, on the session of its server.
+    template <class MakeRequest>
+    smb::Reply OnShare(const QString& path, MakeRequest make,
+                       const smb::HelperConnection::Sink& sink = {})
     {
         for (int nTry = 0;; ++nTry) {
-            req.s1 = smb::UncToUrl(path);
-            if (req.s1.isEmpty())
-                return EINVAL;
-            smb::HelperPool::Lease lease = m_pool->Acquire(HostOf(path), m_profile, m_fnCancel);
-            if (!lease.Valid())
-                return lease.Error();
-            int err = lease.Call(req, onFrame, pDone, m_fnCancel);
-            if (nTry > 0 || !LearnServer(path, &err, m_fnCancel))
-                return err;
+            const std::optional<smb::SmbPath> at = smb::SmbPath::Parse(path);
+            if (!at || at->share.isEmpty())
+                return smb::Reply{EINVAL, false, 0, {}};
+            smb::Reply r = SessionFor(*at).Call(make(at->Target()), sink);
+            if (nTry > 0 || !LearnServer(*at, &r.nError, m_fnCancel))
+                return r;
         }
     }
 
     std::shared_ptr<smb::HelperPool> m_pool;
     smb::HelperProfile m_profile;
+    std::unique_ptr<SmbHostSession> m_session;
 };
 
 class AnyShareFs : public ShareFs
@@ -288,12 +238,10 @@ public:
     {
         return For(folder).ListFolder(folder, out);
     }
-    void ListFolders(const std::vector<QString>& folders, std::vector<int>& errors,
-                     std::vector<std::vector<FsEntry>>& out) override
+    void Announce(const std::vector<QString>& folders) override
     {
-        if (folders.empty())
-            return ShareFs::ListFolders(folders, errors, out);
-        For(folders.front()).ListFolders(folders, errors, out);
+        if (!folders.empty())
+            For(folders.front()).Announce(folders);
     }
     int ListShares(const QString& server, std::vector<FsEntry>& out) override
     {

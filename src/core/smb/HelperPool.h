@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HelperProtocol.h"
+#include "HelperConnection.h"
 
 #include <QString>
 
@@ -16,35 +16,29 @@
 #include <sys/types.h>
 
 // SMB access runs in helper processes (brindlecove-smb), each using the SMB library from one
-// thread. The pool starts them, lends them out one request (or one open file) at a time and
-// keeps them for reuse while they are idle for a short time.
+// thread. The pool starts them (HelperConnection), lends them out, one host at a time, for as
+// long as the lessee works there (a share walk, one open file, one share list), and keeps them
+// for reuse while they are idle for a short time.
 //
 // Any thread. Bounds: at most nMaxHelpers processes in all and nMaxPerHost lent out per host at
 // once; callers that wait are served host by host, the host with the fewest helpers first, so
 // every host gets its turn. A request that shows no sign of life within its deadline, or whose
 // caller gives up (cancel), ends its helper with SIGKILL; a helper that dies or breaks the
-// protocol is dropped. Either costs that one request, never the caller.
+// protocol is dropped. Either costs that request, never the caller.
 namespace smb {
-
-struct HelperProfile
-{
-    bool bNt1Only = false;    // browse lists need SMB1
-    int msSmbTimeout = 15000; // the library's own timeout per call
-    int nPort = 445;          // 0: the library tries 139 and 445
-    bool operator==(const HelperProfile&) const = default;
-};
 
 struct PoolLimits
 {
     int nMaxHelpers = 16;
-    int nMaxPerHost = 4;   // a walker and three folder prefetchers
+    int nMaxPerHost = 4;   // helpers (and so connections) one server serves at once
     int msIdle = 10000;    // an idle helper ends after this long
     int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
     int msAnswer = 5000;   // then its first SMB answer (a host that accepts and is silent)
     int msRequest = 15000; // a request without any sign of life
-    // SMB connections (one per server and share) a helper keeps open; beyond, it closes the
-    // least recently used. The program's connections stay within nMaxHelpers times this.
-    int nMaxConnections = 32;
+    // SMB connections (one per server and share) a helper keeps open besides one with an open
+    // file; beyond, it closes the least recently used. A helper works for one share at a time,
+    // so one is enough: it closes its last connection when it moves on.
+    int nMaxConnections = 1;
     // Entries of one folder listing at most: a server that sends more is cut off there (the
     // listing says so).
     int nMaxEntries = 1000000;
@@ -52,40 +46,6 @@ struct PoolLimits
     // sends a byte at a time keeps none of ours for good).
     int msRequestTotal = 600000;
 };
-
-struct Credentials
-{
-    QString strWorkgroup;
-    QString strUser; // empty: guest (an anonymous logon)
-    QString strPassword;
-    bool bKerberos = false; // the ticket in the user's credential cache
-};
-
-// A helper's question: which login for server, or (bRefused) the login of generation nGen was
-// refused by the server (nKind smbproto::kRefusedLogin) or by the share (kRefusedShare).
-struct AuthQuestion
-{
-    QString strServer;
-    QString strShare;
-    bool bRefused = false;
-    quint64 nGen = 0;
-    quint64 nKind = 0;
-    // False for a share list nobody asked for (a Discover, a scan): a person is never asked
-    // about it. Requests on a share, and share lists a search or the person started, may ask.
-    bool bMayAsk = true;
-};
-struct AuthReply
-{
-    Credentials login;
-    quint64 nGen = 0;
-    bool bGiveUp = false; // nothing else to try: the request fails
-};
-
-using CancelFn = std::function<bool()>;
-// May wait (for a person); watches cancel while it does.
-using CredentialsFn = std::function<AuthReply(const AuthQuestion& q, const CancelFn& cancel)>;
-
-class HelperProcess;
 
 class HelperPool : public std::enable_shared_from_this<HelperPool>
 {
@@ -123,36 +83,34 @@ public:
         Lease& operator=(const Lease&) = delete;
 
         bool Valid() const { return m_helper != nullptr; }
+        // Lent and not ended by a failure.
+        bool Alive() const { return m_helper && !m_helper->Dead(); }
         int Error() const { return m_nError; } // why Acquire gave none
-        // Sends req and reads until its Done: data frames go to onFrame. Returns the Done's
-        // error (and the Done in *pDone), or one of ours when the helper failed, missed the
-        // deadline (msDeadline, 0 for the pool's) or the caller cancelled; after such a failure
-        // the helper is gone and later calls fail at once.
-        int Call(const smbproto::Message& req,
-                 const std::function<void(smbproto::Message&)>& onFrame, smbproto::Message* pDone,
-                 const CancelFn& cancel, int msDeadline = 0);
-        // Several requests written at once and answered in order (fewer round trips): data
-        // frames go to onFrame with the request's index, errs[i] gets each Done's error. On a
-        // failure of ours, that request and all after it get it.
-        void CallMany(const std::vector<smbproto::Message>& reqs,
-                      const std::function<void(std::size_t, smbproto::Message&)>& onFrame,
-                      std::vector<int>& errs, const CancelFn& cancel);
+        const QString& Host() const { return m_host; }
+
+        // Sends req and waits for its end; data frames go to onFrame. After a failure of ours
+        // (a deadline, a cancel, a helper that died) the helper is gone and later calls fail at
+        // once. msDeadline: the request's own deadline instead of the pool's (0).
+        Reply Call(const smbproto::ToHelper& req, const HelperConnection::Sink& onFrame,
+                   const CancelFn& cancel, int msDeadline = 0);
+        // Pipelining: several requests sent, each waited for by its number, in any order (the
+        // helper answers them in the order sent).
+        quint64 Send(const smbproto::ToHelper& req, HelperConnection::Sink sink,
+                     const CancelFn& cancel, int msDeadline = 0);
+        Reply Wait(quint64 n, const CancelFn& cancel);
+        std::size_t InFlight() const { return m_helper ? m_helper->InFlight() : 0; }
+        // Gives the helper back (one with requests still in flight is ended).
         void Release();
         // A share list on this lease is the person's own doing (a search of a server, "Connect
         // as..."): a refusal there may be asked about.
-        void LetShareListAsk() { m_bShareListAsks = true; }
+        void LetShareListAsk(bool bAsks = true);
 
     private:
         friend class HelperPool;
-        void Exchange(const std::vector<smbproto::Message>& reqs,
-                      const std::function<void(std::size_t, smbproto::Message&)>& onFrame,
-                      std::vector<int>& errs, smbproto::Message* pDone, const CancelFn& cancel,
-                      int msDeadline);
         std::shared_ptr<HelperPool> m_pool;
-        std::shared_ptr<HelperProcess> m_helper;
+        std::shared_ptr<HelperConnection> m_helper;
         QString m_host;
         int m_nError = 0;
-        bool m_bShareListAsks = false;
     };
 
     // A helper for requests to host (a server name or address; empty for browse lists). Waits
@@ -165,6 +123,11 @@ public:
     // Searches do not greet: a busy server that is slow to answer is no reason to skip it.
     Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel,
                   bool bGreet = false);
+    // One more helper for host, only when it costs nobody a turn: nobody waits, host is below
+    // nMaxPerHost and a helper is idle or may start. Never waits (but may start a process).
+    Lease TryAcquire(const QString& host, const HelperProfile& profile);
+    // Somebody waits for a helper: a lessee with more than one gives back what it can.
+    bool HasWaiters() const;
 
     // Ends every helper now; later Acquires fail, lent helpers end when given back.
     void Shutdown();
@@ -191,7 +154,15 @@ private:
         quint64 nSeq;
     };
     bool IsTurnOf(const Waiter& w) const;
-    void Give(std::shared_ptr<HelperProcess> helper, const QString& host);
+    void Give(std::shared_ptr<HelperConnection> helper, const QString& host);
+    // Takes an idle helper of profile (best one that worked for host), or counts a new one;
+    // m_mutex held. False when neither is possible.
+    bool Take(const QString& host, const HelperProfile& profile, Lease& lease,
+              std::shared_ptr<HelperConnection>* pVictim, bool bMayEvict);
+    // Starts the helper Take counted, binds the lease; m_mutex not held.
+    Lease Finish(Lease lease, const HelperProfile& profile,
+                 std::shared_ptr<HelperConnection> victim);
+    Binding BindingFor(const QString& host);
     int ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet);
     // A request to host succeeded: for the next 10 s it counts as greeted, without a probe.
     void NoteAnswered(const QString& host, int nPort);
@@ -208,7 +179,7 @@ private:
     std::function<bool(const QString&)> m_fnRefused;
     std::function<void(const QString&, bool)> m_fnOutcome;
     QString m_helperPath;
-    std::vector<std::shared_ptr<HelperProcess>> m_idle;
+    std::vector<std::shared_ptr<HelperConnection>> m_idle;
     std::deque<Waiter> m_waiters;
     quint64 m_nNextSeq = 0;
     std::vector<std::pair<QString, int>> m_lentPerHost;

@@ -1,30 +1,33 @@
 #include "HelperProtocol.h"
 
+#include <QList>
+
 #include <cstring>
+#include <type_traits>
 
 namespace smbproto {
 namespace {
 
-void PutU32(QByteArray& out, std::uint32_t v)
-{
-    char b[4];
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<char>((v >> (8 * i)) & 0xff);
-    out.append(b, 4);
-}
+template <class T> constexpr bool kIsVector = false;
+template <class T> constexpr bool kIsVector<std::vector<T>> = true;
 
-void PutU64(QByteArray& out, std::uint64_t v)
+template <class T> void Put(QByteArray& out, const T& v)
 {
-    char b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<char>((v >> (8 * i)) & 0xff);
-    out.append(b, 8);
-}
-
-void PutBytes(QByteArray& out, const QByteArray& s)
-{
-    PutU32(out, static_cast<std::uint32_t>(s.size()));
-    out.append(s);
+    if constexpr (std::is_integral_v<T>) {
+        char b[sizeof(T)];
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            b[i] = static_cast<char>((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xff);
+        out.append(b, sizeof(T));
+    } else if constexpr (std::is_same_v<T, QByteArray>) {
+        Put(out, static_cast<std::uint32_t>(v.size()));
+        out.append(v);
+    } else if constexpr (kIsVector<T>) {
+        Put(out, static_cast<std::uint32_t>(v.size()));
+        for (const auto& item : v)
+            Put(out, item);
+    } else {
+        std::apply([&out](const auto&... f) { (Put(out, f), ...); }, v.Fields());
+    }
 }
 
 // Reads fields from a frame body; any read past the end marks it failed.
@@ -34,40 +37,41 @@ public:
     Cursor(const char* p, std::size_t n) : m_p(reinterpret_cast<const unsigned char*>(p)), m_n(n) {}
     bool Ok() const { return m_bOk; }
     std::size_t Left() const { return m_n - m_pos; }
-    std::uint8_t U8()
+
+    template <class T> void Get(T& v)
     {
-        if (!Need(1))
-            return 0;
-        return m_p[m_pos++];
-    }
-    std::uint32_t U32()
-    {
-        if (!Need(4))
-            return 0;
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<std::uint32_t>(m_p[m_pos + static_cast<std::size_t>(i)]) << (8 * i);
-        m_pos += 4;
-        return v;
-    }
-    std::uint64_t U64()
-    {
-        if (!Need(8))
-            return 0;
-        std::uint64_t v = 0;
-        for (int i = 0; i < 8; ++i)
-            v |= static_cast<std::uint64_t>(m_p[m_pos + static_cast<std::size_t>(i)]) << (8 * i);
-        m_pos += 8;
-        return v;
-    }
-    QByteArray Bytes()
-    {
-        const std::uint32_t n = U32();
-        if (!Need(n))
-            return {};
-        QByteArray s(reinterpret_cast<const char*>(m_p + m_pos), static_cast<qsizetype>(n));
-        m_pos += n;
-        return s;
+        if (!m_bOk)
+            return;
+        if constexpr (std::is_integral_v<T>) {
+            if (!Need(sizeof(T)))
+                return;
+            std::uint64_t x = 0;
+            for (std::size_t i = 0; i < sizeof(T); ++i)
+                x |= static_cast<std::uint64_t>(m_p[m_pos + i]) << (8 * i);
+            m_pos += sizeof(T);
+            v = static_cast<T>(x);
+        } else if constexpr (std::is_same_v<T, QByteArray>) {
+            std::uint32_t n = 0;
+            Get(n);
+            if (!Need(n))
+                return;
+            v = QByteArray(reinterpret_cast<const char*>(m_p + m_pos), static_cast<qsizetype>(n));
+            m_pos += n;
+        } else if constexpr (kIsVector<T>) {
+            std::uint32_t n = 0;
+            Get(n);
+            // Every item takes at least 4 bytes: never reserve more than the bytes left hold.
+            if (!m_bOk || n > Left() / 4) {
+                m_bOk = false;
+                return;
+            }
+            v.clear();
+            v.reserve(n);
+            for (std::uint32_t i = 0; i < n && m_bOk; ++i)
+                Get(v.emplace_back());
+        } else {
+            std::apply([this](auto&... f) { (Get(f), ...); }, v.Fields());
+        }
     }
 
 private:
@@ -85,90 +89,104 @@ private:
     bool m_bOk = true;
 };
 
-bool KnownOp(std::uint8_t op)
+template <class V> QByteArray EncodeAny(const V& m)
 {
-    return (op >= 1 && op <= 15) || op == 20 || (op >= 64 && op <= 70);
-}
-
-// The smallest encoded entry: four lengths and numbers, no bytes.
-constexpr std::size_t kMinEntry = 4 + 4 + 8 + 8 + 4;
-
-} // namespace
-
-QByteArray Encode(const Message& m)
-{
-    QByteArray body;
-    body.reserve(64 + m.s1.size() + m.s2.size() + m.s3.size() +
-                 static_cast<qsizetype>(m.entries.size()) * 48);
-    body.append(static_cast<char>(m.op));
-    PutU64(body, m.n1);
-    PutU64(body, m.n2);
-    PutBytes(body, m.s1);
-    PutBytes(body, m.s2);
-    PutBytes(body, m.s3);
-    PutU32(body, static_cast<std::uint32_t>(m.entries.size()));
-    for (const Entry& e : m.entries) {
-        PutBytes(body, e.name);
-        PutU32(body, e.nAttributes);
-        PutU64(body, e.nSize);
-        PutU64(body, e.nTime);
-        PutBytes(body, e.comment);
-    }
     QByteArray frame;
-    frame.reserve(body.size() + 4);
-    PutU32(frame, static_cast<std::uint32_t>(body.size()));
-    frame.append(body);
+    frame.reserve(256);
+    Put(frame, std::uint32_t{0}); // the length, filled in below
+    std::visit(
+        [&frame](const auto& msg) {
+            frame.append(static_cast<char>(std::decay_t<decltype(msg)>::kOp));
+            Put(frame, msg);
+        },
+        m);
+    const auto nBody = static_cast<std::uint32_t>(frame.size() - 4);
+    for (int i = 0; i < 4; ++i)
+        frame[i] = static_cast<char>((nBody >> (8 * i)) & 0xff);
     return frame;
 }
 
-std::optional<Message> Decode(const char* data, std::size_t n)
+// The alternative of V whose op is op, decoded from the rest of the body.
+template <class V, std::size_t I = 0> std::optional<V> DecodeAlternative(std::uint8_t op, Cursor& c)
 {
-    Cursor c(data, n);
-    Message m;
-    const std::uint8_t op = c.U8();
-    if (!c.Ok() || !KnownOp(op))
+    if constexpr (I == std::variant_size_v<V>) {
         return std::nullopt;
-    m.op = static_cast<Op>(op);
-    m.n1 = c.U64();
-    m.n2 = c.U64();
-    m.s1 = c.Bytes();
-    m.s2 = c.Bytes();
-    m.s3 = c.Bytes();
-    const std::uint32_t nEntries = c.U32();
-    // Never reserve more than the bytes left could hold.
-    if (!c.Ok() || nEntries > c.Left() / kMinEntry)
-        return std::nullopt;
-    m.entries.reserve(nEntries);
-    for (std::uint32_t i = 0; i < nEntries; ++i) {
-        Entry e;
-        e.name = c.Bytes();
-        e.nAttributes = c.U32();
-        e.nSize = c.U64();
-        e.nTime = c.U64();
-        e.comment = c.Bytes();
-        if (!c.Ok())
+    } else {
+        using T = std::variant_alternative_t<I, V>;
+        if (T::kOp != op)
+            return DecodeAlternative<V, I + 1>(op, c);
+        T msg;
+        c.Get(msg);
+        if (!c.Ok() || c.Left() != 0)
             return std::nullopt;
-        m.entries.push_back(std::move(e));
+        return V(std::move(msg));
     }
-    if (!c.Ok() || c.Left() != 0)
-        return std::nullopt;
-    return m;
 }
 
-FrameReader::Status FrameReader::Next(Message* pOut)
+template <class V> std::optional<V> DecodeAny(const char* data, std::size_t n)
+{
+    Cursor c(data, n);
+    std::uint8_t op = 0;
+    c.Get(op);
+    if (!c.Ok())
+        return std::nullopt;
+    return DecodeAlternative<V>(op, c);
+}
+
+std::uint32_t LengthAt(const QByteArray& buffer, qsizetype nPos)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(buffer.constData() + nPos);
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+} // namespace
+
+QByteArray UrlOf(const Target& t)
+{
+    QByteArray url = QByteArrayLiteral("smb://") + t.host.toPercentEncoding();
+    if (t.share.isEmpty())
+        return url;
+    url += '/' + t.share.toPercentEncoding();
+    for (const QByteArray& name : t.path.split('/'))
+        if (!name.isEmpty())
+            url += '/' + name.toPercentEncoding();
+    return url;
+}
+
+QByteArray Encode(const ToHelper& m)
+{
+    return EncodeAny(m);
+}
+
+QByteArray Encode(const FromHelper& m)
+{
+    return EncodeAny(m);
+}
+
+std::optional<ToHelper> DecodeToHelper(const char* data, std::size_t n)
+{
+    return DecodeAny<ToHelper>(data, n);
+}
+
+std::optional<FromHelper> DecodeFromHelper(const char* data, std::size_t n)
+{
+    return DecodeAny<FromHelper>(data, n);
+}
+
+template <class V>
+FrameReader::Status FrameReader::NextOf(V* pOut,
+                                        std::optional<V> (*decode)(const char*, std::size_t))
 {
     const qsizetype nLeft = m_buffer.size() - m_nPos;
     if (nLeft < 4)
         return Status::NeedMore;
-    const auto* p = reinterpret_cast<const unsigned char*>(m_buffer.constData() + m_nPos);
-    const std::uint32_t len =
-        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t len = LengthAt(m_buffer, m_nPos);
     if (len == 0 || len > kMaxFrame)
         return Status::Corrupt;
     if (nLeft - 4 < static_cast<qsizetype>(len))
         return Status::NeedMore;
-    std::optional<Message> m = Decode(m_buffer.constData() + m_nPos + 4, len);
+    std::optional<V> m = decode(m_buffer.constData() + m_nPos + 4, len);
     if (!m)
         return Status::Corrupt;
     m_nPos += 4 + static_cast<qsizetype>(len);
@@ -184,16 +202,20 @@ FrameReader::Status FrameReader::Next(Message* pOut)
     return Status::Frame;
 }
 
+FrameReader::Status FrameReader::Next(ToHelper* pOut)
+{
+    return NextOf(pOut, &DecodeToHelper);
+}
+
+FrameReader::Status FrameReader::Next(FromHelper* pOut)
+{
+    return NextOf(pOut, &DecodeFromHelper);
+}
+
 bool FrameReader::HasFrame() const
 {
     const qsizetype nLeft = m_buffer.size() - m_nPos;
-    if (nLeft < 4)
-        return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(m_buffer.constData() + m_nPos);
-    const std::uint32_t len =
-        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    return nLeft - 4 >= static_cast<qsizetype>(len);
+    return nLeft >= 4 && nLeft - 4 >= static_cast<qsizetype>(LengthAt(m_buffer, m_nPos));
 }
 
 QByteArray ErrorText(int err)

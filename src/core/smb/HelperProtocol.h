@@ -4,52 +4,233 @@
 
 #include <cstdint>
 #include <optional>
+#include <tuple>
+#include <variant>
 #include <vector>
 
 // The messages between the program and its SMB helper processes (brindlecove-smb).
 //
-// A frame is a 32-bit little-endian length followed by that many bytes: one op byte, then the
-// message's fields in a fixed order (two numbers, three byte strings, a list of entries). The
-// parent sends one request and reads frames until the matching Done; the helper may send data
-// frames (Names, Entries, Data, Stat, Progress) and ask for credentials (AuthAsk, answered with
-// AuthAnswer) before it. Byte strings are UTF-8 for names and URLs.
+// The parent sends requests (ToHelper); the helper answers each, in the order they came, with
+// data frames and one Done (FromHelper). Several requests may be in flight on one helper. While
+// a request runs the helper may ask which login to use (AuthAsk); the parent answers with an
+// AuthAnswer before anything else.
 //
-// The decoder never trusts a length: a frame that is too long, truncated or names an unknown op
-// is refused, and the caller drops the helper that sent it.
+// A frame is a 32-bit little-endian length and a body: one op byte, then the message's fields
+// in the order its Fields() names them (numbers as 64-bit little-endian, byte strings and lists
+// as a 32-bit count and their items). Every message encodes and decodes itself through its
+// Fields(); the list of messages is the two variants below, and nowhere else.
+//
+// The decoder never trusts a length: a frame that is too long, truncated, longer than its
+// fields or names an op of the other direction is refused, and the caller drops the peer.
 namespace smbproto {
 
-enum class Op : std::uint8_t
+// Byte strings are UTF-8. The fields a message encodes, in order.
+#define BC_PROTO_FIELDS(...)                                                                       \
+    auto Fields()                                                                                  \
+    {                                                                                              \
+        return std::tie(__VA_ARGS__);                                                              \
+    }                                                                                              \
+    auto Fields() const                                                                            \
+    {                                                                                              \
+        return std::tie(__VA_ARGS__);                                                              \
+    }
+
+// Where a request goes: a server, a share on it and a path inside the share, each as plain
+// text (the helper builds the library's URL). Parsed once from what the user sees
+// (smb::SmbPath).
+struct Target
 {
-    // Parent to helper.
-    ListNames = 1,    // s1 URL (smb://, smb://WG, smb://HOST): Names*, Done
-    ListFolder = 2,   // s1 URL of a folder: Entries*, Done
-    Contains = 3,     // s1 URL, entries the needles (name each), n1 the listed size (0: not
-                      // known): Progress*, Done (n1 1 when found)
-    OpenRead = 4,     // s1 URL: Done (n1 size)
-    Read = 5,         // n1 bytes at most: Data or Done (n1 0 at the end)
-    Close = 6,        // the open file: Done
-    OpenWrite = 7,    // s1 URL, n1 1 for "must not exist": Done
-    Write = 8,        // s1 bytes: Done
-    Unlink = 9,       // s1 URL: Done
-    Rmdir = 10,       // s1 URL: Done
-    Mkdir = 11,       // s1 URL: Done
-    Rename = 12,      // s1 from, s2 to: Done
-    Stat = 13,        // s1 URL: Stat, Done
-    QueryDomain = 14, // s1 smb://HOST: Done (s1 the workgroup or domain the host belongs to)
-    BrowseMdns = 15,  // n1 ms at most; n2 1: only the interfaces in s1 ("lo,eth1"): Names*
-                      // (name the host name, comment its address), Done (kErrNoMdns, s1 why)
-    AuthAnswer = 20,  // s1 workgroup, s2 user, s3 password; n1 the login's generation,
-                      // n2 kLogin* flags
-                      // Helper to parent.
-    Names = 64,       // entries: name, type (browse type), comment
-    Entries = 65,     // entries: name, attributes, size, time
-    Progress = 66,    // n1 bytes done: a long request is still alive
-    Data = 67,        // s1 bytes read
-    StatReply = 68,   // one entry: attributes, size, time; n1 inode, n2 device
-    AuthAsk = 69,     // s1 server, s2 share; n1 0: which login to use; n1 G+1: the login of
-                      // generation G was refused, n2 kRefused* (what refused it)
-    Done = 70,        // n2 error (0 or an errno value or one of ours), n1 a result
+    QByteArray host;  // the server's name, or the address an announcement gave it; for a
+                      // browse list a workgroup, or empty for the list of workgroups
+    QByteArray share; // empty: the server itself
+    QByteArray path;  // inside the share, '/' between names, empty for the share's root
+    BC_PROTO_FIELDS(host, share, path)
+    bool operator==(const Target&) const = default;
 };
+// smb://host/share/path with every name percent-encoded.
+QByteArray UrlOf(const Target& t);
+
+// One entry of a folder listing.
+struct FileEntry
+{
+    QByteArray name;
+    std::uint32_t nAttributes = 0; // 0x10 folder, 0x02 hidden, 0x01 read-only, 0x80 normal
+    std::uint64_t nSize = 0;
+    std::uint64_t nTime = 0; // 100-ns intervals since 1601
+    BC_PROTO_FIELDS(name, nAttributes, nSize, nTime)
+};
+
+// Browse types of a share or server list (the library's numbering).
+enum BrowseType : std::uint32_t
+{
+    kWorkgroup = 1,
+    kServer = 2,
+    kFileShare = 3,
+    kPrinterShare = 4,
+    kCommsShare = 5,
+    kIpcShare = 6,
+};
+
+// One entry of a browse list (workgroups, servers, shares) or of an mDNS browse.
+struct NameEntry
+{
+    QByteArray name;
+    std::uint32_t nType = 0; // BrowseType
+    QByteArray comment;      // an mDNS browse: the host's address
+    BC_PROTO_FIELDS(name, nType, comment)
+};
+
+// ---- Parent to helper ------------------------------------------------------------------------
+
+// smb://, smb://WORKGROUP or smb://HOST: Names*, Done.
+struct ListNames
+{
+    static constexpr std::uint8_t kOp = 1;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+// A folder: Entries*, Done (kErrListingCut when the entry cap cut it).
+struct ListFolder
+{
+    static constexpr std::uint8_t kOp = 2;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+// Does the file hold one of the needles (each in its encodings)? Progress*, Done (nResult 1:
+// found). No more than nListedSize (when not 0) and a margin is read.
+struct Contains
+{
+    static constexpr std::uint8_t kOp = 3;
+    Target at;
+    std::vector<QByteArray> needles;
+    std::uint64_t nListedSize = 0;
+    BC_PROTO_FIELDS(at, needles, nListedSize)
+};
+// Opens a file for Read: Done (nResult its size). One open file per helper.
+struct OpenRead
+{
+    static constexpr std::uint8_t kOp = 4;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+// At most nMax bytes of the open file: Done (data; empty at the end).
+struct Read
+{
+    static constexpr std::uint8_t kOp = 5;
+    std::uint64_t nMax = 0;
+    BC_PROTO_FIELDS(nMax)
+};
+// Closes the open file: Done.
+struct Close
+{
+    static constexpr std::uint8_t kOp = 6;
+    auto Fields() { return std::tie(); }
+    auto Fields() const { return std::tie(); }
+};
+// Removes a file, or an empty folder: Done.
+struct Remove
+{
+    static constexpr std::uint8_t kOp = 7;
+    Target at;
+    std::uint8_t bFolder = 0;
+    BC_PROTO_FIELDS(at, bFolder)
+};
+// Size, time and folder bit: StatReply, Done.
+struct Stat
+{
+    static constexpr std::uint8_t kOp = 8;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+// The workgroup or domain a host belongs to (LSA over IPC$): Done (data the name).
+struct QueryDomain
+{
+    static constexpr std::uint8_t kOp = 9;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+// SMB services announced by mDNS, for msTotal at most, on the interfaces named in interfaces
+// ("lo,eth1"; empty: all): Names* (name the host name, comment its address), Done (kErrNoMdns,
+// data why).
+struct BrowseMdns
+{
+    static constexpr std::uint8_t kOp = 10;
+    std::uint64_t msTotal = 0;
+    QByteArray interfaces;
+    BC_PROTO_FIELDS(msTotal, interfaces)
+};
+// The answer to an AuthAsk: the login of generation nGen.
+struct AuthAnswer
+{
+    static constexpr std::uint8_t kOp = 20;
+    QByteArray workgroup, user, password;
+    std::uint64_t nGen = 0;
+    std::uint8_t bKerberos = 0; // use the ticket in the user's credential cache
+    std::uint8_t bGiveUp = 0;   // no other login to try: fail the request
+    BC_PROTO_FIELDS(workgroup, user, password, nGen, bKerberos, bGiveUp)
+};
+
+// ---- Helper to parent ------------------------------------------------------------------------
+
+struct Names
+{
+    static constexpr std::uint8_t kOp = 64;
+    std::vector<NameEntry> names;
+    BC_PROTO_FIELDS(names)
+};
+struct Entries
+{
+    static constexpr std::uint8_t kOp = 65;
+    std::vector<FileEntry> entries;
+    BC_PROTO_FIELDS(entries)
+};
+// A long request (a content test of a large file) is still alive.
+struct Progress
+{
+    static constexpr std::uint8_t kOp = 66;
+    std::uint64_t nBytes = 0;
+    BC_PROTO_FIELDS(nBytes)
+};
+struct StatReply
+{
+    static constexpr std::uint8_t kOp = 67;
+    FileEntry entry;
+    std::uint64_t nInode = 0, nDevice = 0;
+    BC_PROTO_FIELDS(entry, nInode, nDevice)
+};
+
+// What refused a login.
+enum RefusedBy : std::uint8_t
+{
+    kRefusedLogin = 1, // the server: wrong user name or password
+    kRefusedShare = 2, // the share: the user may not open it
+};
+// Which login for server (share: the one being opened)? With bRefused: the login of
+// generation nGen was refused, by refusedBy.
+struct AuthAsk
+{
+    static constexpr std::uint8_t kOp = 68;
+    QByteArray server, share;
+    std::uint8_t bRefused = 0;
+    std::uint64_t nGen = 0;
+    std::uint8_t refusedBy = 0; // RefusedBy
+    BC_PROTO_FIELDS(server, share, bRefused, nGen, refusedBy)
+};
+// The end of a request: 0, an errno value or one of ours; nResult and data as the request says.
+struct Done
+{
+    static constexpr std::uint8_t kOp = 69;
+    std::uint32_t nError = 0;
+    std::uint64_t nResult = 0;
+    QByteArray data;
+    BC_PROTO_FIELDS(nError, nResult, data)
+};
+
+using ToHelper = std::variant<ListNames, ListFolder, Contains, OpenRead, Read, Close, Remove, Stat,
+                              QueryDomain, BrowseMdns, AuthAnswer>;
+using FromHelper = std::variant<Names, Entries, Progress, StatReply, AuthAsk, Done>;
+
+#undef BC_PROTO_FIELDS
 
 // Errors of our own, beside errno values.
 constexpr int kErrHelperDied = 10001;    // the helper ended or broke the protocol
@@ -63,52 +244,17 @@ constexpr int kErrUnknownHost = 10008;   // no name service and no announcement 
 constexpr int kErrListingCut = 10009;    // a folder listing reached the entry limit: the entries
                                          // sent are sound, the rest were not read
 
-// AuthAnswer flags.
-constexpr std::uint64_t kLoginKerberos = 1; // use the ticket in the user's credential cache
-constexpr std::uint64_t kLoginGiveUp = 2;   // no other login to try: fail the request
-
-// What refused a login (AuthAsk n2).
-constexpr std::uint64_t kRefusedLogin = 1; // the server: wrong user name or password
-constexpr std::uint64_t kRefusedShare = 2; // the share: the user may not open it
-
-// Browse types of ListNames entries (libsmbclient's numbering).
-enum BrowseType : std::uint32_t
-{
-    kWorkgroup = 1,
-    kServer = 2,
-    kFileShare = 3,
-    kPrinterShare = 4,
-    kCommsShare = 5,
-    kIpcShare = 6,
-};
-
-struct Entry
-{
-    QByteArray name;
-    std::uint32_t nAttributes = 0; // ListFolder: 0x10 folder, ...; ListNames: BrowseType
-    std::uint64_t nSize = 0;
-    std::uint64_t nTime = 0; // 100-ns intervals since 1601
-    QByteArray comment;
-};
-
-struct Message
-{
-    Op op = Op::Done;
-    std::uint64_t n1 = 0;
-    std::uint64_t n2 = 0;
-    QByteArray s1, s2, s3;
-    std::vector<Entry> entries;
-};
-
 // The largest frame either side accepts (a read block or a chunk of a listing is far below).
 constexpr std::uint32_t kMaxFrame = 16u << 20;
 // Entries per Names/Entries frame.
 constexpr int kEntriesPerFrame = 512;
 
 // The whole frame, length prefix included.
-QByteArray Encode(const Message& m);
+QByteArray Encode(const ToHelper& m);
+QByteArray Encode(const FromHelper& m);
 // One frame's body (without the length prefix); empty when it is malformed.
-std::optional<Message> Decode(const char* data, std::size_t n);
+std::optional<ToHelper> DecodeToHelper(const char* data, std::size_t n);
+std::optional<FromHelper> DecodeFromHelper(const char* data, std::size_t n);
 
 // Collects bytes from a stream and cuts them into frames.
 class FrameReader
@@ -124,11 +270,13 @@ public:
         NeedMore, // no whole frame yet
         Corrupt   // the stream is broken: drop it
     };
-    Status Next(Message* pOut);
+    Status Next(ToHelper* pOut);
+    Status Next(FromHelper* pOut);
     // A whole frame is waiting (it may still turn out corrupt).
     bool HasFrame() const;
 
 private:
+    template <class V> Status NextOf(V* pOut, std::optional<V> (*decode)(const char*, std::size_t));
     QByteArray m_buffer;
     qsizetype m_nPos = 0;
 };

@@ -133,36 +133,40 @@ QString ResolveHost(const QString& name)
     return Addresses().value(name.toUpper(), name);
 }
 
-QByteArray HostUrl(const QString& name)
-{
-    return ServerUrl(ResolveHost(name));
-}
-
-QByteArray EncodeComponent(const QString& component)
-{
-    return component.toUtf8().toPercentEncoding();
-}
-
-QByteArray ServerUrl(const QString& name)
-{
-    return QByteArrayLiteral("smb://") + EncodeComponent(name);
-}
-
-QByteArray UncToUrl(const QString& unc)
+std::optional<SmbPath> SmbPath::Parse(const QString& unc)
 {
     QString s = unc;
     s.replace(QLatin1Char('/'), QLatin1Char('\\'));
     if (!s.startsWith(QLatin1String("\\\\")))
-        return {};
+        return std::nullopt;
     const QStringList parts = s.mid(2).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
     if (parts.isEmpty())
-        return {};
-    QByteArray url = QByteArrayLiteral("smb:/");
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        url += '/';
-        url += EncodeComponent(i == 0 ? ResolveHost(parts[i]) : parts[i]);
-    }
-    return url;
+        return std::nullopt;
+    SmbPath p = OfServer(parts[0]);
+    p.share = parts.value(1);
+    p.folder = parts.mid(2).join(QLatin1Char('\\'));
+    return p;
+}
+
+SmbPath SmbPath::OfServer(const QString& name)
+{
+    SmbPath p;
+    p.server = name;
+    p.host = ResolveHost(name);
+    return p;
+}
+
+smbproto::Target SmbPath::Target() const
+{
+    QString path = folder;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return {host.toUtf8(), share.toUtf8(), path.toUtf8()};
+}
+
+QByteArray UncToUrl(const QString& unc)
+{
+    const std::optional<SmbPath> p = SmbPath::Parse(unc);
+    return p ? smbproto::UrlOf(p->Target()) : QByteArray();
 }
 
 } // namespace smb

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "HelperProtocol.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,15 +13,27 @@
 // smb://SERVER/Share/dir/file with every component percent-encoded.
 namespace smb {
 
-// Percent-encodes one path component (UTF-8; everything but unreserved characters).
-QByteArray EncodeComponent(const QString& component);
+// A path on an SMB server, parsed once from what the user sees (\\SERVER\share\folder).
+struct SmbPath
+{
+    QString server; // as written: the name logins and messages use
+    QString host;   // where requests go: the server, or the address an announcement gave it
+    QString share;  // empty: the server itself
+    QString folder; // inside the share, '\' between names; empty for the share's root
+
+    // "\\SERVER\share\dir" or "//SERVER/share/dir"; nothing without a server name.
+    static std::optional<SmbPath> Parse(const QString& unc);
+    // The server itself (its share list).
+    static SmbPath OfServer(const QString& name);
+    // The pool's key for the server: helpers are lent per host.
+    QString Key() const { return host.toLower(); }
+    // What travels to the helper.
+    smbproto::Target Target() const;
+};
+
 // "\\SERVER\Share\dir" or "//SERVER/Share/dir" -> "smb://SERVER/Share/dir". Empty when the
 // text does not start with two (back)slashes and a server name.
 QByteArray UncToUrl(const QString& unc);
-// "smb://", "smb://WORKGROUP", "smb://HOST" style URLs from plain names.
-QByteArray ServerUrl(const QString& name);
-// smb://HOST, with the address remembered for HOST when there is one.
-QByteArray HostUrl(const QString& name);
 
 // Addresses of hosts that no name service may know (found by WS-Discovery or mDNS on a network
 // without NetBIOS): UNC paths and share lists of such a host go to its address. Announcements

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The walk at scale: 20 loopback servers with four shares each (scripts/loadlan.sh), all of them
+# searched by one `brindlecove-cli search --pattern "*" \\127.0.3.1 ... \\127.0.3.20`, beside
+# four `smbclient -c 'recurse; ls'` walkers in parallel over the same 80 shares, interleaved
+# (ours, theirs, ours, theirs, ...). Prints entries/s, wall and CPU time, the most connections to
+# port 445 at once (all, and to one server; sampled every 0.5 s with ss), the most helper
+# processes and peak memory.
+#   bench/load.sh [ENTRIES] [RUNS]     (root; default 500000 entries, 3 runs each)
+# Build first (scripts/build.sh). BC_BENCH_TABLE: where the table row goes (bench/run.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+entries=${1:-500000}
+runs=${2:-3}
+bin=${BC_BENCH_BIN:-$PWD/build/bin}
+lan=${BC_BENCH_LOADLAN:-$PWD/build/bench-loadlan}
+work=$(mktemp -d)
+cleanup() { bash scripts/loadlan.sh down "$lan" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+bash scripts/loadlan.sh up "$lan" "$entries" >/dev/null
+total=$(cat "$lan/count.txt")
+hosts=()
+: > "$work/shares"
+for i in $(seq 1 20); do
+    hosts+=("\\\\127.0.3.$i")
+    for s in s1 s2 s3 s4; do echo "//127.0.3.$i/$s" >> "$work/shares"; done
+done
+# The servers start their services on demand: one share list each first.
+for i in $(seq 1 20); do smbclient -N -L "//127.0.3.$i" -t 60 >/dev/null 2>&1 & done
+wait
+
+# Samples until told to stop: the most established connections to 127.0.3.x:445 in all and
+# to one server, and the most brindlecove-smb processes.
+sample() {
+    local all=0 one=0 helpers=0 out t s h
+    trap 'echo "$all $one $helpers" > "$1"; exit 0' TERM
+    while :; do
+        out=$(ss -Htn state established '( dport = :445 )' | awk '{print $4}' |
+              grep '^127\.0\.3\.' | cut -d: -f1 | sort | uniq -c | sort -rn || true)
+        t=$(echo "$out" | awk '{s += $1} END {print s + 0}')
+        s=$(echo "$out" | awk 'NR == 1 {print $1 + 0}')
+        h=$(pgrep -c -x brindlecove-smb || true)
+        [ "$t" -gt "$all" ] && all=$t
+        [ "${s:-0}" -gt "$one" ] && one=$s
+        [ "${h:-0}" -gt "$helpers" ] && helpers=$h
+        sleep 0.5
+    done
+}
+
+median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+for r in $(seq 1 "$runs"); do
+    sample "$work/sample.$r" & sp=$!
+    /usr/bin/time -f "%e %U %S %M" -o "$work/ours.$r" env HOME="$work" \
+        "$bin/brindlecove-cli" search --pattern "*" "${hosts[@]}" > "$work/found" 2>/dev/null || true
+    kill -TERM $sp; wait $sp 2>/dev/null || true
+    found=$(wc -l < "$work/found")
+    [ "$found" = "$total" ] || { echo "load bench: run $r found $found of $total" >&2; exit 1; }
+    /usr/bin/time -f "%e %U %S" -o "$work/smb.$r" sh -c \
+        "xargs -P 4 -I{} smbclient -N {} -c 'recurse; ls' < '$work/shares' > /dev/null 2>&1"
+    read -r w u s m < "$work/ours.$r"
+    read -r sw su ss < "$work/smb.$r"
+    read -r all one helpers < "$work/sample.$r"
+    echo "run $r: ours $w s (cpu $u+$s s, peak $((m / 1024)) MiB, $helpers helpers, $all connections, $one to one server); 4 smbclient $sw s (cpu $su+$ss s)"
+done
+ours=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/ours.$r"; done | median)
+smb=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/smb.$r"; done | median)
+all=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/sample.$r"; done | sort -n | tail -1)
+one=$(for r in $(seq 1 "$runs"); do cut -d' ' -f2 "$work/sample.$r"; done | sort -n | tail -1)
+helpers=$(for r in $(seq 1 "$runs"); do cut -d' ' -f3 "$work/sample.$r"; done | sort -n | tail -1)
+mem=$(for r in $(seq 1 "$runs"); do cut -d' ' -f4 "$work/ours.$r"; done | sort -n | tail -1)
+line=$(awk -v n="$total" -v o="$ours" -v s="$smb" -v a="$all" -v p="$one" -v h="$helpers" -v m="$mem" 'BEGIN {
+    printf "| search of 20 servers x 4 shares, %d entries (median of runs) | %.0f entries/s, %d helpers, at most %d connections (%d to one server), peak %d MiB | 4 parallel `smbclient -c '"'"'recurse; ls'"'"'`: %.0f entries/s | %.2fx |\n",
+           n, n / o, h, a, p, m / 1024, n / s, s / o }')
+echo "$line"
+[ -n "${BC_BENCH_TABLE:-}" ] && echo "$line" >> "$BC_BENCH_TABLE"
+exit 0

@@ -1,0 +1,199 @@
+#include "SmbHostSession.h"
+
+#include <algorithm>
+
+namespace {
+// Listings in flight on one helper: enough that it never waits for the walker between folders.
+// (A share of 52,020 entries in 2,000 folders: 1.74 s with 4, 1.62 s with 8, 1.43 s with 16.)
+constexpr std::size_t kDepth = 16;
+// Listings sent ahead and not yet taken, in all.
+constexpr qsizetype kMaxAhead = 64;
+
+void AddEntries(const smbproto::Entries& chunk, std::vector<FsEntry>& out)
+{
+    for (const smbproto::FileEntry& e : chunk.entries)
+        out.push_back({QString::fromUtf8(e.name), e.nAttributes, e.nSize, e.nTime});
+}
+} // namespace
+
+SmbHostSession::SmbHostSession(std::shared_ptr<smb::HelperPool> pool,
+                               const smb::HelperProfile& profile, QString host,
+                               smb::CancelFn cancel)
+    : m_pool(std::move(pool)), m_profile(profile), m_host(std::move(host)),
+      m_fnCancel(std::move(cancel))
+{}
+
+SmbHostSession::~SmbHostSession()
+{
+    m_sent.clear();
+    m_lanes.clear();
+}
+
+SmbHostSession::Lane* SmbHostSession::LaneFor(bool bMust)
+{
+    Lane* best = nullptr;
+    for (const auto& lane : m_lanes)
+        if (lane->lease.Alive() && (!best || lane->lease.InFlight() < best->lease.InFlight()))
+            best = lane.get();
+    if (best && best->lease.InFlight() < kDepth)
+        return best;
+    if (best) {
+        // Busy, and more to list: another helper of this server, when nobody waits for one.
+        smb::HelperPool::Lease more = m_pool->TryAcquire(m_host, m_profile);
+        if (more.Valid()) {
+            m_lanes.push_back(std::make_unique<Lane>(Lane{std::move(more), 0}));
+            return m_lanes.back().get();
+        }
+        return bMust ? best : nullptr;
+    }
+    if (!bMust)
+        return nullptr;
+    // The first helper: waited for (the pool gives every server its turn).
+    Trim();
+    smb::HelperPool::Lease first = m_pool->Acquire(m_host, m_profile, m_fnCancel);
+    if (!first.Valid()) {
+        m_nAcquireError = first.Error();
+        return nullptr;
+    }
+    m_lanes.push_back(std::make_unique<Lane>(Lane{std::move(first), 0}));
+    return m_lanes.back().get();
+}
+
+SmbHostSession::Sent SmbHostSession::SendListing(Lane& lane, const smbproto::Target& at)
+{
+    Sent s;
+    s.lane = &lane;
+    s.listing = std::make_shared<Listing>();
+    s.at = at;
+    s.n = lane.lease.Send(
+        smbproto::ListFolder{at},
+        [listing = s.listing](smbproto::FromHelper& m) {
+            if (const auto* chunk = std::get_if<smbproto::Entries>(&m))
+                AddEntries(*chunk, listing->entries);
+        },
+        m_fnCancel);
+    ++lane.nUntaken;
+    return s;
+}
+
+void SmbHostSession::Collect(Sent& s)
+{
+    if (!s.lane)
+        return;
+    const smb::Reply r = s.lane->lease.Wait(s.n, m_fnCancel);
+    --s.lane->nUntaken;
+    s.lane = nullptr;
+    s.listing->nError = r.nError;
+    s.listing->bUnanswered = r.bUnanswered;
+}
+
+void SmbHostSession::Announce(const std::vector<std::pair<QString, smb::SmbPath>>& folders)
+{
+    // The first sub-folder goes to the very front: the walk enters it next.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (it->second.Key() == m_host && !m_sent.contains(it->first))
+            m_queue.emplace_front(it->first, it->second.Target());
+    SendAhead();
+}
+
+void SmbHostSession::SendAhead()
+{
+    while (!m_queue.empty() && m_sent.size() < kMaxAhead) {
+        Lane* lane = LaneFor(false);
+        if (!lane)
+            break;
+        auto [unc, at] = std::move(m_queue.front());
+        m_queue.pop_front();
+        if (!m_sent.contains(unc)) // announced twice
+            m_sent.insert(unc, SendListing(*lane, at));
+    }
+}
+
+int SmbHostSession::List(const QString& unc, const smb::SmbPath& folder, std::vector<FsEntry>& out)
+{
+    out.clear();
+    Sent s;
+    if (auto it = m_sent.find(unc); it != m_sent.end()) {
+        s = std::move(it.value());
+        m_sent.erase(it);
+    } else {
+        // Nobody sent it: out of the queue, and sent now.
+        if (!m_queue.empty() && m_queue.front().first == unc)
+            m_queue.pop_front();
+        else
+            std::erase_if(m_queue, [&](const auto& q) { return q.first == unc; });
+        Lane* lane = LaneFor(true);
+        if (!lane)
+            return m_nAcquireError;
+        s = SendListing(*lane, folder.Target());
+    }
+    // The helpers go on with what comes next while this one is waited for.
+    SendAhead();
+    Collect(s);
+    if (s.listing->bUnanswered && !(m_fnCancel && m_fnCancel())) {
+        // Its helper ended over an earlier request: once more, on a helper that lives.
+        Trim();
+        Lane* lane = LaneFor(true);
+        if (!lane)
+            return m_nAcquireError;
+        s = SendListing(*lane, s.at);
+        Collect(s);
+    }
+    Trim();
+    const int err = s.listing->nError;
+    if (err == 0 || err == smbproto::kErrListingCut)
+        out = std::move(s.listing->entries);
+    return err;
+}
+
+smb::Reply SmbHostSession::Call(const smbproto::ToHelper& req,
+                                const smb::HelperConnection::Sink& sink, bool bShareListAsks)
+{
+    for (int nTry = 0;; ++nTry) {
+        Lane* lane = nullptr;
+        for (const auto& l : m_lanes)
+            if (l->lease.Alive() && (!lane || l->lease.InFlight() < lane->lease.InFlight()))
+                lane = l.get();
+        if (!lane)
+            lane = LaneFor(true);
+        if (!lane)
+            return smb::Reply{m_nAcquireError, false, 0, {}};
+        lane->lease.LetShareListAsk(bShareListAsks);
+        smb::Reply r = lane->lease.Call(req, sink, m_fnCancel);
+        lane->lease.LetShareListAsk(false);
+        Trim();
+        if (!r.bUnanswered || nTry > 0 || (m_fnCancel && m_fnCancel()))
+            return r;
+    }
+}
+
+void SmbHostSession::Trim()
+{
+    for (auto it = m_lanes.begin(); it != m_lanes.end();) {
+        Lane* lane = it->get();
+        const bool bDead = !lane->lease.Alive();
+        // Beyond the first, a helper that holds nothing goes back when somebody else needs it
+        // or this walk has nothing more for it.
+        const bool bSpare = it != m_lanes.begin() && lane->nUntaken == 0 &&
+                            lane->lease.InFlight() == 0 &&
+                            (m_queue.empty() || m_pool->HasWaiters());
+        if (!bDead && !bSpare) {
+            ++it;
+            continue;
+        }
+        if (bDead && lane->nUntaken > 0)
+            for (Sent& s : m_sent)
+                if (s.lane == lane)
+                    Collect(s); // answered already: the helper's end failed them
+        it = m_lanes.erase(it);
+    }
+}
+
+void SmbHostSession::Drain()
+{
+    for (Sent& s : m_sent)
+        Collect(s);
+    m_sent.clear();
+    m_queue.clear();
+    m_lanes.clear();
+}

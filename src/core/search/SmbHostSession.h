@@ -1,0 +1,88 @@
+#pragma once
+
+#include "ShareFs.h"
+#include "smb/HelperPool.h"
+#include "smb/SmbUrl.h"
+
+#include <QHash>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+// The helpers one walker holds for one server while it works there (a share walk, its content
+// tests, a share list), and the folder listings in flight on them.
+//
+// A walk tells which folders it will list next (Announce, soonest first); they are sent ahead,
+// a few per helper, so no helper waits for the walker between folders, and the walker takes
+// each listing in its own order (List). The first helper is waited for; more helpers of the
+// same server are taken only when nobody waits for one (work stealing, within the pool's
+// nMaxPerHost) and given back as soon as somebody does.
+//
+// Owned by one thread (the walker's file system). Cancelling: every wait watches the cancel
+// function; a helper whose request is cancelled is ended (its other listings fail with it).
+// Destroying the session waits for nothing: helpers with requests in flight are ended.
+class SmbHostSession
+{
+public:
+    SmbHostSession(std::shared_ptr<smb::HelperPool> pool, const smb::HelperProfile& profile,
+                   QString host, smb::CancelFn cancel);
+    ~SmbHostSession();
+    SmbHostSession(const SmbHostSession&) = delete;
+    SmbHostSession& operator=(const SmbHostSession&) = delete;
+
+    // The pool's key of the server.
+    const QString& Host() const { return m_host; }
+
+    // Folders (of this server) the walk will list, soonest needed first.
+    void Announce(const std::vector<std::pair<QString, smb::SmbPath>>& folders);
+    // The listing of folder (unc as the walker names it): the one sent ahead, or sent now.
+    int List(const QString& unc, const smb::SmbPath& folder, std::vector<FsEntry>& out);
+    // One request on the session's first helper; bShareListAsks: a share list the person asked
+    // for (a refused login may be asked about).
+    smb::Reply Call(const smbproto::ToHelper& req, const smb::HelperConnection::Sink& sink,
+                    bool bShareListAsks = false);
+    // Waits for the listings in flight (so their helpers can go back to the pool whole), then
+    // gives every helper back.
+    void Drain();
+
+private:
+    struct Lane
+    {
+        smb::HelperPool::Lease lease;
+        int nUntaken = 0; // listings sent on it and not yet taken by the walker
+    };
+    struct Listing
+    {
+        int nError = 0;
+        bool bUnanswered = false; // its helper ended over an earlier request
+        std::vector<FsEntry> entries;
+    };
+    struct Sent
+    {
+        Lane* lane = nullptr;
+        quint64 n = 0;
+        std::shared_ptr<Listing> listing;
+        smbproto::Target at;
+    };
+
+    // A lane to send on: the least loaded one below the depth, else a new one when nobody
+    // waits for a helper; null when neither (bMust: then the least loaded, or one waited for).
+    Lane* LaneFor(bool bMust);
+    void SendAhead();
+    Sent SendListing(Lane& lane, const smbproto::Target& at);
+    // Waits for a sent listing's end (kept in its Listing); its lane is no longer needed for it.
+    void Collect(Sent& s);
+    // Gives back helpers beyond the first that hold nothing, when others need them; drops
+    // lanes whose helper died once nothing of theirs is left.
+    void Trim();
+
+    std::shared_ptr<smb::HelperPool> m_pool;
+    smb::HelperProfile m_profile;
+    QString m_host;
+    smb::CancelFn m_fnCancel;
+    int m_nAcquireError = 0;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
+    QHash<QString, Sent> m_sent;                              // sent, not taken
+};
