@@ -192,9 +192,15 @@ void SmbServer::TestFault(const QByteArray& url)
         return;
     if (what == "kill")
         ::raise(SIGKILL);
-    if (what == "hang")
-        for (;;)
-            ::pause();
+    if (what == "hang") {
+        // No answer, ever; the helper ends when the parent closes its end (or kills it).
+        char buf[4096];
+        for (;;) {
+            const ssize_t got = ::read(m_options.fd, buf, sizeof buf);
+            if (got == 0 || (got < 0 && errno != EINTR))
+                ::_exit(0);
+        }
+    }
 }
 
 SmbServer::Outcome SmbServer::Handle(const proto::ToHelper& req)
