@@ -189,8 +189,8 @@ private slots:
         // loops of scripts/test.sh it gets a small share of the CPU (measured: over 120 s, where
         // it takes 11 s alone).
         const int secondsAtMost = qEnvironmentVariableIsSet("BC_BUSY_LOOPS") ? 420 : 120;
-        Outcome o = Search(Job({m_delta + "faults"}, "*.bin;zero.txt", "Beyond Four"), {},
-                           secondsAtMost);
+        Outcome o =
+            Search(Job({m_delta + "faults"}, "*.bin;zero.txt", "Beyond Four"), {}, secondsAtMost);
         QVERIFY(o.bEnded);
         QCOMPARE(o.Paths(), QStringList{m_delta + "faults\\huge.bin"});
         QCOMPARE(o.unreadable.size(), 2); // the two folders above, nothing else
@@ -252,6 +252,9 @@ private slots:
             });
         QVERIFY(o.bEnded);
         QVERIFY(bBroken);
+        for (const QString& s : o.status)
+            if (s.startsWith("Cannot read") && !s.contains("\\d1"))
+                qInfo("%s", qPrintable(s));
         const QStringList paths = o.Paths();
         QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), paths.size());
         QSet<QString> possible;
@@ -266,12 +269,12 @@ private slots:
                 if (d < 100)
                     nUntouched += paths.contains(folder + f);
             }
-        QCOMPARE(nUntouched, 1000);
-        for (const QString& p : paths)
-            QVERIFY2(possible.contains(p), qPrintable(p));
         for (const QString& u : o.unreadable)
             QVERIFY2(u.contains(QRegularExpression("\\\\d1\\d\\d\\\\f0[0-9]\\.txt$")),
                      qPrintable(u));
+        QCOMPARE(nUntouched, 1000);
+        for (const QString& p : paths)
+            QVERIFY2(possible.contains(p), qPrintable(p));
         QCOMPARE(o.status.count("Search finished"), 1);
         qInfo("%lld finds, %lld files named unreadable", o.rows.size(), o.unreadable.size());
     }

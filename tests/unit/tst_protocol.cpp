@@ -239,6 +239,27 @@ private slots:
         QVERIFY(!lease.Alive());
     }
 
+    // An answer that arrived while its lessee was busy elsewhere (past the deadline) is taken,
+    // not counted as the helper's silence.
+    void answerWaitingInTheSocket()
+    {
+        QTemporaryDir dir;
+        auto pool = std::make_shared<smb::HelperPool>();
+        pool->SetHelperPath(Script(dir, PythonHelper(proto::Done{0, 5, {}}, 0.0)));
+        smb::PoolLimits limits;
+        limits.msRequest = 1000;
+        limits.msConnect = 0;
+        pool->SetLimits(limits);
+        smb::HelperPool::Lease lease = pool->Acquire("host", {}, {});
+        QVERIFY(lease.Valid());
+        const quint64 n = lease.Send(proto::Stat{{"host", "s", {}}}, {}, {});
+        QThread::msleep(2500);
+        const smb::Reply r = lease.Wait(n, {});
+        QCOMPARE(r.nError, 0);
+        QCOMPARE(r.nResult, quint64(5));
+        QCOMPARE(pool->GetStats().nKilled, 0);
+    }
+
     // A helper that talks nonsense, dies, says nothing or cannot start costs the request, with
     // a reason, and leaves no process behind.
     void brokenHelpers_data()

@@ -295,6 +295,11 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelFn& cancel)
 
 Reply HelperConnection::Wait(quint64 n, const CancelFn& cancel)
 {
+    // Silence counts only while somebody listens: a lessee busy elsewhere (a long content test
+    // on another helper, a slow results window) while the answers wait in the socket has not
+    // seen the helper miss its deadline.
+    if (!m_inFlight.empty() && Clock::now() >= m_deadline)
+        Restart();
     char buf[65536];
     for (;;) {
         if (auto it = m_replies.find(n); it != m_replies.end()) {
@@ -321,12 +326,7 @@ Reply HelperConnection::Wait(quint64 n, const CancelFn& cancel)
             Fail(proto::kErrCancelled);
             continue;
         }
-        const int msLeft = std::min(MsLeft(m_deadline), MsLeft(m_endOfAll));
-        if (msLeft == 0) {
-            Fail(proto::kErrHelperTimeout);
-            continue;
-        }
-        // The answer is often there already: read first, wait only when there is nothing.
+        // What has arrived is read before any deadline is looked at.
         const ssize_t got = ::recv(m_fd, buf, sizeof buf, 0);
         if (got > 0) {
             m_reader.Append(buf, static_cast<std::size_t>(got));
@@ -334,6 +334,11 @@ Reply HelperConnection::Wait(quint64 n, const CancelFn& cancel)
         }
         if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
             Fail(proto::kErrHelperDied);
+            continue;
+        }
+        const int msLeft = std::min(MsLeft(m_deadline), MsLeft(m_endOfAll));
+        if (msLeft == 0) {
+            Fail(proto::kErrHelperTimeout);
             continue;
         }
         pollfd pfd{m_fd, POLLIN, 0};
