@@ -212,12 +212,6 @@ FrameReader::Status FrameReader::Next(FromHelper* pOut)
     return NextOf(pOut, &DecodeFromHelper);
 }
 
-bool FrameReader::HasFrame() const
-{
-    const qsizetype nLeft = m_buffer.size() - m_nPos;
-    return nLeft >= 4 && nLeft - 4 >= static_cast<qsizetype>(LengthAt(m_buffer, m_nPos));
-}
-
 QByteArray ErrorText(int err)
 {
     switch (err) {

@@ -272,8 +272,6 @@ public:
     };
     Status Next(ToHelper* pOut);
     Status Next(FromHelper* pOut);
-    // A whole frame is waiting (it may still turn out corrupt).
-    bool HasFrame() const;
 
 private:
     template <class V> Status NextOf(V* pOut, std::optional<V> (*decode)(const char*, std::size_t));
