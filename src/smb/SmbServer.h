@@ -19,18 +19,7 @@ inline int ErrnoOr(int fallback)
     return errno ? errno : fallback;
 }
 
-// The target of a request that names one (null for Read, Close, a browse of mDNS).
-inline const smbproto::Target* TargetOf(const smbproto::ToHelper& req)
-{
-    return std::visit(
-        [](const auto& r) -> const smbproto::Target* {
-            if constexpr (requires { r.at; })
-                return &r.at;
-            else
-                return nullptr;
-        },
-        req);
-}
+using smbproto::TargetOf;
 
 inline bool IsShareRoot(const smbproto::Target& at)
 {

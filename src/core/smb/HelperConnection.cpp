@@ -30,19 +30,6 @@ int MsLeft(std::chrono::steady_clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
-// The server a request names (logins are told per server), or empty.
-QString ServerOf(const proto::ToHelper& req)
-{
-    return std::visit(
-        [](const auto& r) -> QString {
-            if constexpr (requires { r.at; })
-                return QString::fromUtf8(r.at.host);
-            else
-                return {};
-        },
-        req);
-}
-
 } // namespace
 
 std::shared_ptr<HelperConnection> HelperConnection::Start(const QString& path,
@@ -150,6 +137,15 @@ void HelperConnection::Restart()
     m_deadline = now + std::chrono::milliseconds(m_inFlight.front().msLimit);
 }
 
+void HelperConnection::FrontStarts()
+{
+    if (m_inFlight.empty())
+        return;
+    Restart();
+    m_endOfAll = Clock::now() + std::chrono::milliseconds(
+                                    std::max(m_binding.msRequestTotal, m_inFlight.front().msLimit));
+}
+
 bool HelperConnection::SendAll(const QByteArray& data, const CancelFn& cancel, int* pErr)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_binding.msRequest);
@@ -186,7 +182,8 @@ quint64 HelperConnection::Send(const proto::ToHelper& req, Sink sink, const Canc
                                int msDeadline)
 {
     const quint64 n = m_nNext++;
-    const QString server = ServerOf(req);
+    const proto::Target* at = proto::TargetOf(req);
+    const QString server = at ? QString::fromUtf8(at->host) : QString();
     if (m_bDead) {
         m_replies[n] = Reply{proto::kErrHelperDied, true, 0, {}};
         return n;
@@ -284,12 +281,8 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelFn& cancel)
         m_binding.fnOutcome(front.server, r.nError != proto::kErrLoginFailed);
     m_replies[front.n] = std::move(r);
     m_inFlight.pop_front();
-    if (!m_inFlight.empty()) {
-        // The next request's clocks start now: it waited behind this one.
-        Restart();
-        m_endOfAll = Clock::now() + std::chrono::milliseconds(std::max(m_binding.msRequestTotal,
-                                                                       m_inFlight.front().msLimit));
-    }
+    // The next request's clocks start now: it waited behind this one.
+    FrontStarts();
     return true;
 }
 

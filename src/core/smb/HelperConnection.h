@@ -140,6 +140,8 @@ private:
     void Fail(int err, bool bCount = true);
     // The front request's clock starts (again): it became the front, or showed a sign of life.
     void Restart();
+    // The front request's clocks (sign of life and whole time) start: it became the front.
+    void FrontStarts();
     // Handles one frame from the helper; false when the helper broke the protocol.
     bool Take(smbproto::FromHelper& m, const CancelFn& cancel);
     bool Answer(const smbproto::AuthAsk& ask, const CancelFn& cancel);

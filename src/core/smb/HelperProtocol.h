@@ -232,6 +232,19 @@ using FromHelper = std::variant<Names, Entries, Progress, StatReply, AuthAsk, Do
 
 #undef BC_PROTO_FIELDS
 
+// The target of a request that names one (null for Read, Close, a browse of mDNS, an answer).
+inline const Target* TargetOf(const ToHelper& req)
+{
+    return std::visit(
+        [](const auto& r) -> const Target* {
+            if constexpr (requires { r.at; })
+                return &r.at;
+            else
+                return nullptr;
+        },
+        req);
+}
+
 // Errors of our own, beside errno values.
 constexpr int kErrHelperDied = 10001;    // the helper ended or broke the protocol
 constexpr int kErrHelperTimeout = 10002; // the helper missed its deadline and was ended
