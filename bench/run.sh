@@ -11,6 +11,7 @@ trap 'rm -f "$table"' EXIT
 export BC_BENCH_TABLE=$table
 "$bin/bench_core"
 "$bin/bench_content" "${BC_BENCH_CONTENT_MIB:-512}"
+"$bin/bench_index" "${BC_BENCH_INDEX_ENTRIES:-1000000}"
 if [ "$(id -u)" = 0 ]; then
   lan=${BC_BENCH_LAN:-$PWD/build/bench-lan}
   BC_TESTLAN_BENCH=1 bash scripts/testlan.sh up "$lan" >/dev/null

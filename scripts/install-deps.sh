@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsmbclient-dev qtkeychain-qt6-dev libavahi-client-dev
+  # the index of walked shares
+  libsqlite3-dev
   # the keychain library reaches the desktop's secret store through libsecret (loaded at run time)
   libsecret-1-0
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label

@@ -60,11 +60,11 @@ void PrintTree(const NetworkTree& tree, NodeHandle node, int depth)
         PrintTree(tree, c, depth + 1);
 }
 
-QString ShareListFailure(const QString& server, int nStatus)
+QString ShareListFailure(const QString& server, const Error& error)
 {
-    if ((nStatus == ERROR_ACCESS_DENIED || nStatus == ERROR_LOGON_FAILURE) && !GaveUser())
+    if (error.NeedsLogin() && !GaveUser())
         return QStringLiteral("\\\\%1 needs a login to list its shares (give --user)").arg(server);
-    return QStringLiteral("cannot list the shares of %1: %2").arg(server, EnumStatusText(nStatus));
+    return QStringLiteral("cannot list the shares of %1: %2").arg(server, ErrorText(error));
 }
 
 void AllowLoginFor(const NetworkTree& tree, NodeHandle node)

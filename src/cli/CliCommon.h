@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Error.h"
 #include "network/NetworkTree.h"
 
 #include <QString>
@@ -35,11 +36,13 @@ int TakeLoginOptions(QStringList& args);
 bool GaveUser();
 // Why a server's share list failed, as a line for stderr: a refusal without --user says that
 // the server needs a login.
-QString ShareListFailure(const QString& server, int nStatus);
+QString ShareListFailure(const QString& server, const Error& error);
 // The servers of a tree (its server nodes): the --user login may go to them.
 void AllowLoginFor(const NetworkTree& tree, NodeHandle node);
 
 int RunNetworkCommand(const QString& command, QStringList args);
-int RunSearchCommand(QStringList args);
+// bQuiet: the finds are counted, not printed (an index update).
+int RunSearchCommand(QStringList args, bool bQuiet = false);
+int RunIndexCommand(QStringList args);
 
 } // namespace cli

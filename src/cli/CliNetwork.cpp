@@ -66,7 +66,7 @@ int RunActivity(QStringList args, const std::function<bool(Discovery&)>& start)
         for (NodeHandle c : tree->GetChildren(node)) {
             if (tree->IsLoginNeeded(c)) {
                 PrintErrLine(QStringLiteral("brindlecove-cli: ") +
-                             ShareListFailure(tree->GetItemText(c), ERROR_ACCESS_DENIED));
+                             ShareListFailure(tree->GetItemText(c), Error::FromCode(EACCES)));
                 rc = kExitError;
             }
             fnNeedsLogin(c);
@@ -120,7 +120,7 @@ int RunNetworkCommand(const QString& command, QStringList args)
         smb::Logins::Instance()->AllowFixed(args.front());
         const EnumResult r = browser.EnumSharesAsked(args.front(), abort);
         if (!r.Usable())
-            return FailRun(ShareListFailure(args.front(), r.nStatus));
+            return FailRun(ShareListFailure(args.front(), r.error));
         for (const QString& s : r.names)
             Print(ctl::ToPictures(s) + QLatin1Char('\n'));
         return kExitOk;

@@ -2,8 +2,10 @@
 #include "CliCommon.h"
 #include "app/ControlChars.h"
 
+#include "index/IndexSearch.h"
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
+#include "search/PatternList.h"
 #include "search/SearchEngine.h"
 #include "smb/HelperPool.h"
 #include "smb/HelperProtocol.h"
@@ -38,6 +40,7 @@ class PrintingSink : public ResultSink
 public:
     enum Format
     {
+        Quiet, // counted only (an index update)
         Plain,
         Long,
         Json
@@ -53,6 +56,8 @@ public:
     {
         ++m_nFound;
         switch (m_format) {
+        case Quiet:
+            return;
         case Plain:
             Print(ctl::ToPictures(r.strPath) + QLatin1Char('\n'));
             break;
@@ -102,13 +107,48 @@ NodeHandle FindNode(const NetworkTree& tree, NodeHandle root, const QString& pat
 
 } // namespace
 
-int RunSearchCommand(QStringList args)
+// The finds the index holds for the targets (all of it without any), printed at once.
+int SearchIndexOnly(const QStringList& targets, const QString& patternText,
+                    PrintingSink::Format format)
+{
+    Error why;
+    QString detail;
+    const QString path = shareindex::DefaultPath();
+    std::unique_ptr<shareindex::IndexStore> store =
+        shareindex::IndexStore::Open(path, false, &why, &detail);
+    if (!store)
+        return FailRun(QStringLiteral("cannot read the index %1: %2").arg(path, detail));
+    QStringList scopes;
+    for (QString t : targets) {
+        t.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        if (!t.startsWith(QLatin1String("\\\\")))
+            return Fail(QStringLiteral("--index-only takes \\\\HOST or \\\\HOST\\share paths: '%1'")
+                            .arg(t));
+        scopes << t;
+    }
+    const shareindex::IndexFinds r =
+        shareindex::SearchIndex(*store, scopes, patterns::ParsePatternList(patternText));
+    PrintingSink sink(format);
+    for (const SearchResult& f : r.finds)
+        sink.Add(f);
+    std::fflush(stdout);
+    if (r.msOldest > 0)
+        PrintErrLine(QStringLiteral("brindlecove-cli: from the index of %1 (%2 entries looked at)")
+                         .arg(QDateTime::fromMSecsSinceEpoch(r.msOldest)
+                                  .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                         .arg(r.nScanned));
+    return sink.m_nFound > 0 ? kExitOk : kExitNothing;
+}
+
+int RunSearchCommand(QStringList args, bool bQuiet)
 {
     SearchJob job;
     QString strNft, strNode;
     const bool bVerbose = TakeFlag(args, QStringLiteral("--verbose"));
     const bool bLong = TakeFlag(args, QStringLiteral("--long"));
     const bool bJson = TakeFlag(args, QStringLiteral("--json"));
+    const bool bIndexOnly = TakeFlag(args, QStringLiteral("--index-only"));
+    const bool bNoIndex = TakeFlag(args, QStringLiteral("--no-index"));
     bool bPattern = args.contains(QStringLiteral("--pattern"));
     if (!TakeOption(args, QStringLiteral("--pattern"), &job.strPatternText) ||
         !TakeOption(args, QStringLiteral("--containing"), &job.strContainingText) ||
@@ -123,6 +163,16 @@ int RunSearchCommand(QStringList args)
             return Fail(QStringLiteral("unknown option '%1'").arg(a));
     if (job.strContainingText.size() > 4095)
         return Fail(QStringLiteral("the containing text is too long (at most 4095 characters)"));
+    const PrintingSink::Format format = bQuiet  ? PrintingSink::Quiet
+                                        : bJson ? PrintingSink::Json
+                                        : bLong ? PrintingSink::Long
+                                                : PrintingSink::Plain;
+    if (bIndexOnly) {
+        if (!job.strContainingText.isEmpty() || !strNft.isEmpty())
+            return Fail(QStringLiteral("--index-only searches names only, of \\\\HOST or "
+                                       "\\\\HOST\\share targets"));
+        return SearchIndexOnly(args, job.strPatternText, format);
+    }
 
     if (!strNft.isEmpty()) {
         if (!args.isEmpty())
@@ -184,7 +234,7 @@ int RunSearchCommand(QStringList args)
                 for (ServerTarget& other : servers)
                     if (other.shares.valid())
                         other.shares.wait();
-                return FailRun(ShareListFailure(server.target.mid(2), r.nStatus));
+                return FailRun(ShareListFailure(server.target.mid(2), r.error));
             }
             for (const QString& share : r.names)
                 job.folders.insert(server.nAt + nInserted++,
@@ -192,10 +242,17 @@ int RunSearchCommand(QStringList args)
         }
     }
 
-    auto sink = std::make_shared<PrintingSink>(bJson   ? PrintingSink::Json
-                                               : bLong ? PrintingSink::Long
-                                                       : PrintingSink::Plain);
+    auto sink = std::make_shared<PrintingSink>(format);
     job.sink = sink;
+    // Every walk records what it lists; a search still runs when the index cannot be written.
+    if (!bNoIndex) {
+        Error why;
+        job.index = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &why);
+        if (!job.index)
+            PrintErrLine(QStringLiteral("brindlecove-cli: the index cannot be written (%1); "
+                                        "searching without it")
+                             .arg(ErrorText(why)));
+    }
     std::mutex m;
     std::condition_variable cv;
     bool bDone = false;
@@ -209,27 +266,36 @@ int RunSearchCommand(QStringList args)
     };
     // Whatever could not be read is named: the finds are then incomplete, which exits with 2.
     std::atomic<int> nUnreadable{0};
-    cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, int err) {
+    cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, const Error& why) {
         ++nUnreadable;
         // A server of the tree whose share list was refused.
         const bool bServer =
             path.startsWith(QLatin1String("\\\\")) && !path.mid(2).contains(QLatin1Char('\\'));
-        if (bServer && !GaveUser() &&
-            (err == EACCES || err == EPERM || err == smbproto::kErrLoginFailed))
-            PrintErrLine(QStringLiteral("brindlecove-cli: ") +
-                         ShareListFailure(path.mid(2), ERROR_ACCESS_DENIED));
+        if (bServer && !GaveUser() && why.NeedsLogin())
+            PrintErrLine(QStringLiteral("brindlecove-cli: ") + ShareListFailure(path.mid(2), why));
         else
-            PrintErrLine(QStringLiteral("brindlecove-cli: cannot read %1: %2")
-                             .arg(path, smb::ErrorText(err)));
+            PrintErrLine(
+                QStringLiteral("brindlecove-cli: cannot read %1: %2").arg(path, ErrorText(why)));
     };
     SearchEngine engine(cb, [] { return MakeShareFs(); });
     engine.SetWorkerStartPause(0);
-    SearchEngine::StartError err;
-    if (engine.Start(job, &err) == 0)
-        return Fail(QStringLiteral("the search could not start"));
+    Error why;
+    if (engine.Start(job, &why) == 0)
+        return Fail(QStringLiteral("the search could not start: ") + ErrorText(why));
     {
         std::unique_lock lock(m);
         cv.wait(lock, [&] { return bDone; });
+    }
+    if (job.index) {
+        job.index->Finish();
+        if (bQuiet)
+            PrintErrLine(QStringLiteral("brindlecove-cli: %1 folders indexed, %2 entries")
+                             .arg(job.index->FoldersWritten())
+                             .arg(sink->m_nFound.load()));
+        if (job.index->Failures() > 0)
+            PrintErrLine(QStringLiteral("brindlecove-cli: %1 folders could not be written to the "
+                                        "index")
+                             .arg(job.index->Failures()));
     }
     if (nUnreadable > 0)
         return kExitError;

@@ -26,11 +26,20 @@ const char* const kUsage =
     "                                        find files; TARGET is \\\\HOST, "
     "\\\\HOST\\share[\\dir]\n"
     "                                        or a local folder\n"
+    "         [--index-only | --no-index]      --index-only: only what the index holds, at once\n"
+    "  index update TARGET... | --nft FILE [--node N]\n"
+    "                                        list every folder into the index (for a timer)\n"
+    "  index watch \\\\HOST\\share... [--seconds N]\n"
+    "                                        keep their index fresh (change notifications)\n"
+    "  index status                          the indexed shares, their entries and age\n"
+    "  index forget                          delete the index\n"
     "\n"
     "Trees are printed one node per line, indented by depth; --nft saves the tree instead.\n"
     "search prints one full path per line in the order found; --long adds the size in bytes\n"
     "and the UTC time, tab-separated; --json writes one JSON object per line.\n"
     "--verbose writes the status texts to standard error.\n"
+    "Every search records the folders it lists in the index of walked shares\n"
+    "($XDG_DATA_HOME/Brindlecove/index.sqlite, readable by you alone); --no-index does not.\n"
     "\n"
     "Logins (every command): --user DOMAIN\\USER with the password in the first line of\n"
     "--password-file FILE or in BRINDLECOVE_PASSWORD, or --kerberos (the ticket in the\n"
@@ -64,8 +73,9 @@ int main(int argc, char* argv[])
     settings::ApplyHelperLimits();
     if (const int rcLogin = cli::TakeLoginOptions(args); rcLogin >= 0)
         return rcLogin;
-    const int rc = first == QLatin1String("search") ? cli::RunSearchCommand(args)
-                                                    : cli::RunNetworkCommand(first, args);
+    const int rc = first == QLatin1String("search")  ? cli::RunSearchCommand(args)
+                   : first == QLatin1String("index") ? cli::RunIndexCommand(args)
+                                                     : cli::RunNetworkCommand(first, args);
     // No helper outlives the program.
     smb::HelperPool::Instance()->Shutdown();
     return rc;

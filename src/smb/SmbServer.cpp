@@ -235,6 +235,8 @@ SmbServer::Outcome SmbServer::Handle(const proto::ToHelper& req)
                 return QueryDomain(r.at);
             else if constexpr (std::is_same_v<T, proto::BrowseMdns>)
                 return BrowseMdns(r);
+            else if constexpr (std::is_same_v<T, proto::Watch>)
+                return WatchFolder(proto::UrlOf(r.at));
             else {
                 // An answer nobody asked for: the parent broke the protocol.
                 m_bBroken = true;
@@ -291,6 +293,44 @@ bool SmbServer::IsNonFileShare(const proto::Target& root)
     }
     smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
     return bOther;
+}
+
+SmbServer::Outcome SmbServer::WatchFolder(const QByteArray& url)
+{
+    SMBCFILE* dir = smbc_getFunctionOpendir(m_pCtx)(m_pCtx, url.constData());
+    if (!dir)
+        return {ErrnoOr(EIO)};
+    struct Watching
+    {
+        SmbServer* self;
+        int nChanges = 0;
+    } watching{this};
+    // Each answer of the server is passed on at once; a quiet second is a sign of life. A
+    // parent that is gone ends the watch (and this process).
+    auto onChange = [](const smbc_notify_callback_action* actions, size_t nActions,
+                       void* p) -> int {
+        auto* w = static_cast<Watching*>(p);
+        if (nActions == 0)
+            return w->self->Send(proto::Progress{static_cast<std::uint64_t>(w->nChanges)}) ? 0 : 1;
+        constexpr auto kMax = static_cast<std::size_t>(proto::kEntriesPerFrame);
+        proto::Changes changes;
+        for (std::size_t i = 0; i < nActions && i < kMax; ++i)
+            changes.changes.push_back(
+                {actions[i].action, QByteArray(actions[i].filename ? actions[i].filename : "")});
+        // More than a frame holds: the folder is listed again whole.
+        if (nActions > kMax)
+            changes.changes.push_back({0, {}});
+        w->nChanges += static_cast<int>(nActions);
+        return w->self->Send(changes) ? 0 : 1;
+    };
+    const std::uint32_t filter = SMBC_NOTIFY_CHANGE_FILE_NAME | SMBC_NOTIFY_CHANGE_DIR_NAME |
+                                 SMBC_NOTIFY_CHANGE_SIZE | SMBC_NOTIFY_CHANGE_LAST_WRITE;
+    const int rc =
+        smbc_getFunctionNotify(m_pCtx)(m_pCtx, dir, 1, filter, 1000, onChange, &watching);
+    const int err = rc < 0 ? ErrnoOr(EIO) : 0;
+    smbc_getFunctionClosedir(m_pCtx)(m_pCtx, dir);
+    // A watch that ends without a failure lost its parent: nothing to tell.
+    return {err != 0 ? err : ECONNRESET};
 }
 
 SmbServer::Outcome SmbServer::ListFolder(const QByteArray& url)

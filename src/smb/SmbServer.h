@@ -113,6 +113,8 @@ private:
     }
     Outcome ListNames(const QByteArray& url);
     Outcome ListFolder(const QByteArray& url);
+    // Until the parent ends this process (or the watch fails): Changes and Progress frames.
+    Outcome WatchFolder(const QByteArray& url);
     Outcome Contains(const smbproto::Contains& req);
     Outcome OpenFile(const QByteArray& url);
     Outcome ReadFile(std::uint64_t n);

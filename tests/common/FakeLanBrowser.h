@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+
 #include "network/LanBrowser.h"
 
 #include <QHash>
@@ -16,16 +18,17 @@ class FakeLanBrowser : public LanBrowser
 {
 public:
     EnumResult domains;
-    QHash<QString, EnumResult> servers;       // by domain; missing: ERROR_BAD_NETPATH
+    QHash<QString, EnumResult> servers;       // by domain; missing: no such server
     QHash<QString, QList<EnumResult>> shares; // by server: answers in turn (resume)
     QHash<QString, int> delayMs;              // by domain or server name
     std::atomic<int> nCalls{0};
 
     static EnumResult Ok(const QStringList& names)
     {
-        return {NERR_Success, names, quint32(names.size()), {}};
+        return {NERR_Success, names, quint32(names.size()), {}, {}};
     }
-    static EnumResult Failed(int code) { return {code, {}, 0, {}}; }
+    static EnumResult Failed(int err) { return EnumResult::Failed(Error::FromCode(err)); }
+    static EnumResult Failed(ErrorKind kind) { return EnumResult::Failed(kind); }
 
     void CloseGate()
     {
@@ -47,7 +50,7 @@ public:
     EnumResult EnumServers(const QString& domain, const std::atomic<bool>& abort) override
     {
         Pass(domain, abort);
-        return servers.value(domain, Failed(ERROR_BAD_NETPATH));
+        return servers.value(domain, Failed(ENOENT));
     }
     EnumResult EnumShares(const QString& server, quint32& nResume,
                           const std::atomic<bool>& abort) override
@@ -55,7 +58,7 @@ public:
         Pass(server, abort);
         const QList<EnumResult> answers = shares.value(server);
         if (answers.isEmpty())
-            return Failed(ERROR_BAD_NETPATH);
+            return Failed(ENOENT);
         const quint32 i = std::min<quint32>(nResume, quint32(answers.size() - 1));
         nResume = i + 1;
         return answers[int(i)];

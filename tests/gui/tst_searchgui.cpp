@@ -11,6 +11,7 @@
 #include "search/CSearchDlg.h"
 #include "search/SearchEngine.h"
 
+#include "index/IndexStore.h"
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -23,6 +24,7 @@
 #include <QSettings>
 #include <QTabBar>
 #include <QTreeView>
+
 #include <QtTest>
 
 // Searches from the frame, with local folders standing in for the shares.
@@ -96,6 +98,9 @@ private slots:
     void init()
     {
         QSettings("Halvorn", "Brindlecove").clear();
+        // An index of this test's own, empty at every start.
+        qputenv("BC_INDEX_FILE", QFile::encodeName(m_dir.filePath("index.sqlite")));
+        shareindex::Forget(shareindex::DefaultPath());
         s_delayMs = 0;
         m_prompter = std::make_unique<TestPrompter>();
         m_frame = std::make_unique<CMainFrame>(*m_prompter, std::make_shared<FakeLanBrowser>());
@@ -165,6 +170,54 @@ private slots:
         QCOMPARE(Frame().SearchDlg()->SearchButton()->toolTip(), QString("Begin Search"));
         QTRY_VERIFY(Frame().Log()->rowCount() > 0);
         QCOMPARE(Frame().Log()->Event(Frame().Log()->rowCount() - 1), QString("Search finished"));
+    }
+
+    // A search of what was searched before shows the index's finds at once, says so above the
+    // list, and the walk behind them brings the list level with the shares: a file gone
+    // leaves, a new one comes, a changed size shows; in the end the note goes.
+    void indexAnswersFirstThenTheWalk()
+    {
+        MakeFiles(m_dir.path(), {{"PC3/Idx/gone.txt", "1"},
+                                 {"PC3/Idx/same.txt", "22"},
+                                 {"PC3/Idx/sub/grows.txt", "333"}});
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle pc3 = t.InsertItem(m_wg, InsertPos::Last, "PC3", NK_SERVER);
+        t.InsertItem(pc3, InsertPos::Last, "Idx", NK_SHARE);
+        Select(pc3);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt");
+        QVERIFY(finished.wait(10000));
+        auto rows = [this] {
+            QMap<QString, quint64> out;
+            const ResultsModel* m = Frame().ActiveResults()->Model();
+            for (int i = 0; i < m->rowCount(); ++i)
+                out.insert(m->At(i).strPath, m->At(i).nSize);
+            return out;
+        };
+        const QMap<QString, quint64> before{{"\\\\PC3\\Idx\\gone.txt", 1},
+                                            {"\\\\PC3\\Idx\\same.txt", 2},
+                                            {"\\\\PC3\\Idx\\sub\\grows.txt", 3}};
+        QCOMPARE(rows(), before);
+        QVERIFY(Frame().ActiveResults()->IndexNote().isEmpty());
+
+        QVERIFY(QFile::remove(m_dir.filePath("PC3/Idx/gone.txt")));
+        MakeFiles(m_dir.path(), {{"PC3/Idx/new.txt", "4444"}, {"PC3/Idx/sub/grows.txt", "55555"}});
+        s_delayMs = 400; // the walk takes its time: the index has answered long before
+        m_prompter->messages.clear();
+        Search("*.txt");
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), before, 300);
+        QVERIFY2(Frame().ActiveResults()->IndexNote().startsWith("From the index of "),
+                 qPrintable(Frame().ActiveResults()->IndexNote()));
+        QVERIFY(Frame().ActiveResults()->IndexNote().endsWith(QString("checking the shares") +
+                                                              QChar(0x2026)));
+        QVERIFY(finished.wait(10000));
+        const QMap<QString, quint64> after{{"\\\\PC3\\Idx\\new.txt", 4},
+                                           {"\\\\PC3\\Idx\\same.txt", 2},
+                                           {"\\\\PC3\\Idx\\sub\\grows.txt", 5}};
+        QCOMPARE(rows(), after);
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 3); // no row twice
+        QVERIFY(Frame().ActiveResults()->IndexNote().isEmpty());
+        QCOMPARE(m_prompter->messages.value(0).strText, QString("Search finished. 3 files found."));
     }
 
     void stopKeepsRowsAndSaysNothing()

@@ -172,6 +172,138 @@ private slots:
         QVERIFY(o.err.contains("A system error has occurred: "));
     }
 
+    // Every search records what it lists; --index-only answers from that at once with the set a
+    // walk gives; a crawl (index update) brings it level with files that came and went through
+    // SMB; status names the shares; forget deletes it; --no-index leaves no index behind.
+    void indexAnswersAsTheWalk()
+    {
+        QTemporaryDir dir;
+        const QString indexFile = dir.filePath("index.sqlite");
+        qputenv("BC_INDEX_FILE", QFile::encodeName(indexFile));
+        const auto restore = qScopeGuard([] { qunsetenv("BC_INDEX_FILE"); });
+        auto lines = [](const QString& out) {
+            QStringList l = out.split('\n', Qt::SkipEmptyParts);
+            l.sort();
+            return l;
+        };
+        Out o = Cli({"search", "--no-index", "--pattern", "*", "\\\\127.0.0.12"});
+        QVERIFY2(!o.out.isEmpty(), qPrintable(o.err));
+        QVERIFY(!QFile::exists(indexFile));
+
+        const Out walk = Cli({"search", "--pattern", "*", "\\\\127.0.0.11"});
+        QVERIFY(walk.out.count('\n') > 10);
+        o = Cli({"search", "--index-only", "--pattern", "*", "\\\\127.0.0.11"});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(lines(o.out), lines(walk.out));
+        QVERIFY2(o.err.contains("from the index of"), qPrintable(o.err));
+        o = Cli({"search", "--index-only", "--pattern", "*.mp3", "\\\\127.0.0.11\\music"});
+        QCOMPARE(lines(o.out),
+                 lines(walk.out).filter(QRegularExpression("\\\\music\\\\.*\\.mp3$")));
+
+        const QString name = QString("indexed-%1.txt").arg(QCoreApplication::applicationPid());
+        QFile local(dir.filePath(name));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("new\n");
+        local.close();
+        auto smb = [](const QString& command) {
+            QProcess p;
+            p.start("smbclient", {"-N", "//127.0.0.11/public", "-c", command});
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QVERIFY(smb(QString("lcd %1; put %2").arg(dir.path(), name)));
+        const QString found = "\\\\127.0.0.11\\public\\" + name;
+        QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+        o = Cli({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
+        QCOMPARE(lines(o.out), QStringList{found});
+        QVERIFY(smb("del " + name));
+        QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+        o = Cli({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
+        QCOMPARE(o.code, 1);
+        QCOMPARE(o.out, QString());
+
+        o = Cli({"index", "status"});
+        QCOMPARE(o.code, 0);
+        QVERIFY2(o.out.contains("\\\\127.0.0.11\\music\t") && o.out.contains(" entries"),
+                 qPrintable(o.out));
+        QVERIFY(!o.out.contains("\\\\127.0.0.11\\private")); // never listed: not in the index
+        QCOMPARE(Cli({"index", "forget"}).code, 0);
+        QVERIFY(!QFile::exists(indexFile));
+        o = Cli({"index", "status"});
+        QVERIFY(o.out.startsWith("no index yet"));
+        QCOMPARE(Cli({"search", "--index-only", "--pattern", "*"}).code, 2);
+    }
+
+    // While `index watch` runs, what happens on the share through SMB reaches the index within
+    // seconds: a file that arrives, one renamed, a folder that arrives with its contents, a
+    // file deleted.
+    void indexFollowsAWatchedShare()
+    {
+        QTemporaryDir dir;
+        qputenv("BC_INDEX_FILE", QFile::encodeName(dir.filePath("index.sqlite")));
+        const auto restore = qScopeGuard([] { qunsetenv("BC_INDEX_FILE"); });
+        const QString tag = QString("watched-%1").arg(QCoreApplication::applicationPid());
+        auto smb = [&](const QString& command) {
+            QProcess p;
+            p.start("smbclient", {"-N", "//127.0.0.11/public", "-c",
+                                  QString("lcd %1; %2").arg(dir.path(), command)});
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QFile local(dir.filePath(tag + ".txt"));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("x\n");
+        local.close();
+        QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+
+        QProcess watch;
+        watch.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli",
+                    {"index", "watch", "\\\\127.0.0.11\\public", "--seconds", "120"});
+        QVERIFY(watch.waitForStarted());
+        const auto stopWatch = qScopeGuard([&] {
+            watch.terminate();
+            watch.waitForFinished(10000);
+        });
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += watch.readAllStandardError()).contains("watching"),
+                                  said.constData(), 10000);
+        QTest::qWait(1500); // the watch is armed on the server
+
+        auto indexed = [&] {
+            const Out o = Cli(
+                {"search", "--index-only", "--pattern", "*" + tag + "*", "\\\\127.0.0.11\\public"});
+            QStringList l = o.out.split('\n', Qt::SkipEmptyParts);
+            l.sort();
+            return l;
+        };
+        const QString base = "\\\\127.0.0.11\\public\\";
+        QElapsedTimer t;
+        auto until = [&](const QStringList& want) {
+            t.start();
+            while (t.elapsed() < 10000) {
+                if (indexed() == want)
+                    return true;
+                QTest::qWait(100);
+            }
+            return false;
+        };
+        QVERIFY(smb(QString("put %1.txt").arg(tag)));
+        QVERIFY2(until({base + tag + ".txt"}), qPrintable(indexed().join(' ')));
+        qInfo("a new file was in the index %lld ms after the upload", t.elapsed());
+        QVERIFY(smb(QString("rename %1.txt %1-renamed.txt").arg(tag)));
+        QVERIFY2(until({base + tag + "-renamed.txt"}), qPrintable(indexed().join(' ')));
+        qInfo("a rename was in the index %lld ms after it", t.elapsed());
+        QVERIFY(smb(QString("mkdir %1-dir; cd %1-dir; put %1.txt %1-inside.txt").arg(tag)));
+        QVERIFY2(until({base + tag + "-dir", base + tag + "-dir\\" + tag + "-inside.txt",
+                        base + tag + "-renamed.txt"}),
+                 qPrintable(indexed().join(' ')));
+        QVERIFY(smb(QString("del %1-renamed.txt; cd %1-dir; del %1-inside.txt; cd ..; rmdir %1-dir")
+                        .arg(tag)));
+        QVERIFY2(until({}), qPrintable(indexed().join(' ')));
+        qInfo("deletions were in the index %lld ms after them", t.elapsed());
+        watch.terminate();
+        QVERIFY(watch.waitForFinished(10000));
+        QCOMPARE(watch.exitCode(), 0);
+    }
+
     // What could not be read is named on stderr and makes the exit code 2, finds or not;
     // printer and IPC shares hold no files and are no failure.
     void searchNamesWhatItCannotRead()

@@ -72,7 +72,7 @@ class TestLanFaults : public QObject
             o.bEnded = true;
             cv.notify_all();
         };
-        cb.fnUnreadable = [&](quint64, const QString& path, bool, int) {
+        cb.fnUnreadable = [&](quint64, const QString& path, bool, const Error&) {
             std::lock_guard l(m);
             o.unreadable << path;
         };

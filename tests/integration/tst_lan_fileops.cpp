@@ -144,13 +144,13 @@ private slots:
         QVERIFY(silent.Start("127.0.0.24"));
         auto fs = MakeSmbShareFs();
         std::atomic<bool> cancel{false};
-        fs->SetCancel([&cancel] { return cancel.load(); });
+        fs->SetCancel(CancelToken([&cancel] { return cancel.load(); }));
         QElapsedTimer t;
         qint64 msAfterCancel = -1;
         fileops::Outcome out;
         std::thread job([&] {
-            out = fileops::CopyInto(*fs, {{"\\\\127.0.0.24\\share\\dir", true}},
-                                    m_target.path(), false, cancel, {});
+            out = fileops::CopyInto(*fs, {{"\\\\127.0.0.24\\share\\dir", true}}, m_target.path(),
+                                    false, cancel, {});
             msAfterCancel = t.elapsed();
         });
         QTest::qWait(700); // the job waits for the server now

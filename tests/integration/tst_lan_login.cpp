@@ -299,7 +299,8 @@ private slots:
     {
         auto* ui = new LoginUi(*m_prompter, nullptr);
         std::atomic<bool> bCancel{false};
-        std::thread worker([&] { ui->LoadSaved("ALPHA", [&] { return bCancel.load(); }); });
+        std::thread worker(
+            [&] { ui->LoadSaved("ALPHA", CancelToken([&] { return bCancel.load(); })); });
         // Only Qt's posted calls run here, never the store library's callbacks: the job starts
         // and its answer cannot have come yet.
         for (int i = 0; i < 20 && LoginUi::StoreJobsRunning() == 0; ++i) {

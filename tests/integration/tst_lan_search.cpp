@@ -57,7 +57,7 @@ class TestLanSearch : public QObject
             cv.notify_all();
         };
         QStringList unreadable;
-        cb.fnUnreadable = [&](quint64, const QString& path, bool, int) {
+        cb.fnUnreadable = [&](quint64, const QString& path, bool, const Error&) {
             std::lock_guard l(m);
             unreadable << path;
         };
@@ -209,8 +209,8 @@ private slots:
         // The oracle: the file's bytes, lower-cased, hold the text lower-cased in Windows-1252
         // (when Latin-1 can hold it, as for these texts), in UTF-16LE or in UTF-8 (A-Z only
         // folds, so for these texts plain lower-casing is the same).
-        const bool bLatin1 = std::all_of(text.begin(), text.end(),
-                                         [](QChar c) { return c.unicode() < 0x100; });
+        const bool bLatin1 =
+            std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x100; });
         const QByteArray ansi = bLatin1 ? text.toLatin1().toLower() : QByteArray();
         const QByteArray wide =
             QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2).toLower();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 // Discovery against a network made of tables.
@@ -78,13 +79,13 @@ private slots:
         r.browser->domains = FakeLanBrowser::Ok({"WORK", "lab", "Alpha-Domain"});
         r.browser->servers["WORK"] = FakeLanBrowser::Ok({"zeta", "ALPHA"});
         r.browser->servers["lab"] = FakeLanBrowser::Ok({"GAMMA"});
-        r.browser->servers["Alpha-Domain"] = FakeLanBrowser::Failed(53);
+        r.browser->servers["Alpha-Domain"] = FakeLanBrowser::Failed(ENOENT);
         r.browser->shares["ALPHA"] = {
             FakeLanBrowser::Ok({"public", "admin$", "IPC$", "C$", "docs"})};
         r.browser->shares["zeta"] = {
             FakeLanBrowser::Ok({"b"}),
         };
-        r.browser->shares["GAMMA"] = {{ERROR_MORE_DATA, {"x2", "x1"}, 4, {}},
+        r.browser->shares["GAMMA"] = {{ERROR_MORE_DATA, {"x2", "x1"}, 4, {}, {}},
                                       FakeLanBrowser::Ok({"a"})};
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(!r.d->IsIdle());
@@ -129,10 +130,10 @@ private slots:
         Run r;
         r.browser->domains = FakeLanBrowser::Ok({"RIDGE"});
         r.browser->servers["RIDGE"] = FakeLanBrowser::Ok({"HERON", "LARK", "WREN", "GONE"});
-        r.browser->shares["HERON"] = {FakeLanBrowser::Failed(ERROR_ACCESS_DENIED)};
-        r.browser->shares["LARK"] = {FakeLanBrowser::Failed(ERROR_LOGON_FAILURE)};
+        r.browser->shares["HERON"] = {FakeLanBrowser::Failed(EACCES)};
+        r.browser->shares["LARK"] = {FakeLanBrowser::Failed(ErrorKind::LoginFailed)};
         r.browser->shares["WREN"] = {FakeLanBrowser::Ok({"pub"})};
-        r.browser->shares["10.0.0.7"] = {FakeLanBrowser::Failed(ERROR_ACCESS_DENIED)};
+        r.browser->shares["10.0.0.7"] = {FakeLanBrowser::Failed(EACCES)};
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(r.WaitCompleted());
         QVERIFY(r.d->ScanIpRange("IP range 1", *iprange::FromText("10.0.0.6"),
@@ -158,10 +159,51 @@ private slots:
                      1);
     }
 
+    // Opening a server whose share list fails: the log names why in the same words a search
+    // uses for an unreadable folder; a refused login is no failure but a mark.
+    void shareListFailureSaysWhy_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("refused connection")
+            << ECONNREFUSED
+            << QString("Cannot list the shares of \\\\HERON: ") + strerror(ECONNREFUSED);
+        QTest::newRow("helper timeout") << int(ErrorKind::HelperTimeout)
+                                        << "Cannot list the shares of \\\\HERON: no answer within "
+                                           "the deadline";
+        QTest::newRow("unknown host") << int(ErrorKind::UnknownHost)
+                                      << "Cannot list the shares of \\\\HERON: the server name "
+                                         "was not found on the network";
+        QTest::newRow("odd errno")
+            << EPROTO << QString("Cannot list the shares of \\\\HERON: ") + strerror(EPROTO);
+        QTest::newRow("access denied") << EACCES << QString();
+        QTest::newRow("login refused") << int(ErrorKind::LoginFailed) << QString();
+    }
+    void shareListFailureSaysWhy()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, line);
+        Run r;
+        r.browser->domains = FakeLanBrowser::Ok({"RIDGE"});
+        r.browser->servers["RIDGE"] = FakeLanBrowser::Ok({"HERON"});
+        r.browser->shares["HERON"] = {FakeLanBrowser::Failed(code)};
+        QVERIFY(r.d->DiscoverNetwork());
+        QVERIFY(r.WaitCompleted());
+        const NodeHandle heron = r.Child(r.Child(r.d->RootNode(), "RIDGE"), "HERON");
+        QVERIFY(r.d->ListServerShares(heron));
+        QVERIFY(r.WaitCompleted(2));
+        std::lock_guard l(r.m);
+        const QStringList failures = r.status.filter("Cannot list the shares");
+        QCOMPARE(failures, line.isEmpty() ? QStringList() : QStringList{line});
+        QCOMPARE(r.tree->IsLoginNeeded(heron), line.isEmpty());
+        // Never a made-up number in place of the reason.
+        QVERIFY(r.status.filter(QRegularExpression("error \\d+")).isEmpty());
+    }
+
     void failedDomainListCompletesAtOnce()
     {
         Run r;
-        r.browser->domains = FakeLanBrowser::Failed(6118);
+        r.browser->domains = FakeLanBrowser::Failed(ErrorKind::NoBrowseServer);
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(r.WaitCompleted());
         QCOMPARE(r.tree->GetCount(), 1);
@@ -175,7 +217,7 @@ private slots:
     {
         Run r;
         r.browser->domains = FakeLanBrowser::Ok({"WORK"});
-        r.browser->servers["WORK"] = {ERROR_MORE_DATA, {"A", "B"}, 7, {}};
+        r.browser->servers["WORK"] = {ERROR_MORE_DATA, {"A", "B"}, 7, {}, {}};
         QVERIFY(r.d->DiscoverNetwork());
         QVERIFY(r.WaitCompleted());
         QCOMPARE(r.Texts(r.Child(r.d->RootNode(), "WORK")), (QStringList{"A", "B"}));

@@ -27,7 +27,7 @@ class TestLogins : public QObject
         int msAsk = 0;
         std::mutex mutex;
 
-        std::optional<Credentials> LoadSaved(const QString&, const smb::CancelFn&) override
+        std::optional<Credentials> LoadSaved(const QString&, const CancelToken&) override
         {
             ++nLoads;
             return saved;
@@ -38,7 +38,7 @@ class TestLogins : public QObject
             savedNow.push_back(c);
         }
         std::optional<Logins::Typed> Ask(const QString&, const QString& reason, const QString&,
-                                         const smb::CancelFn&) override
+                                         const CancelToken&) override
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(msAsk));
             std::lock_guard lock(mutex);
@@ -372,10 +372,11 @@ private slots:
         l.SetKerberos(false);
         const quint64 nGen = l.Answer(Ask(), {}).nGen;
         std::thread asker([&] { l.Answer(Refused(nGen), {}); });
-        QTRY_VERIFY(ui->msAsk > 0 && l.Answer(Ask("docs"), [] { return true; }).bGiveUp);
+        QTRY_VERIFY(ui->msAsk > 0 &&
+                    l.Answer(Ask("docs"), CancelToken([] { return true; })).bGiveUp);
         QElapsedTimer t;
         t.start();
-        QVERIFY(l.Answer(Refused(nGen), [&] { return t.elapsed() > 100; }).bGiveUp);
+        QVERIFY(l.Answer(Refused(nGen), CancelToken([&] { return t.elapsed() > 100; })).bGiveUp);
         QVERIFY(t.elapsed() < 1500);
         asker.join();
     }

@@ -123,6 +123,10 @@ private slots:
         QTest::newRow("auth answer")
             << true << to(proto::AuthAnswer{"WG", "bob", "secret", 9, 1, 0});
         QTest::newRow("browse mdns") << true << to(proto::BrowseMdns{2500, "lo,eth1"});
+        QTest::newRow("watch") << true << to(proto::Watch{{"ALPHA", "public", {}}});
+        QTest::newRow("changes") << false
+                                 << from(proto::Changes{
+                                        {{1, "new.txt"}, {4, "a\\old"}, {5, "a\\new"}, {0, {}}}});
     }
     void roundTrip()
     {
@@ -292,6 +296,46 @@ private slots:
         QCOMPARE(stats.nKilled, 1);
     }
 
+    // Stop while a helper is silent: the wait ends when the cancel comes (its descriptor wakes
+    // the poll), the helper with it, long before the request's own deadline; a cancel that is
+    // only a question (a flag of the caller's) is looked at between slices and ends it too.
+    void cancelEndsASilentWait_data()
+    {
+        QTest::addColumn<bool>("bWakes");
+        QTest::newRow("token") << true;
+        QTest::newRow("flag") << false;
+    }
+    void cancelEndsASilentWait()
+    {
+        QFETCH(bool, bWakes);
+        QTemporaryDir dir;
+        auto pool = std::make_shared<smb::HelperPool>();
+        pool->SetHelperPath(Script(dir, "exec sleep 30"));
+        smb::PoolLimits limits;
+        limits.msRequest = 20000;
+        limits.msConnect = 0;
+        pool->SetLimits(limits);
+        std::atomic<bool> flag{false};
+        const CancelToken token = CancelToken::Make();
+        const CancelToken cancel = bWakes ? token : CancelToken([&] { return flag.load(); });
+        smb::HelperPool::Lease lease = pool->Acquire("host", {}, cancel);
+        QVERIFY(lease.Valid());
+        QElapsedTimer t;
+        t.start();
+        std::thread stopper([&] {
+            QThread::msleep(300);
+            token.Cancel();
+            flag = true;
+        });
+        const smb::Reply r = lease.Call(proto::ListFolder{{"host", "share", {}}}, {}, cancel);
+        stopper.join();
+        QCOMPARE(r.nError, proto::kErrCancelled);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!lease.Alive());
+        lease.Release();
+        QCOMPARE(pool->GetStats().nProcesses, 0);
+    }
+
     void missingHelper()
     {
         smb::HelperPool::Stats stats;
@@ -333,14 +377,14 @@ private slots:
         std::vector<smb::HelperPool::Lease> held;
         for (int i = 0; i < 3; ++i)
             held.push_back(pool->Acquire(QString("h%1").arg(i), {}, {}));
-        std::atomic<bool> cancel{false};
+        const CancelToken cancel = CancelToken::Make();
         std::thread stopper([&] {
             QThread::msleep(200);
-            cancel = true;
+            cancel.Cancel();
         });
         QElapsedTimer t;
         t.start();
-        auto waiting = pool->Acquire("other", {}, [&] { return cancel.load(); });
+        auto waiting = pool->Acquire("other", {}, cancel);
         stopper.join();
         QVERIFY(!waiting.Valid());
         QCOMPARE(waiting.Error(), proto::kErrCancelled);

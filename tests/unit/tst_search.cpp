@@ -249,11 +249,11 @@ private slots:
     void startRefusals()
     {
         Run r(m_dir.path());
-        SearchEngine::StartError err;
+        Error err;
         QCOMPARE(r.engine->Start({m_tree, NoNode, {}, "*", "", r.sink}, &err), 0u);
-        QCOMPARE(err, SearchEngine::StartError::NoTarget);
+        QCOMPARE(err, Error(ErrorKind::NoTarget));
         QCOMPARE(r.engine->Start({m_tree, m_docs, {}, "*", QString(4096, 'x'), r.sink}, &err), 0u);
-        QCOMPARE(err, SearchEngine::StartError::TextTooLong);
+        QCOMPARE(err, Error(ErrorKind::TextTooLong));
         QVERIFY(r.engine->IsIdle());
     }
 

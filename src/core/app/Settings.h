@@ -19,9 +19,9 @@ struct SearchTexts
 SearchTexts ReadSearchTexts();
 void WriteSearchTexts(const SearchTexts& texts);
 
-// Section "SmbHelpers": "nMaxHelpers" (16), "nMaxPerHost" (4), "msConnect" (3000), "msAnswer"
-// (5000), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the SMB helper
-// pool. Values out of sense are brought back into range.
+// Section "SmbHelpers": "nMaxHelpers" (4 per core, 4 to 16), "nMaxPerHost" (4), "msConnect" (3000),
+// "msAnswer" (5000), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the
+// SMB helper pool. Values out of sense are brought back into range.
 void ApplyHelperLimits();
 
 // [Discovery] msWsDiscovery: how long Discover listens for WS-Discovery answers (default 3000;

@@ -141,13 +141,14 @@ struct Discovery::State
     // made under node only when the listing answers; otherwise node is the server's node.
     // With bAsked (the person's own request for one server) a refused login may be asked
     // about, and shares the node holds already are not added again.
-    int EnumShares(const QString& server, NodeHandle node, bool bHost, bool bAsked = false)
+    // Why the list failed (none when it answered).
+    Error EnumShares(const QString& server, NodeHandle node, bool bHost, bool bAsked = false)
     {
         quint32 nResume = 0;
         NodeHandle hostNode = bHost ? NoNode : node;
         // NoNode is the top level: never where a share goes (the tree was replaced).
         if (node == NoNode)
-            return ERROR_BAD_NETPATH;
+            return ErrorKind::NoTarget;
         QStringList known;
         if (bAsked)
             for (NodeHandle c : tree->GetChildren(node))
@@ -157,14 +158,14 @@ struct Discovery::State
             const EnumResult r = bAsked ? browser->EnumSharesAsked(server, m_bAbort)
                                         : browser->EnumShares(server, nResume, m_bAbort);
             if (!r.Usable()) {
-                if (NeedsLogin(r.nStatus) && !m_bAbort)
+                if (r.error.NeedsLogin() && !m_bAbort)
                     MarkLoginNeeded(server, node, hostNode);
-                return r.nStatus;
+                return r.error ? r.error : Error::FromCode(EIO);
             }
             if (bHost && hostNode == NoNode) {
                 hostNode = tree->InsertItem(node, InsertPos::Last, server, NK_SERVER);
                 if (hostNode == NoNode)
-                    return ERROR_BAD_NETPATH;
+                    return ErrorKind::NoTarget;
             }
             tree->SetLoginNeeded(hostNode, false);
             for (const QString& share : r.names)
@@ -172,17 +173,13 @@ struct Discovery::State
                     tree->InsertItem(hostNode, InsertPos::Last, share, NK_SHARE);
             // A server that keeps saying "more" is not asked forever.
             if (bAsked || r.nStatus != ERROR_MORE_DATA || m_bAbort || ++nGuard >= 1000)
-                return r.nStatus;
+                return {};
         }
     }
 
     // A share list refused for want of a login: the server is there all the same. It is
     // marked and named in the log; nobody is asked during a discovery (one question per
     // computer would be a storm): a search or "Connect as..." of it asks.
-    static bool NeedsLogin(int nStatus)
-    {
-        return nStatus == ERROR_ACCESS_DENIED || nStatus == ERROR_LOGON_FAILURE;
-    }
     void MarkLoginNeeded(const QString& server, NodeHandle parent, NodeHandle hostNode)
     {
         if (hostNode == NoNode)
@@ -336,11 +333,10 @@ bool Discovery::ListServerShares(NodeHandle server)
     const QString text = s.tree->GetItemText(server);
     const bool bStarted = s.StartWorker(self, [self, text, server] {
         self->Status(QStringLiteral("Getting information about \\\\") + text);
-        const int nStatus = self->EnumShares(text, server, false, true);
-        if (nStatus != NERR_Success && nStatus != ERROR_MORE_DATA && !State::NeedsLogin(nStatus) &&
-            !self->m_bAbort)
-            self->Status(QStringLiteral("Cannot list the shares of \\\\%1: %2")
-                             .arg(text, EnumStatusText(nStatus)));
+        const Error error = self->EnumShares(text, server, false, true);
+        if (error && !error.NeedsLogin() && !self->m_bAbort)
+            self->Status(
+                QStringLiteral("Cannot list the shares of \\\\%1: %2").arg(text, ErrorText(error)));
     });
     if (!bStarted)
         s.NoThread(QLatin1String("list the shares of"), text);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Error.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,14 +13,15 @@ enum : int
     NERR_Success = 0,
     ERROR_ACCESS_DENIED = 5,
     ERROR_BAD_NETPATH = 53,
+    ERROR_UNEXP_NET_ERR = 59,
     ERROR_MORE_DATA = 234,
     ERROR_NO_BROWSER_SERVERS_FOUND = 6118,
     ERROR_TIMEOUT_CODE = 1460,
     ERROR_LOGON_FAILURE = 1326,
 };
 
-// A short text for a result code ("access denied", "error 2110").
-QString EnumStatusText(int nStatus);
+// The result code of a failed enumeration (the one mapping from the engine's errors).
+int EnumStatusOf(const Error& error);
 
 struct EnumResult
 {
@@ -26,7 +29,15 @@ struct EnumResult
     QStringList names;          // in the order the network returned them
     quint32 nTotalEntries = 0;  // with ERROR_MORE_DATA: how many there are in all
     QStringList notes;          // texts for the log (a source that was skipped, ...)
+    Error error;                // why it failed (nStatus is EnumStatusOf it)
     bool Usable() const { return nStatus == NERR_Success || nStatus == ERROR_MORE_DATA; }
+    static EnumResult Failed(const Error& why)
+    {
+        EnumResult r;
+        r.nStatus = EnumStatusOf(why);
+        r.error = why;
+        return r;
+    }
 };
 
 // The network's browse and share-listing services: the workgroups and domains, the servers of

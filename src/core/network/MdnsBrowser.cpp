@@ -14,14 +14,13 @@ QString HostLabel(const QString& hostName)
 Result Browse(int msTotal, const std::atomic<bool>& abort)
 {
     Result result;
-    const smb::CancelFn cancel = [&abort] { return abort.load(); };
+    const CancelToken cancel([&abort] { return abort.load(); });
     // The helper's SMB side is never used: no port, no probe.
     smb::HelperProfile profile;
     smb::HelperPool::Lease lease =
         smb::HelperPool::Instance()->Acquire(QStringLiteral("(mdns)"), profile, cancel);
     if (!lease.Valid()) {
-        result.strNote =
-            QStringLiteral("mDNS was not asked (%1)").arg(smb::ErrorText(lease.Error()));
+        result.strNote = QStringLiteral("mDNS was not asked (%1)").arg(ErrorText(lease.Error()));
         return result;
     }
     smbproto::BrowseMdns req;
@@ -49,8 +48,7 @@ Result Browse(int msTotal, const std::atomic<bool>& abort)
         result.strNote = QStringLiteral("mDNS is not available on this machine (%1): skipped")
                              .arg(QString::fromUtf8(reply.data));
     else if (err != 0 && err != smbproto::kErrCancelled)
-        result.strNote =
-            QStringLiteral("mDNS did not answer (%1): skipped").arg(smb::ErrorText(err));
+        result.strNote = QStringLiteral("mDNS did not answer (%1): skipped").arg(ErrorText(err));
     result.bAnswered = err == 0;
     if (err != 0)
         result.hosts.clear();

@@ -79,7 +79,7 @@ QString WorkgroupFromAnswer(const QByteArray& a, quint16* pId)
 }
 
 std::map<QString, QString> Workgroups(const QStringList& addresses, int msTotal,
-                                      const std::function<bool()>& fnAbort)
+                                      const CancelToken& cancel)
 {
     std::map<QString, QString> found;
     if (addresses.isEmpty() || msTotal <= 0)
@@ -116,7 +116,7 @@ std::map<QString, QString> Workgroups(const QStringList& addresses, int msTotal,
     send();
     std::size_t nAnswered = 0;
     char buf[2048];
-    while (nAnswered < nValid && !(fnAbort && fnAbort())) {
+    while (nAnswered < nValid && !cancel.Cancelled()) {
         const auto now = Clock::now();
         if (now >= deadline)
             break;
@@ -129,7 +129,7 @@ std::map<QString, QString> Workgroups(const QStringList& addresses, int msTotal,
         ::poll(&p, 1, 20);
         // The deadline and the abort per packet: a flood does not keep this loop.
         for (int nPackets = 0; nPackets < 256; ++nPackets) {
-            if (Clock::now() >= deadline || (fnAbort && fnAbort()))
+            if (Clock::now() >= deadline || cancel.Cancelled())
                 break;
             sockaddr_in from{};
             socklen_t nFrom = sizeof from;

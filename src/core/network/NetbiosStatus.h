@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/CancelToken.h"
 #include <QByteArray>
+
 #include <QString>
 #include <QStringList>
 
@@ -12,9 +14,9 @@
 namespace nbstat {
 
 // Asks every address (dotted IPv4) at once; returns address -> workgroup for those that
-// answered with one. Returns within msTotal, or soon after fnAbort says so. Any thread.
+// answered with one. Returns within msTotal, or soon after cancel says so. Any thread.
 std::map<QString, QString> Workgroups(const QStringList& addresses, int msTotal,
-                                      const std::function<bool()>& fnAbort);
+                                      const CancelToken& cancel);
 
 // The parts of the protocol, for tests.
 QByteArray StatusRequest(quint16 nId);

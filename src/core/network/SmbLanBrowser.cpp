@@ -15,31 +15,6 @@
 
 namespace {
 
-// Errors of the helpers as the enumeration's result codes.
-int CodeFromError(int err)
-{
-    switch (err) {
-    case 0:
-        return ERROR_NO_BROWSER_SERVERS_FOUND;
-    case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case smbproto::kErrLoginFailed:
-        return ERROR_LOGON_FAILURE;
-    case ETIMEDOUT:
-    case smbproto::kErrHelperTimeout:
-        return ERROR_TIMEOUT_CODE;
-    case ENOENT:
-    case ECONNREFUSED:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case smbproto::kErrCancelled:
-        return ERROR_BAD_NETPATH;
-    default:
-        return 2100 + err; // a stable code that still tells the error
-    }
-}
-
 // Lists what is at (workgroups, a workgroup's servers, a server's shares) in a helper of
 // profile, keeping the entries of the wanted browse types.
 EnumResult List(const QString& host, const smb::HelperProfile& profile, const smbproto::Target& at,
@@ -47,7 +22,7 @@ EnumResult List(const QString& host, const smb::HelperProfile& profile, const sm
                 const std::atomic<bool>& abort, bool bGreet = false, bool bMayAsk = false)
 {
     EnumResult r;
-    const smb::CancelFn cancel = [&abort] { return abort.load(); };
+    const CancelToken cancel([&abort] { return abort.load(); });
     smb::HelperPool::Lease lease =
         smb::HelperPool::Instance()->Acquire(host, profile, cancel, bGreet);
     if (bMayAsk)
@@ -68,11 +43,10 @@ EnumResult List(const QString& host, const smb::HelperProfile& profile, const sm
                   .nError;
     }
     if (err != 0) {
-        r.names.clear();
-        r.nStatus = CodeFromError(err);
+        r = EnumResult::Failed(Error::FromCode(err));
         if (qEnvironmentVariableIsSet("BC_DEBUG"))
             std::fprintf(stderr, "listing %s failed: %s\n", smbproto::UrlOf(at).constData(),
-                         qPrintable(smb::ErrorText(err)));
+                         qPrintable(ErrorText(err)));
     }
     r.nTotalEntries = static_cast<quint32>(r.names.size());
     return r;
@@ -97,7 +71,7 @@ constexpr int kLsaThreads = 8;
 
 QString LsaWorkgroup(const QString& address, const std::atomic<bool>& abort)
 {
-    const smb::CancelFn cancel = [&abort] { return abort.load(); };
+    const CancelToken cancel([&abort] { return abort.load(); });
     smb::HelperProfile profile;
     profile.msSmbTimeout = kMsLsa;
     smb::HelperPool::Lease lease =
@@ -108,7 +82,7 @@ QString LsaWorkgroup(const QString& address, const std::atomic<bool>& abort)
         lease.Call(smbproto::QueryDomain{{address.toUtf8(), {}, {}}}, {}, cancel, kMsLsa + 1000);
     if (reply.nError != 0 && qEnvironmentVariableIsSet("BC_DEBUG"))
         std::fprintf(stderr, "workgroup of %s: %s\n", qPrintable(address),
-                     qPrintable(smb::ErrorText(reply.nError)));
+                     qPrintable(ErrorText(reply.nError)));
     return reply.nError == 0 ? QString::fromUtf8(reply.data).trimmed() : QString();
 }
 
@@ -158,21 +132,37 @@ void QueryDomains(const QStringList& open, std::map<QString, QString>& workgroup
 
 } // namespace
 
-QString EnumStatusText(int nStatus)
+int EnumStatusOf(const Error& error)
 {
-    switch (nStatus) {
-    case ERROR_ACCESS_DENIED:
-        return QStringLiteral("access denied");
-    case ERROR_LOGON_FAILURE:
-        return QStringLiteral("login failed: unknown user name or bad password");
-    case ERROR_BAD_NETPATH:
-        return QStringLiteral("the network path was not found");
-    case ERROR_TIMEOUT_CODE:
-        return QStringLiteral("no answer in time");
-    case ERROR_NO_BROWSER_SERVERS_FOUND:
-        return QStringLiteral("no browse server found");
+    switch (error.kind) {
+    case ErrorKind::None:
+        return NERR_Success;
+    case ErrorKind::NoBrowseServer:
+        return ERROR_NO_BROWSER_SERVERS_FOUND;
+    case ErrorKind::LoginFailed:
+        return ERROR_LOGON_FAILURE;
+    case ErrorKind::HelperTimeout:
+        return ERROR_TIMEOUT_CODE;
+    case ErrorKind::UnknownHost:
+    case ErrorKind::Cancelled:
+        return ERROR_BAD_NETPATH;
+    case ErrorKind::System:
+        switch (error.nErrno) {
+        case EACCES:
+        case EPERM:
+            return ERROR_ACCESS_DENIED;
+        case ETIMEDOUT:
+            return ERROR_TIMEOUT_CODE;
+        case ENOENT:
+        case ECONNREFUSED:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return ERROR_BAD_NETPATH;
+        default:
+            return ERROR_UNEXP_NET_ERR;
+        }
     default:
-        return QStringLiteral("error %1").arg(nStatus);
+        return ERROR_UNEXP_NET_ERR;
     }
 }
 
@@ -206,9 +196,9 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
     mdns::Result mdnsFound;
     std::map<QString, QString> mdnsWorkgroups; // address -> workgroup
     std::thread wsdThread, mdnsThread;
-    const std::function<bool()> fnAbort = [&abort] { return abort.load(); };
+    const CancelToken cancel([&abort] { return abort.load(); });
     if (m_timeouts.msWsd > 0)
-        wsdThread = Beside([&] { found = wsd::Discover(m_timeouts.msWsd, fnAbort); });
+        wsdThread = Beside([&] { found = wsd::Discover(m_timeouts.msWsd, cancel); });
     if (m_timeouts.msMdns > 0)
         mdnsThread = Beside([&] { mdnsFound = mdns::Browse(m_timeouts.msMdns, abort); });
     EnumResult r = List(QString(), BrowseProfile(), smbproto::Target{}, {smbproto::kWorkgroup},
@@ -230,7 +220,7 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
     if (!addresses.isEmpty() && !abort) {
         // Both questions at once; node status, where a host answers it, has the last word.
         std::thread nodeStatus =
-            Beside([&] { mdnsWorkgroups = nbstat::Workgroups(addresses, kMsNodeStatus, fnAbort); });
+            Beside([&] { mdnsWorkgroups = nbstat::Workgroups(addresses, kMsNodeStatus, cancel); });
         std::map<QString, QString> lsaWorkgroups;
         QueryDomains(addresses, lsaWorkgroups, abort);
         if (nodeStatus.joinable())
@@ -272,6 +262,7 @@ EnumResult SmbLanBrowser::EnumDomains(const std::atomic<bool>& abort)
         return r;
     if (!r.Usable()) {
         r.nStatus = NERR_Success;
+        r.error = {};
         r.names.clear();
     }
     for (const wsd::Host& h : announced)
@@ -301,6 +292,7 @@ EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<b
     if (!wsdServers.isEmpty()) {
         if (!bAskBrowse || !r.Usable()) {
             r.nStatus = NERR_Success;
+            r.error = {};
             r.names.clear();
         }
         for (const QString& name : wsdServers)
@@ -309,8 +301,10 @@ EnumResult SmbLanBrowser::EnumServers(const QString& domain, const std::atomic<b
         r.nTotalEntries = static_cast<quint32>(r.names.size());
     }
     // A workgroup that lists nothing at all failed as far as the caller is concerned.
-    if (r.Usable() && r.names.isEmpty())
-        r.nStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
+    if (r.Usable() && r.names.isEmpty()) {
+        r.error = ErrorKind::NoBrowseServer;
+        r.nStatus = EnumStatusOf(r.error);
+    }
     return r;
 }
 
@@ -345,7 +339,8 @@ EnumResult SmbLanBrowser::EnumSharesAsked(const QString& server, const std::atom
     // without NetBIOS); a discovery does not wait for that per server, the person's own
     // request does.
     if (r.nStatus == ERROR_BAD_NETPATH && !abort && !smb::IsNumericAddress(server) &&
-        smb::ResolveHost(server) == server && wsd::Learn(server, [&abort] { return abort.load(); }))
+        smb::ResolveHost(server) == server &&
+        wsd::Learn(server, CancelToken([&abort] { return abort.load(); })))
         r = ListShares(server, m_timeouts.msSmb, abort, true);
     return r;
 }

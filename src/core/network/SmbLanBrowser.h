@@ -2,6 +2,7 @@
 
 #include "LanBrowser.h"
 #include "WsDiscovery.h"
+#include "smb/LibraryTimeout.h"
 
 #include <map>
 #include <mutex>
@@ -27,10 +28,10 @@ class SmbLanBrowser : public LanBrowser
 public:
     struct Timeouts
     {
-        int msBrowse = 20000; // one domain or server list
-        int msSmb = 10000;    // the SMB library's own timeout per call, for share lists
-        int msWsd = 3000;     // one WS-Discovery cycle; 0: not asked
-        int msMdns = 3000;    // one mDNS browse; 0: not asked
+        int msBrowse = 20000;            // one domain or server list
+        int msSmb = smb::kMsLibraryCall; // the library's own timeout per call, for share lists
+        int msWsd = 3000;                // one WS-Discovery cycle; 0: not asked
+        int msMdns = 3000;               // one mDNS browse; 0: not asked
     };
     SmbLanBrowser(); // timeouts as the settings say
     explicit SmbLanBrowser(Timeouts t) : m_timeouts(t) {}

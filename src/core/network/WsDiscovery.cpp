@@ -217,10 +217,10 @@ bool ParseComputer(const QString& text, Host* pHost)
 
 Result Discover(int msTotal, const std::atomic<bool>& abort)
 {
-    return Discover(msTotal, [&abort] { return abort.load(); });
+    return Discover(msTotal, CancelToken([&abort] { return abort.load(); }));
 }
 
-bool Learn(const QString& name, const std::function<bool()>& fnAbort)
+bool Learn(const QString& name, const CancelToken& cancel)
 {
     // One probe at a time for the whole program, but no lock held while it listens: a second
     // thread waits for the first (watching its own abort) and then looks at what it learnt.
@@ -234,7 +234,7 @@ bool Learn(const QString& name, const std::function<bool()>& fnAbort)
     const QString key = name.toUpper();
     std::unique_lock lock(s_mutex);
     while (s_bProbing) {
-        if (fnAbort && fnAbort())
+        if (cancel.Cancelled())
             return false;
         s_done.wait_for(lock, std::chrono::milliseconds(50));
     }
@@ -259,7 +259,7 @@ bool Learn(const QString& name, const std::function<bool()>& fnAbort)
         }
     } done;
     bool bFound = false;
-    const std::vector<Host> hosts = Discover(msTotal, fnAbort).hosts;
+    const std::vector<Host> hosts = Discover(msTotal, cancel).hosts;
     std::vector<smb::NameAddress> pairs;
     for (const Host& h : hosts)
         pairs.emplace_back(h.strName, h.strAddress);
@@ -270,7 +270,7 @@ bool Learn(const QString& name, const std::function<bool()>& fnAbort)
     return bFound;
 }
 
-Result Discover(int msTotal, const std::function<bool()>& fnAbort)
+Result Discover(int msTotal, const CancelToken& cancel)
 {
     Result result;
     const auto start = Clock::now();
@@ -333,7 +333,7 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
     std::vector<pollfd> fds;
     char buf[65536];
 
-    while (!udp.empty() && !(fnAbort && fnAbort())) {
+    while (!udp.empty() && !cancel.Cancelled()) {
         const auto now = Clock::now();
         if (now >= deadline)
             break;
@@ -367,7 +367,7 @@ Result Discover(int msTotal, const std::function<bool()>& fnAbort)
             // A flood must not keep this loop: the deadline and the abort are looked at per
             // packet, and each round reads a bounded number before the others get a turn.
             for (int nPackets = 0; nPackets < kPacketsPerRound; ++nPackets) {
-                if (Clock::now() >= deadline || (fnAbort && fnAbort()))
+                if (Clock::now() >= deadline || cancel.Cancelled())
                     break;
                 sockaddr_in from{};
                 socklen_t fromLen = sizeof from;

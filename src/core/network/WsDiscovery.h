@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CancelToken.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -35,12 +37,12 @@ struct Result
 };
 
 Result Discover(int msTotal, const std::atomic<bool>& abort);
-Result Discover(int msTotal, const std::function<bool()>& fnAbort);
+Result Discover(int msTotal, const CancelToken& cancel);
 
 // For a server no name service knows (a name in a saved tree, typed, or given to the CLI): one
 // cycle, at most once a minute per name, remembers the addresses of every computer found
 // (smb::RememberHostAddress). True when name is among them. Any thread; one cycle at a time.
-bool Learn(const QString& name, const std::function<bool()>& fnAbort);
+bool Learn(const QString& name, const CancelToken& cancel);
 
 // The parts of the protocol, for tests.
 QByteArray ProbeMessage(const QString& messageId);

@@ -132,6 +132,38 @@ void ResultsModel::AppendBatch(std::vector<SearchResult>&& batch)
     endInsertRows();
 }
 
+int ResultsModel::RemovePaths(const QSet<QString>& paths)
+{
+    if (paths.isEmpty())
+        return 0;
+    // Runs of rows to remove, from the bottom up so that the rows above keep their numbers.
+    std::vector<std::pair<int, int>> runs; // first row, count
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        if (!paths.contains(At(row).strPath))
+            continue;
+        if (!runs.empty() && runs.back().first == row + 1) {
+            --runs.back().first;
+            ++runs.back().second;
+        } else {
+            runs.emplace_back(row, 1);
+        }
+    }
+    int nRemoved = 0;
+    for (const auto& [row, count] : runs)
+        nRemoved += count;
+    if (runs.size() <= 64) {
+        // Few places: each is removed as such, and a selection elsewhere stays.
+        for (const auto& [row, count] : runs)
+            removeRows(row, count);
+        return nRemoved;
+    }
+    CancelSort();
+    beginResetModel();
+    std::erase_if(m_order, [&](std::uint32_t id) { return paths.contains(Stored(id).strPath); });
+    endResetModel();
+    return nRemoved;
+}
+
 bool ResultsModel::removeRows(int row, int count, const QModelIndex& parent)
 {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QLocale>
+#include <QSet>
 
 #include <atomic>
 #include <memory>
@@ -43,6 +44,8 @@ public:
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
     void AppendBatch(std::vector<SearchResult>&& batch);
+    // Removes every row whose path is one of paths; returns how many went.
+    int RemovePaths(const QSet<QString>& paths);
     const SearchResult& At(int row) const { return Stored(m_order[static_cast<std::size_t>(row)]); }
     // Sorts at once on the calling thread.
     void SortNow(int column, Qt::SortOrder order);

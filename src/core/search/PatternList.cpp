@@ -2,11 +2,9 @@
 
 namespace patterns {
 
-QString FoldCase(const QString& text)
+void FoldCaseInPlace(QChar* p, qsizetype n)
 {
-    QString out = text;
-    QChar* p = out.data();
-    for (qsizetype i = 0, n = out.size(); i < n; ++i) {
+    for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = p[i].unicode();
         if (c < 0x80) {
             if (c >= u'a' && c <= u'z')
@@ -15,6 +13,12 @@ QString FoldCase(const QString& text)
             p[i] = p[i].toUpper();
         }
     }
+}
+
+QString FoldCase(const QString& text)
+{
+    QString out = text;
+    FoldCaseInPlace(out.data(), out.size());
     return out;
 }
 

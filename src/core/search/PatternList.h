@@ -11,6 +11,8 @@ namespace patterns {
 // Upper-cases for matching. a-z become A-Z, and so does every other character that has a
 // one-to-one upper-case form (ä/Ä, é/É, ж/Ж); characters whose upper case is longer (ß) stay.
 QString FoldCase(const QString& text);
+// The same on n characters where they are (a path built piece by piece).
+void FoldCaseInPlace(QChar* p, qsizetype n);
 
 // Splits at every ";" and upper-cases each piece. Empty pieces are kept, blanks are not trimmed:
 // "*.doc;" gives {"*.DOC", ""}, "*.doc; *.txt" gives {"*.DOC", " *.TXT"}.

@@ -36,15 +36,15 @@ struct SearchEngine::State
         if (!m_bDetached && callbacks.fnStatus)
             callbacks.fnStatus(text);
     }
-    void Unreadable(quint64 nId, const QString& path, bool bFolder, int err)
+    void Unreadable(quint64 nId, const QString& path, bool bFolder, const Error& error)
     {
         std::shared_lock lock(m_callbackLock);
         if (m_bDetached)
             return;
         if (callbacks.fnStatus)
-            callbacks.fnStatus(QStringLiteral("Cannot read %1: %2").arg(path, smb::ErrorText(err)));
+            callbacks.fnStatus(QStringLiteral("Cannot read %1: %2").arg(path, ErrorText(error)));
         if (callbacks.fnUnreadable)
-            callbacks.fnUnreadable(nId, path, bFolder, err);
+            callbacks.fnUnreadable(nId, path, bFolder, error);
     }
 };
 
@@ -54,24 +54,19 @@ struct SearchEngine::Run
     SearchJob job;
     QStringList patternList;
     std::optional<content::Needles> needles;
-    std::atomic<bool> m_bSearchRunning{true};
+    // Stop: every wait of the walk (network, pauses) wakes at once.
+    CancelToken cancel = CancelToken::Make();
     std::atomic<bool> m_bHasTarget{true}; // the sink still wants finds
     std::atomic<int> m_nSearchWorkers{0};
     std::mutex m_resultsLock;
-    std::mutex m_pauseLock;
-    std::condition_variable m_stopped;
 
-    bool Running() const { return m_bSearchRunning.load(std::memory_order_relaxed); }
+    bool Running() const { return !cancel.Cancelled(); }
     void RequestStop()
     {
-        m_bSearchRunning = false;
-        {
-            // Held only around a hand-off's append: once Stop returns, nothing more arrives.
-            std::lock_guard lock(m_resultsLock);
-            m_bHasTarget = false;
-        }
-        std::lock_guard lock(m_pauseLock);
-        m_stopped.notify_all();
+        cancel.Cancel();
+        // Held only around a hand-off's append: once Stop returns, nothing more arrives.
+        std::lock_guard lock(m_resultsLock);
+        m_bHasTarget = false;
     }
 };
 
@@ -87,7 +82,7 @@ public:
     Walker(std::shared_ptr<State> state, std::shared_ptr<Run> run)
         : m_state(std::move(state)), m_run(std::move(run)), m_fs(m_state->fsFactory())
     {
-        m_fs->SetCancel([run = m_run.get()] { return !run->Running(); });
+        m_fs->SetCancel(m_run->cancel);
     }
 
     // A node of the tree: children with children get workers, and so do servers (a server
@@ -108,6 +103,13 @@ private:
     // A folder or file that could not be read: logged and reported, unless the search was
     // stopped or it is no failure (printer and IPC shares).
     void Report(const QString& path, bool bFolder, int err);
+    // A folder of a share listed in full goes into the index (a cut one would lose what it
+    // left out; local folders are not shares).
+    void Record(const QString& folder, const std::vector<FsEntry>& entries)
+    {
+        if (m_run->job.index && m_run->Running() && folder.startsWith(QLatin1String("\\\\")))
+            m_run->job.index->Record(folder, entries);
+    }
 
     std::shared_ptr<State> m_state;
     std::shared_ptr<Run> m_run;
@@ -121,8 +123,11 @@ void EndSearchWorker(const std::shared_ptr<State>& state, const std::shared_ptr<
 {
     if (--run->m_nSearchWorkers != 0)
         return;
+    // What the walk listed is in the index before anybody hears that it ended.
+    if (run->job.index)
+        run->job.index->Finish();
     state->Status(QStringLiteral("Search finished"));
-    const bool bRanToEnd = run->m_bSearchRunning;
+    const bool bRanToEnd = run->Running();
     // Only the search that is still current makes the engine idle; a stopped one already did.
     if (state->m_nCurrentId == run->nId && bRanToEnd)
         state->m_bSearchIdle = 1;
@@ -172,10 +177,7 @@ void Walker::SearchNode(NodeHandle node)
         if (tree.ItemHasChildren(child) || tree.GetItemKind(child) == NK_SERVER) {
             StartWorker(m_state, m_run, [child](Walker& w) { w.SearchNode(child); });
             // Staggers the workers' first network accesses; a stop cuts it short.
-            std::unique_lock lock(m_run->m_pauseLock);
-            m_run->m_stopped.wait_for(lock,
-                                      std::chrono::milliseconds(m_state->m_msWorkerPause.load()),
-                                      [this] { return !m_run->Running(); });
+            m_run->cancel.SleepFor(std::chrono::milliseconds(m_state->m_msWorkerPause.load()));
         } else {
             SearchShare(QStringLiteral("\\\\") + parentText + QLatin1Char('\\') +
                         tree.GetItemText(child));
@@ -236,6 +238,8 @@ void Walker::SearchShare(const QString& share)
     const bool bListed = err == 0 || err == smbproto::kErrListingCut;
     if (err != 0)
         Report(share, true, err);
+    else
+        Record(share, entries);
     if (bListed) {
         for (const QString& sub : SubFolders(share, entries)) {
             if (!m_run->Running())
@@ -260,6 +264,8 @@ void Walker::Visit(const QString& folder)
         Report(folder, true, err);
         if (err != smbproto::kErrListingCut)
             return;
+    } else {
+        Record(folder, entries);
     }
     const std::vector<QString> subs = SubFolders(folder, entries);
     HandOff(folder, entries);
@@ -304,7 +310,7 @@ void Walker::Report(const QString& path, bool bFolder, int err)
     if (!m_run->Running() || err == smbproto::kErrNotFileShare || err == smbproto::kErrCancelled ||
         err == ECANCELED)
         return;
-    m_state->Unreadable(m_run->nId, path, bFolder, err);
+    m_state->Unreadable(m_run->nId, path, bFolder, Error::FromCode(err));
 }
 
 } // namespace
@@ -336,20 +342,20 @@ void SearchEngine::SetWorkerStartPause(int ms)
     m_state->m_msWorkerPause = ms;
 }
 
-quint64 SearchEngine::Start(const SearchJob& job, StartError* pError)
+quint64 SearchEngine::Start(const SearchJob& job, Error* pError)
 {
-    auto fail = [pError](StartError e) {
+    auto fail = [pError](ErrorKind e) {
         if (pError)
             *pError = e;
         return quint64(0);
     };
     State& s = *m_state;
     if (!s.m_bSearchIdle || s.m_bShutdown)
-        return fail(StartError::Busy);
+        return fail(ErrorKind::Busy);
     if (job.strContainingText.size() > content::kMaxTextChars)
-        return fail(StartError::TextTooLong);
+        return fail(ErrorKind::TextTooLong);
     if (!job.sink || (job.tree ? job.hStartNode == NoNode : job.folders.isEmpty()))
-        return fail(StartError::NoTarget);
+        return fail(ErrorKind::NoTarget);
     auto run = std::make_shared<Run>();
     run->nId = s.m_nNextId++;
     run->job = job;
@@ -370,7 +376,7 @@ quint64 SearchEngine::Start(const SearchJob& job, StartError* pError)
     }
     EndSearchWorker(m_state, run);
     if (pError)
-        *pError = StartError::None;
+        *pError = {};
     return run->nId;
 }
 

@@ -2,6 +2,8 @@
 
 #include "SearchTypes.h"
 #include "ShareFs.h"
+#include "app/Error.h"
+#include "index/IndexWriter.h"
 #include "network/NetworkTree.h"
 
 #include <QStringList>
@@ -22,6 +24,8 @@ struct SearchJob
     QString strPatternText;    // "*.doc;*.txt"
     QString strContainingText; // may be empty
     std::shared_ptr<ResultSink> sink;
+    // Where every folder listed in full is recorded (the index of walked shares); may be null.
+    std::shared_ptr<shareindex::IndexWriter> index = nullptr;
 };
 
 // Runs searches: walks the shares below a node on worker threads, tests every entry's full path
@@ -30,12 +34,12 @@ struct SearchJob
 //
 // Driven from one thread (the GUI's). Each search has its own run state; workers of a stopped
 // search only ever see their own run, so they never join a later search and never add to its
-// sink. Stop() takes effect at the workers' next check (before every entry and every node); a
-// worker waiting for the network gives up within 50 ms (its share file system looks at the run's
-// flag while it waits). Every folder or file that cannot be read is reported (fnUnreadable and a
-// status text), never skipped silently. The pattern and content tests run without a lock; only the
-// hand-off to the sink is serialised. Workers keep their run and the engine's state alive
-// themselves; after Shutdown() no callback is called.
+// sink. Stop() cancels the run's token: it takes effect at the workers' next check (before every
+// entry and every node), and a worker waiting for the network wakes at once (its share file
+// system polls the token beside the helpers' sockets). Every folder or file that cannot be read is
+// reported (fnUnreadable and a status text), never skipped silently. The pattern and content tests
+// run without a lock; only the hand-off to the sink is serialised. Workers keep their run and the
+// engine's state alive themselves; after Shutdown() no callback is called.
 class SearchEngine
 {
 public:
@@ -44,10 +48,10 @@ public:
         std::function<void(const QString&)> fnStatus; // any thread
         // The last worker of search nId has ended; bRanToEnd is false when it was stopped.
         std::function<void(quint64 nId, bool bRanToEnd)> fnFinished;
-        // A folder (bFolder) or a file of search nId could not be read, and why (errno values
-        // and the SMB helpers' codes, as smb::ErrorText names them); any thread, before
-        // fnFinished. Printer and IPC shares and a stopped search's calls are no failure.
-        std::function<void(quint64 nId, const QString& path, bool bFolder, int err)> fnUnreadable;
+        // A folder (bFolder) or a file of search nId could not be read, and why; any thread,
+        // before fnFinished. Printer and IPC shares and a stopped search's calls are no failure.
+        std::function<void(quint64 nId, const QString& path, bool bFolder, const Error& why)>
+            fnUnreadable;
     };
     using FsFactory = std::function<std::unique_ptr<ShareFs>()>;
 
@@ -56,15 +60,9 @@ public:
     SearchEngine(const SearchEngine&) = delete;
     SearchEngine& operator=(const SearchEngine&) = delete;
 
-    enum class StartError
-    {
-        None,
-        Busy,
-        TextTooLong,
-        NoTarget
-    };
-    // Starts a search; returns its id (0 when it did not start, with the reason in *pError).
-    quint64 Start(const SearchJob& job, StartError* pError = nullptr);
+    // Starts a search; returns its id (0 when it did not start, with the reason in *pError:
+    // ErrorKind::Busy, TextTooLong or NoTarget).
+    quint64 Start(const SearchJob& job, Error* pError = nullptr);
     // Stops the running search, if any: idle at once; its workers end on their own.
     void Stop();
     bool IsIdle() const;

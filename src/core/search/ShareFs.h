@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include "app/CancelToken.h"
+#include "smb/LibraryTimeout.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -104,12 +107,13 @@ public:
                          std::uint64_t nListedSize = 0);
     static constexpr std::uint64_t kContentMargin = 1u << 20;
 
-    // Asked during long calls (network waits, reads): true ends them early with an error.
-    void SetCancel(std::function<bool()> fn) { m_fnCancel = std::move(fn); }
-    bool Cancelled() const { return m_fnCancel && m_fnCancel(); }
+    // Watched during long calls (network waits, reads): once cancelled they end early with an
+    // error. Set before the calls it is to end (not while one runs).
+    virtual void SetCancel(CancelToken cancel) { m_cancel = std::move(cancel); }
+    bool Cancelled() const { return m_cancel.Cancelled(); }
 
 protected:
-    std::function<bool()> m_fnCancel;
+    CancelToken m_cancel;
 
 private:
     std::vector<unsigned char> m_buffer;
@@ -119,6 +123,6 @@ private:
 std::unique_ptr<ShareFs> MakeLocalShareFs();
 // SMB through the helper processes, for \\SERVER\Share paths; msTimeout is the SMB library's
 // own timeout per call (the pool's deadlines bound every request as well).
-std::unique_ptr<ShareFs> MakeSmbShareFs(int msTimeout = 15000);
+std::unique_ptr<ShareFs> MakeSmbShareFs(int msTimeout = smb::kMsLibraryCall);
 // Chooses by path: \\... (or //...) on SMB, anything else local. Each is made on first use.
-std::unique_ptr<ShareFs> MakeShareFs(int msTimeout = 15000);
+std::unique_ptr<ShareFs> MakeShareFs(int msTimeout = smb::kMsLibraryCall);

@@ -1,6 +1,7 @@
 #include "SmbHostSession.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 // Listings in flight on one helper: enough that it never waits for the walker between folders.
@@ -8,6 +9,12 @@ namespace {
 constexpr std::size_t kDepth = 16;
 // Listings sent ahead and not yet taken, in all.
 constexpr qsizetype kMaxAhead = 64;
+// The walker's time spent waiting for listings before another helper (another connection,
+// another login on the server) is taken: a connection costs the server a process and a
+// session, worth it only where the helpers, not the walker, hold the walk up. A share of a
+// hundred small folders on a near server never waits that long; a big share on a far one does.
+// Each further helper waits longer (times the helpers held): it adds less than the one before.
+constexpr std::chrono::milliseconds kWaitBeforeMore{100};
 
 void AddEntries(const smbproto::Entries& chunk, std::vector<FsEntry>& out)
 {
@@ -18,9 +25,8 @@ void AddEntries(const smbproto::Entries& chunk, std::vector<FsEntry>& out)
 
 SmbHostSession::SmbHostSession(std::shared_ptr<smb::HelperPool> pool,
                                const smb::HelperProfile& profile, QString host,
-                               smb::CancelFn cancel)
-    : m_pool(std::move(pool)), m_profile(profile), m_host(std::move(host)),
-      m_fnCancel(std::move(cancel))
+                               const CancelToken& cancel)
+    : m_pool(std::move(pool)), m_profile(profile), m_host(std::move(host)), m_cancel(cancel)
 {}
 
 SmbHostSession::~SmbHostSession()
@@ -38,11 +44,15 @@ SmbHostSession::Lane* SmbHostSession::LaneFor(bool bMust)
     if (best && best->lease.InFlight() < kDepth)
         return best;
     if (best) {
-        // Busy, and more to list: another helper of this server, when nobody waits for one.
-        smb::HelperPool::Lease more = m_pool->TryAcquire(m_host, m_profile);
-        if (more.Valid()) {
-            m_lanes.push_back(std::make_unique<Lane>(Lane{std::move(more), 0}));
-            return m_lanes.back().get();
+        // Busy, more to list, and the walker has waited for the helpers: another helper of
+        // this server, when nobody waits for one.
+        if (m_waited >= kWaitBeforeMore * static_cast<int>(m_lanes.size())) {
+            smb::HelperPool::Lease more = m_pool->TryAcquire(m_host, m_profile);
+            if (more.Valid()) {
+                m_waited = {};
+                m_lanes.push_back(std::make_unique<Lane>(Lane{std::move(more), 0}));
+                return m_lanes.back().get();
+            }
         }
         return bMust ? best : nullptr;
     }
@@ -50,7 +60,7 @@ SmbHostSession::Lane* SmbHostSession::LaneFor(bool bMust)
         return nullptr;
     // The first helper: waited for (the pool gives every server its turn).
     Trim();
-    smb::HelperPool::Lease first = m_pool->Acquire(m_host, m_profile, m_fnCancel);
+    smb::HelperPool::Lease first = m_pool->Acquire(m_host, m_profile, m_cancel);
     if (!first.Valid()) {
         m_nAcquireError = first.Error();
         return nullptr;
@@ -71,7 +81,7 @@ SmbHostSession::Sent SmbHostSession::SendListing(Lane& lane, const smbproto::Tar
             if (const auto* chunk = std::get_if<smbproto::Entries>(&m))
                 AddEntries(*chunk, listing->entries);
         },
-        m_fnCancel);
+        m_cancel);
     ++lane.nUntaken;
     return s;
 }
@@ -80,7 +90,7 @@ void SmbHostSession::Collect(Sent& s)
 {
     if (!s.lane)
         return;
-    const smb::Reply r = s.lane->lease.Wait(s.n, m_fnCancel);
+    const smb::Reply r = s.lane->lease.Wait(s.n, m_cancel);
     --s.lane->nUntaken;
     s.lane = nullptr;
     s.listing->nError = r.nError;
@@ -129,8 +139,11 @@ int SmbHostSession::List(const QString& unc, const smb::SmbPath& folder, std::ve
     }
     // The helpers go on with what comes next while this one is waited for.
     SendAhead();
+    const auto waitStart = std::chrono::steady_clock::now();
     Collect(s);
-    if (s.listing->bUnanswered && !(m_fnCancel && m_fnCancel())) {
+    m_waited += std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - waitStart);
+    if (s.listing->bUnanswered && !m_cancel.Cancelled()) {
         // Its helper ended over an earlier request: once more, on a helper that lives.
         Trim();
         Lane* lane = LaneFor(true);
@@ -159,10 +172,10 @@ smb::Reply SmbHostSession::Call(const smbproto::ToHelper& req,
         if (!lane)
             return smb::Reply{m_nAcquireError, false, 0, {}};
         lane->lease.LetShareListAsk(bShareListAsks);
-        smb::Reply r = lane->lease.Call(req, sink, m_fnCancel);
+        smb::Reply r = lane->lease.Call(req, sink, m_cancel);
         lane->lease.LetShareListAsk(false);
         Trim();
-        if (!r.bUnanswered || nTry > 0 || (m_fnCancel && m_fnCancel()))
+        if (!r.bUnanswered || nTry > 0 || m_cancel.Cancelled())
             return r;
     }
 }

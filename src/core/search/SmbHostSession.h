@@ -6,6 +6,7 @@
 
 #include <QHash>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -16,17 +17,19 @@
 // A walk tells which folders it will list next (Announce, soonest first); they are sent ahead,
 // a few per helper, so no helper waits for the walker between folders, and the walker takes
 // each listing in its own order (List). The first helper is waited for; more helpers of the
-// same server are taken only when nobody waits for one (work stealing, within the pool's
-// nMaxPerHost) and given back as soon as somebody does.
+// same server are taken only when the walker has waited for listings a while (kWaitBeforeMore)
+// and nobody waits for a helper (work stealing, within the pool's nMaxPerHost), and are given
+// back as soon as somebody does.
 //
-// Owned by one thread (the walker's file system). Cancelling: every wait watches the cancel
-// function; a helper whose request is cancelled is ended (its other listings fail with it).
+// Owned by one thread (the walker's file system, whose cancel token it watches: the token may
+// be set again between calls). Cancelling: every wait wakes when the token is cancelled; a
+// helper whose request is cancelled is ended (its other listings fail with it).
 // Destroying the session waits for nothing: helpers with requests in flight are ended.
 class SmbHostSession
 {
 public:
     SmbHostSession(std::shared_ptr<smb::HelperPool> pool, const smb::HelperProfile& profile,
-                   QString host, smb::CancelFn cancel);
+                   QString host, const CancelToken& cancel);
     ~SmbHostSession();
     SmbHostSession(const SmbHostSession&) = delete;
     SmbHostSession& operator=(const SmbHostSession&) = delete;
@@ -80,8 +83,9 @@ private:
     std::shared_ptr<smb::HelperPool> m_pool;
     smb::HelperProfile m_profile;
     QString m_host;
-    smb::CancelFn m_fnCancel;
+    const CancelToken& m_cancel; // the owner's: it may be set again between calls
     int m_nAcquireError = 0;
+    std::chrono::microseconds m_waited{0}; // in List, since the last helper was taken
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
     QHash<QString, Sent> m_sent;                              // sent, not taken

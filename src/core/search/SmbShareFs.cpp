@@ -15,7 +15,7 @@ namespace {
 // itself; true when its address was learnt now, so the request is worth another try. When
 // nothing announces it either, the library's "invalid argument" becomes what it means: no
 // such server.
-bool LearnServer(const smb::SmbPath& path, int* pErr, const smb::CancelFn& cancel)
+bool LearnServer(const smb::SmbPath& path, int* pErr, const CancelToken& cancel)
 {
     if (*pErr != EINVAL)
         return false;
@@ -24,7 +24,7 @@ bool LearnServer(const smb::SmbPath& path, int* pErr, const smb::CancelFn& cance
         return false;
     if (wsd::Learn(name, cancel))
         return true;
-    if (!(cancel && cancel()))
+    if (!cancel.Cancelled())
         *pErr = smbproto::kErrUnknownHost;
     return false;
 }
@@ -33,13 +33,13 @@ bool LearnServer(const smb::SmbPath& path, int* pErr, const smb::CancelFn& cance
 class SmbReader : public FsReader
 {
 public:
-    SmbReader(smb::HelperPool::Lease lease, std::function<bool()> cancel)
-        : m_lease(std::move(lease)), m_fnCancel(std::move(cancel))
+    SmbReader(smb::HelperPool::Lease lease, CancelToken cancel)
+        : m_lease(std::move(lease)), m_cancel(std::move(cancel))
     {}
-    ~SmbReader() override { m_lease.Call(smbproto::Close{}, {}, m_fnCancel); }
+    ~SmbReader() override { m_lease.Call(smbproto::Close{}, {}, m_cancel); }
     std::int64_t Read(unsigned char* buf, std::size_t n) override
     {
-        const smb::Reply r = m_lease.Call(smbproto::Read{n}, {}, m_fnCancel);
+        const smb::Reply r = m_lease.Call(smbproto::Read{n}, {}, m_cancel);
         if (r.nError != 0)
             return -1;
         const std::size_t got = std::min(n, static_cast<std::size_t>(r.data.size()));
@@ -49,7 +49,7 @@ public:
 
 private:
     smb::HelperPool::Lease m_lease;
-    std::function<bool()> m_fnCancel;
+    CancelToken m_cancel;
 };
 
 // SMB through the helpers. One server at a time: its helpers stay with this object while it
@@ -87,7 +87,7 @@ public:
             if (!path)
                 return EINVAL;
             int err = path->share.isEmpty() ? EINVAL : SessionFor(*path).List(folder, *path, out);
-            if (nTry > 0 || !LearnServer(*path, &err, m_fnCancel))
+            if (nTry > 0 || !LearnServer(*path, &err, m_cancel))
                 return err;
         }
     }
@@ -111,7 +111,7 @@ public:
                           .nError;
             if (err != 0)
                 out.clear();
-            if (nTry > 0 || !LearnServer(at, &err, m_fnCancel))
+            if (nTry > 0 || !LearnServer(at, &err, m_cancel))
                 return err;
         }
     }
@@ -126,13 +126,13 @@ public:
         } else {
             // The reader keeps a helper of its own: this object holds none while it waits.
             DropSession();
-            smb::HelperPool::Lease lease = m_pool->Acquire(at->Key(), m_profile, m_fnCancel);
+            smb::HelperPool::Lease lease = m_pool->Acquire(at->Key(), m_profile, m_cancel);
             if (!lease.Valid()) {
                 err = lease.Error();
             } else {
-                err = lease.Call(smbproto::OpenRead{at->Target()}, {}, m_fnCancel).nError;
+                err = lease.Call(smbproto::OpenRead{at->Target()}, {}, m_cancel).nError;
                 if (err == 0)
-                    reader = std::make_unique<SmbReader>(std::move(lease), m_fnCancel);
+                    reader = std::make_unique<SmbReader>(std::move(lease), m_cancel);
             }
         }
         if (pErr)
@@ -198,8 +198,7 @@ private:
     {
         if (!m_session || m_session->Host() != path.Key()) {
             DropSession();
-            m_session = std::make_unique<SmbHostSession>(m_pool, m_profile, path.Key(),
-                                                         [this] { return Cancelled(); });
+            m_session = std::make_unique<SmbHostSession>(m_pool, m_profile, path.Key(), m_cancel);
         }
         return *m_session;
     }
@@ -220,7 +219,7 @@ private:
             if (!at || at->share.isEmpty())
                 return smb::Reply{EINVAL, false, 0, {}};
             smb::Reply r = SessionFor(*at).Call(make(at->Target()), sink);
-            if (nTry > 0 || !LearnServer(*at, &r.nError, m_fnCancel))
+            if (nTry > 0 || !LearnServer(*at, &r.nError, m_cancel))
                 return r;
         }
     }
@@ -265,6 +264,14 @@ public:
         return For(path).Contains(path, needles, pbFound, nListedSize);
     }
 
+    void SetCancel(CancelToken cancel) override
+    {
+        for (auto* fs : {m_smb.get(), m_local.get()})
+            if (fs)
+                fs->SetCancel(cancel);
+        ShareFs::SetCancel(std::move(cancel));
+    }
+
 private:
     ShareFs& For(const QString& path)
     {
@@ -273,7 +280,7 @@ private:
         std::unique_ptr<ShareFs>& fs = bSmb ? m_smb : m_local;
         if (!fs) {
             fs = bSmb ? MakeSmbShareFs(m_msTimeout) : MakeLocalShareFs();
-            fs->SetCancel([this] { return Cancelled(); });
+            fs->SetCancel(m_cancel);
         }
         return *fs;
     }

@@ -113,9 +113,20 @@ void HelperConnection::Kill()
     m_bDead = true;
 }
 
-bool HelperConnection::Cancelled(const CancelFn& cancel) const
+void HelperConnection::PollWith(int fd, short events, int msTimeout,
+                                const CancelToken& cancel) const
 {
-    return (cancel && cancel()) || (m_binding.pClosing && m_binding.pClosing->load());
+    // Wakes for the helper's socket, the caller's cancel and the pool's shutdown alike; a
+    // token without a descriptor is looked at between slices.
+    const int fdCancel = cancel.Fd(), fdClosing = m_binding.closing.Fd();
+    pollfd fds[3] = {{fd, events, 0}, {fdCancel, POLLIN, 0}, {fdClosing, POLLIN, 0}};
+    const int msSlice = m_binding.closing.Slice(cancel.Slice(msTimeout));
+    ::poll(fds, 3, msSlice);
+}
+
+bool HelperConnection::Cancelled(const CancelToken& cancel) const
+{
+    return cancel.Cancelled() || m_binding.closing.Cancelled();
 }
 
 void HelperConnection::Fail(int err, bool bCount)
@@ -146,7 +157,7 @@ void HelperConnection::FrontStarts()
                                     std::max(m_binding.msRequestTotal, m_inFlight.front().msLimit));
 }
 
-bool HelperConnection::SendAll(const QByteArray& data, const CancelFn& cancel, int* pErr)
+bool HelperConnection::SendAll(const QByteArray& data, const CancelToken& cancel, int* pErr)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_binding.msRequest);
     const char* p = data.constData();
@@ -172,13 +183,12 @@ bool HelperConnection::SendAll(const QByteArray& data, const CancelFn& cancel, i
             *pErr = proto::kErrHelperTimeout;
             return false;
         }
-        pollfd pfd{m_fd, POLLOUT, 0};
-        ::poll(&pfd, 1, std::min(50, MsLeft(deadline)));
+        PollWith(m_fd, POLLOUT, MsLeft(deadline), cancel);
     }
     return true;
 }
 
-quint64 HelperConnection::Send(const proto::ToHelper& req, Sink sink, const CancelFn& cancel,
+quint64 HelperConnection::Send(const proto::ToHelper& req, Sink sink, const CancelToken& cancel,
                                int msDeadline)
 {
     const quint64 n = m_nNext++;
@@ -209,7 +219,7 @@ quint64 HelperConnection::Send(const proto::ToHelper& req, Sink sink, const Canc
     return n;
 }
 
-bool HelperConnection::Answer(const proto::AuthAsk& ask, const CancelFn& cancel)
+bool HelperConnection::Answer(const proto::AuthAsk& ask, const CancelToken& cancel)
 {
     AuthQuestion q;
     q.strServer = QString::fromUtf8(ask.server);
@@ -221,7 +231,7 @@ bool HelperConnection::Answer(const proto::AuthAsk& ask, const CancelFn& cancel)
     AuthReply reply;
     reply.bGiveUp = q.bRefused;
     if (m_binding.fnCredentials)
-        reply = m_binding.fnCredentials(q, [&] { return Cancelled(cancel); });
+        reply = m_binding.fnCredentials(q, CancelToken([&] { return Cancelled(cancel); }));
     // Nothing to try for this server (its login was refused for good): the helper waits inside
     // the library's connect for an answer. It gets none: it is ended before it could try any
     // login, and the request fails.
@@ -252,7 +262,7 @@ bool HelperConnection::Answer(const proto::AuthAsk& ask, const CancelFn& cancel)
     return true;
 }
 
-bool HelperConnection::Take(proto::FromHelper& m, const CancelFn& cancel)
+bool HelperConnection::Take(proto::FromHelper& m, const CancelToken& cancel)
 {
     if (m_inFlight.empty())
         return false; // nothing was asked: the helper broke the protocol
@@ -286,7 +296,7 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelFn& cancel)
     return true;
 }
 
-Reply HelperConnection::Wait(quint64 n, const CancelFn& cancel)
+Reply HelperConnection::Wait(quint64 n, const CancelToken& cancel)
 {
     // Silence counts only while somebody listens: a lessee busy elsewhere (a long content test
     // on another helper, a slow results window) while the answers wait in the socket has not
@@ -334,8 +344,7 @@ Reply HelperConnection::Wait(quint64 n, const CancelFn& cancel)
             Fail(proto::kErrHelperTimeout);
             continue;
         }
-        pollfd pfd{m_fd, POLLIN, 0};
-        ::poll(&pfd, 1, std::min(50, msLeft));
+        PollWith(m_fd, POLLIN, msLeft, cancel);
     }
 }
 

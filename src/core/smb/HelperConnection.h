@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HelperProtocol.h"
+#include "app/CancelToken.h"
 
 #include <QString>
 
@@ -14,14 +15,16 @@
 
 #include <sys/types.h>
 
+#include "LibraryTimeout.h"
+
 namespace smb {
 
 // What kind of helper: requests of one kind go to helpers started for it.
 struct HelperProfile
 {
-    bool bNt1Only = false;    // browse lists need SMB1
-    int msSmbTimeout = 15000; // the library's own timeout per call
-    int nPort = 445;          // 0: the library tries 139 and 445
+    bool bNt1Only = false;             // browse lists need SMB1
+    int msSmbTimeout = kMsLibraryCall; // the library's own timeout per call
+    int nPort = 445;                   // 0: the library tries 139 and 445
     bool operator==(const HelperProfile&) const = default;
 };
 
@@ -53,9 +56,9 @@ struct AuthReply
     bool bGiveUp = false; // nothing else to try: the request fails
 };
 
-using CancelFn = std::function<bool()>;
+using ::CancelToken;
 // May wait (for a person); watches cancel while it does.
-using CredentialsFn = std::function<AuthReply(const AuthQuestion& q, const CancelFn& cancel)>;
+using CredentialsFn = std::function<AuthReply(const AuthQuestion& q, const CancelToken& cancel)>;
 
 // How one request ended.
 struct Reply
@@ -81,8 +84,8 @@ struct Binding
     std::function<void(const QString& server, bool bLoginOk)> fnOutcome; // each request's
     std::function<void(int nPort)> fnAnswered; // a request succeeded: the host is alive
     std::function<void()> fnKilled; // the helper was ended for a deadline, a cancel or a fault
-    const std::atomic<bool>* pClosing = nullptr; // the pool shuts down
-    bool bShareListAsks = false; // a share list on this lease is the person's own doing
+    CancelToken closing;            // the pool shuts down
+    bool bShareListAsks = false;    // a share list on this lease is the person's own doing
 };
 
 // One helper process and our end of its socket: starts it, writes requests, reads answers in
@@ -114,11 +117,11 @@ public:
 
     // Sends req (written at once) and gives its number for Wait. Data frames of its answer go
     // to sink. msDeadline: its own deadline instead of the binding's (0).
-    quint64 Send(const smbproto::ToHelper& req, Sink sink, const CancelFn& cancel,
+    quint64 Send(const smbproto::ToHelper& req, Sink sink, const CancelToken& cancel,
                  int msDeadline = 0);
     // Reads answers until request n's Done (earlier requests' frames go to their sinks, and
     // their replies are kept for their own Wait).
-    Reply Wait(quint64 n, const CancelFn& cancel);
+    Reply Wait(quint64 n, const CancelToken& cancel);
     // Requests sent whose Done has not been read.
     std::size_t InFlight() const { return m_inFlight.size(); }
 
@@ -135,7 +138,9 @@ private:
         int msLimit = 0;
     };
     HelperConnection() = default;
-    bool Cancelled(const CancelFn& cancel) const;
+    bool Cancelled(const CancelToken& cancel) const;
+    // Waits up to msTimeout for events on fd, or for cancel or the pool's shutdown.
+    void PollWith(int fd, short events, int msTimeout, const CancelToken& cancel) const;
     // Ends the helper: the front request gets err, the others are unanswered.
     void Fail(int err, bool bCount = true);
     // The front request's clock starts (again): it became the front, or showed a sign of life.
@@ -143,9 +148,9 @@ private:
     // The front request's clocks (sign of life and whole time) start: it became the front.
     void FrontStarts();
     // Handles one frame from the helper; false when the helper broke the protocol.
-    bool Take(smbproto::FromHelper& m, const CancelFn& cancel);
-    bool Answer(const smbproto::AuthAsk& ask, const CancelFn& cancel);
-    bool SendAll(const QByteArray& data, const CancelFn& cancel, int* pErr);
+    bool Take(smbproto::FromHelper& m, const CancelToken& cancel);
+    bool Answer(const smbproto::AuthAsk& ask, const CancelToken& cancel);
+    bool SendAll(const QByteArray& data, const CancelToken& cancel, int* pErr);
 
     pid_t m_pid = -1;
     int m_fd = -1;

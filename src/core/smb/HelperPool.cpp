@@ -15,6 +15,12 @@
 
 namespace smb {
 
+int DefaultMaxHelpers()
+{
+    const int nCores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(4 * std::max(nCores, 1), 4, 16);
+}
+
 using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<HelperPool> HelperPool::Instance()
@@ -135,7 +141,7 @@ bool HelperPool::IsTurnOf(const Waiter& me) const
     return best && best->nSeq == me.nSeq;
 }
 
-int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet)
+int HelperPool::ProbeHost(const QString& host, int nPort, const CancelToken& cancel, bool bGreet)
 {
     bGreet = bGreet && nPort == 445;
     int msConnect = 0, msAnswer = 0;
@@ -152,7 +158,7 @@ int HelperPool::ProbeHost(const QString& host, int nPort, const CancelFn& cancel
                 return p.nResult;
     }
     const ProbeResult r = ProbeTcp(host, nPort, msConnect, cancel, msAnswer);
-    if (cancel && cancel())
+    if (cancel.Cancelled())
         return smbproto::kErrCancelled;
     const int nResult = r == ProbeResult::Open       ? 0
                         : r == ProbeResult::Refused  ? ECONNREFUSED
@@ -218,7 +224,7 @@ bool HelperPool::Take(const QString& host, const HelperProfile& profile, Lease& 
 }
 
 HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& profile,
-                                      const CancelFn& cancel, bool bGreet)
+                                      const CancelToken& cancel, bool bGreet)
 {
     Lease lease;
     auto fail = [&lease](int err) {
@@ -238,7 +244,7 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     };
     std::shared_ptr<HelperConnection> victim;
     for (;;) {
-        if (m_bShutdown || (cancel && cancel())) {
+        if (m_bShutdown || cancel.Cancelled()) {
             leave();
             return fail(smbproto::kErrCancelled);
         }
@@ -285,7 +291,7 @@ Binding HelperPool::BindingFor(const QString& host)
     b.fnCredentials = m_fnCredentials;
     b.fnRefused = m_fnRefused;
     b.fnOutcome = m_fnOutcome;
-    b.pClosing = &m_bClosing;
+    b.closing = m_closing;
     std::weak_ptr<HelperPool> weak = weak_from_this();
     b.fnKilled = [weak] {
         if (auto pool = weak.lock()) {
@@ -399,7 +405,7 @@ void HelperPool::Shutdown()
     {
         std::lock_guard lock(m_mutex);
         m_bShutdown = true;
-        m_bClosing = true;
+        m_closing.Cancel();
         idle.swap(m_idle);
         m_nProcesses -= static_cast<int>(idle.size());
         m_changed.notify_all();
@@ -455,29 +461,24 @@ void HelperPool::Lease::LetShareListAsk(bool bAsks)
 }
 
 Reply HelperPool::Lease::Call(const smbproto::ToHelper& req, const HelperConnection::Sink& onFrame,
-                              const CancelFn& cancel, int msDeadline)
+                              const CancelToken& cancel, int msDeadline)
 {
     return Wait(Send(req, onFrame, cancel, msDeadline), cancel);
 }
 
 quint64 HelperPool::Lease::Send(const smbproto::ToHelper& req, HelperConnection::Sink sink,
-                                const CancelFn& cancel, int msDeadline)
+                                const CancelToken& cancel, int msDeadline)
 {
     if (!m_helper)
         return 0;
     return m_helper->Send(req, std::move(sink), cancel, msDeadline);
 }
 
-Reply HelperPool::Lease::Wait(quint64 n, const CancelFn& cancel)
+Reply HelperPool::Lease::Wait(quint64 n, const CancelToken& cancel)
 {
     if (!m_helper)
         return Reply{smbproto::kErrHelperDied, false, 0, {}};
     return m_helper->Wait(n, cancel);
-}
-
-QString ErrorText(int err)
-{
-    return QString::fromUtf8(smbproto::ErrorText(err));
 }
 
 } // namespace smb

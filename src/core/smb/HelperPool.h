@@ -27,9 +27,16 @@
 // protocol is dropped. Either costs that request, never the caller.
 namespace smb {
 
+// Helpers at most unless the settings say otherwise: four per core, between 4 and 16. A helper
+// that waits on a far server costs no CPU, but one that lists a near one is busy all the time,
+// and beyond four per core the helpers, the program and (on loopback) the servers spend their
+// time switching between each other: 20 servers on a 2-core machine were walked a third slower
+// by 16 helpers than by 8.
+int DefaultMaxHelpers();
+
 struct PoolLimits
 {
-    int nMaxHelpers = 16;
+    int nMaxHelpers = DefaultMaxHelpers();
     int nMaxPerHost = 4;   // helpers (and so connections) one server serves at once
     int msIdle = 10000;    // an idle helper ends after this long
     int msConnect = 3000;  // TCP connect to a numeric address; added to a first request
@@ -92,12 +99,12 @@ public:
         // (a deadline, a cancel, a helper that died) the helper is gone and later calls fail at
         // once. msDeadline: the request's own deadline instead of the pool's (0).
         Reply Call(const smbproto::ToHelper& req, const HelperConnection::Sink& onFrame,
-                   const CancelFn& cancel, int msDeadline = 0);
+                   const CancelToken& cancel, int msDeadline = 0);
         // Pipelining: several requests sent, each waited for by its number, in any order (the
         // helper answers them in the order sent).
         quint64 Send(const smbproto::ToHelper& req, HelperConnection::Sink sink,
-                     const CancelFn& cancel, int msDeadline = 0);
-        Reply Wait(quint64 n, const CancelFn& cancel);
+                     const CancelToken& cancel, int msDeadline = 0);
+        Reply Wait(quint64 n, const CancelToken& cancel);
         std::size_t InFlight() const { return m_helper ? m_helper->InFlight() : 0; }
         // Gives the helper back (one with requests still in flight is ended).
         void Release();
@@ -121,7 +128,7 @@ public:
     // host that answered a request within the last 10 s is not probed: a server that is busy
     // serving a search may be slow to greet a new connection, and is no dead host.
     // Searches do not greet: a busy server that is slow to answer is no reason to skip it.
-    Lease Acquire(const QString& host, const HelperProfile& profile, const CancelFn& cancel,
+    Lease Acquire(const QString& host, const HelperProfile& profile, const CancelToken& cancel,
                   bool bGreet = false);
     // One more helper for host, only when it costs nobody a turn: nobody waits, host is below
     // nMaxPerHost and a helper is idle or may start. Never waits (but may start a process).
@@ -163,7 +170,7 @@ private:
     Lease Finish(Lease lease, const HelperProfile& profile,
                  std::shared_ptr<HelperConnection> victim);
     Binding BindingFor(const QString& host);
-    int ProbeHost(const QString& host, int nPort, const CancelFn& cancel, bool bGreet);
+    int ProbeHost(const QString& host, int nPort, const CancelToken& cancel, bool bGreet);
     // A request to host succeeded: for the next 10 s it counts as greeted, without a probe.
     void NoteAnswered(const QString& host, int nPort);
     // Drops what is known of host:nPort and every memo past 10 s; m_mutex held.
@@ -186,7 +193,7 @@ private:
     int m_nProcesses = 0;
     Stats m_stats;
     bool m_bShutdown = false;
-    std::atomic<bool> m_bClosing{false}; // Shutdown: lent helpers end at their next look
+    CancelToken m_closing = CancelToken::Make(); // Shutdown: lent helpers' waits end at once
     std::thread m_reaper;
     bool m_bReaperRunning = false;
 
@@ -204,8 +211,5 @@ private:
     int LentTo(const QString& host) const;
     void AddLent(const QString& host, int n);
 };
-
-// Text for an error of a helper call (errno values and ours).
-QString ErrorText(int err);
 
 } // namespace smb

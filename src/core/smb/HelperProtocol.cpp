@@ -212,33 +212,4 @@ FrameReader::Status FrameReader::Next(FromHelper* pOut)
     return NextOf(pOut, &DecodeFromHelper);
 }
 
-QByteArray ErrorText(int err)
-{
-    switch (err) {
-    case 0:
-        return "no error";
-    case kErrHelperDied:
-        return "the SMB helper process ended unexpectedly";
-    case kErrHelperTimeout:
-        return "no answer within the deadline";
-    case kErrNotFileShare:
-        return "not a file share";
-    case kErrNoHelper:
-        return "the SMB helper could not be started";
-    case kErrCancelled:
-        return "cancelled";
-    case kErrLoginFailed:
-        return "login failed: unknown user name or bad password";
-    case kErrNoMdns:
-        return "no mDNS service on this machine";
-    case kErrUnknownHost:
-        return "the server name was not found on the network";
-    case kErrListingCut:
-        return "the folder holds more entries than are read of one folder; the rest were left out";
-    default:
-        break;
-    }
-    return QByteArray(std::strerror(err));
-}
-
 } // namespace smbproto

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Error.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -159,6 +161,16 @@ struct BrowseMdns
     QByteArray interfaces;
     BC_PROTO_FIELDS(msTotal, interfaces)
 };
+// Watches a folder and everything below it (an SMB2 change notification) until the parent
+// ends the helper: Changes as they come, Progress about every second when nothing changes,
+// Done only when the watch failed (the server refused it, or the connection went).
+struct Watch
+{
+    static constexpr std::uint8_t kOp = 11;
+    Target at;
+    BC_PROTO_FIELDS(at)
+};
+
 // The answer to an AuthAsk: the login of generation nGen.
 struct AuthAnswer
 {
@@ -216,6 +228,23 @@ struct AuthAsk
     std::uint8_t refusedBy = 0; // RefusedBy
     BC_PROTO_FIELDS(server, share, bRefused, nGen, refusedBy)
 };
+// What a watched folder's server says changed: each a name below the folder ('\\' between
+// names) and what happened to it (the library's SMBC_NOTIFY_ACTION_*: 1 added, 2 removed,
+// 3 modified, 4 renamed from, 5 renamed to). No name at all: more changed than the server
+// could tell (the folder is to be listed again whole).
+struct Change
+{
+    std::uint32_t nAction = 0;
+    QByteArray name;
+    BC_PROTO_FIELDS(nAction, name)
+};
+struct Changes
+{
+    static constexpr std::uint8_t kOp = 70;
+    std::vector<Change> changes;
+    BC_PROTO_FIELDS(changes)
+};
+
 // The end of a request: 0, an errno value or one of ours; nResult and data as the request says.
 struct Done
 {
@@ -227,8 +256,8 @@ struct Done
 };
 
 using ToHelper = std::variant<ListNames, ListFolder, Contains, OpenRead, Read, Close, Remove, Stat,
-                              QueryDomain, BrowseMdns, AuthAnswer>;
-using FromHelper = std::variant<Names, Entries, Progress, StatReply, AuthAsk, Done>;
+                              QueryDomain, BrowseMdns, Watch, AuthAnswer>;
+using FromHelper = std::variant<Names, Entries, Progress, StatReply, AuthAsk, Done, Changes>;
 
 #undef BC_PROTO_FIELDS
 
@@ -245,17 +274,16 @@ inline const Target* TargetOf(const ToHelper& req)
         req);
 }
 
-// Errors of our own, beside errno values.
-constexpr int kErrHelperDied = 10001;    // the helper ended or broke the protocol
-constexpr int kErrHelperTimeout = 10002; // the helper missed its deadline and was ended
-constexpr int kErrNotFileShare = 10003;  // a printer, IPC or device share: no files to list
-constexpr int kErrNoHelper = 10004;      // no helper could be started
-constexpr int kErrCancelled = 10005;     // the caller gave up (Stop, Exit)
-constexpr int kErrLoginFailed = 10006;   // the server refused the user name or password
-constexpr int kErrNoMdns = 10007;        // no mDNS service (avahi-daemon) on this machine
-constexpr int kErrUnknownHost = 10008;   // no name service and no announcement knows the server
-constexpr int kErrListingCut = 10009;    // a folder listing reached the entry limit: the entries
-                                         // sent are sound, the rest were not read
+// The engine's own error codes on the wire, beside errno values (one list: ErrorKind).
+constexpr int kErrHelperDied = static_cast<int>(ErrorKind::HelperDied);
+constexpr int kErrHelperTimeout = static_cast<int>(ErrorKind::HelperTimeout);
+constexpr int kErrNotFileShare = static_cast<int>(ErrorKind::NotFileShare);
+constexpr int kErrNoHelper = static_cast<int>(ErrorKind::NoHelper);
+constexpr int kErrCancelled = static_cast<int>(ErrorKind::Cancelled);
+constexpr int kErrLoginFailed = static_cast<int>(ErrorKind::LoginFailed);
+constexpr int kErrNoMdns = static_cast<int>(ErrorKind::NoMdns);
+constexpr int kErrUnknownHost = static_cast<int>(ErrorKind::UnknownHost);
+constexpr int kErrListingCut = static_cast<int>(ErrorKind::ListingCut);
 
 // The largest frame either side accepts (a read block or a chunk of a listing is far below).
 constexpr std::uint32_t kMaxFrame = 16u << 20;
@@ -291,8 +319,5 @@ private:
     QByteArray m_buffer;
     qsizetype m_nPos = 0;
 };
-
-// A text for an error code: strerror for errno values, ours for ours.
-QByteArray ErrorText(int err);
 
 } // namespace smbproto

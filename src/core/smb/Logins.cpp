@@ -29,13 +29,14 @@ std::shared_ptr<Logins> Logins::Instance()
 void Logins::Install()
 {
     std::weak_ptr<Logins> weak = Instance();
-    HelperPool::Instance()->SetCredentials([weak](const AuthQuestion& q, const CancelFn& cancel) {
-        if (const auto logins = weak.lock())
-            return logins->Answer(q, cancel);
-        AuthReply reply;
-        reply.bGiveUp = q.bRefused;
-        return reply;
-    });
+    HelperPool::Instance()->SetCredentials(
+        [weak](const AuthQuestion& q, const CancelToken& cancel) {
+            if (const auto logins = weak.lock())
+                return logins->Answer(q, cancel);
+            AuthReply reply;
+            reply.bGiveUp = q.bRefused;
+            return reply;
+        });
     HelperPool::Instance()->SetLoginOutcome(
         [weak](const QString& server) {
             const auto logins = weak.lock();
@@ -185,13 +186,13 @@ void Logins::UseTyped(const QString& server, const Typed& typed)
         ui->Save(server, login);
 }
 
-AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
+AuthReply Logins::Answer(const AuthQuestion& q, const CancelToken& cancel)
 {
     const QString key = q.strServer.toUpper();
     std::unique_lock lock(m_mutex);
     auto waitTurn = [&]() -> bool {
         while (m_servers[key].bBusy) {
-            if (cancel && cancel())
+            if (cancel.Cancelled())
                 return false;
             m_changed.wait_for(lock, std::chrono::milliseconds(50));
         }
@@ -214,7 +215,7 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
             m_servers[key].bBusy = false;
             m_changed.notify_all();
             // Cut short: the next request reads the store again.
-            if (cancel && cancel()) {
+            if (cancel.Cancelled()) {
                 AuthReply r;
                 r.bGiveUp = true;
                 return r;
@@ -330,7 +331,7 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
     t.bBusy = false;
     m_changed.notify_all();
     if (!typed) {
-        if (!(cancel && cancel()))
+        if (!cancel.Cancelled())
             t.nDeclinedIn = nSearch;
         return giveUp(t);
     }
@@ -347,7 +348,7 @@ AuthReply Logins::Answer(const AuthQuestion& q, const CancelFn& cancel)
 }
 
 bool Logins::WaitForProof(std::unique_lock<std::mutex>& lock, const QString& key,
-                          const CancelFn& cancel)
+                          const CancelToken& cancel)
 {
     for (;;) {
         Server& s = m_servers[key];
@@ -357,7 +358,7 @@ bool Logins::WaitForProof(std::unique_lock<std::mutex>& lock, const QString& key
             s.nProving = 0; // its request is gone: this one tries
             return true;
         }
-        if (cancel && cancel())
+        if (cancel.Cancelled())
             return false;
         m_changed.wait_for(lock, std::chrono::milliseconds(50));
     }

@@ -41,10 +41,10 @@ public:
     public:
         virtual ~Ui() = default;
         virtual std::optional<Credentials> LoadSaved(const QString& server,
-                                                     const CancelFn& cancel) = 0;
+                                                     const CancelToken& cancel) = 0;
         virtual void Save(const QString& server, const Credentials& login) = 0; // returns at once
         virtual std::optional<Typed> Ask(const QString& server, const QString& reason,
-                                         const QString& strLastUser, const CancelFn& cancel) = 0;
+                                         const QString& strLastUser, const CancelToken& cancel) = 0;
     };
 
     // The process's logins; Install makes the helper pool ask them.
@@ -71,7 +71,7 @@ public:
     // server's login from now on, as if typed in answer to a question (and saved when asked to).
     void UseTyped(const QString& server, const Typed& typed);
 
-    AuthReply Answer(const AuthQuestion& q, const CancelFn& cancel);
+    AuthReply Answer(const AuthQuestion& q, const CancelToken& cancel);
     // A request to server ended: bLoginOk when its login was not refused (then requests that
     // wait for a password's first try go on).
     void NoteOutcome(const QString& server, bool bLoginOk);
@@ -116,7 +116,7 @@ private:
     };
     // The first try of a password: one request at a time (Answer's lock held).
     bool WaitForProof(std::unique_lock<std::mutex>& lock, const QString& key,
-                      const CancelFn& cancel);
+                      const CancelToken& cancel);
     AuthReply Reply(const Server& s, bool bGiveUp = false) const;
     QString Reason(const AuthQuestion& q, const Server& s) const;
     QString ReasonOnly(const AuthQuestion& q, const Server& s) const;

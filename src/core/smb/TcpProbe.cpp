@@ -21,22 +21,10 @@ bool IsNumericAddress(const QString& host)
 
 namespace {
 
-// Polls fd for events in slices of 50 ms; 0 when msTimeout passed or cancel said so.
-int WaitFor(int fd, short events, int msTimeout, const std::function<bool()>& cancel)
+// Waits for events on fd; 0 when msTimeout passed or cancel said so.
+int WaitFor(int fd, short events, int msTimeout, const CancelToken& cancel)
 {
-    pollfd pfd{fd, events, 0};
-    int msLeft = msTimeout;
-    for (;;) {
-        const int msSlice = std::min(msLeft, 50);
-        const int rc = ::poll(&pfd, 1, msSlice);
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (rc != 0)
-            return rc;
-        msLeft -= msSlice;
-        if (msLeft <= 0 || (cancel && cancel()))
-            return 0;
-    }
+    return std::max(cancel.Poll(fd, events, msTimeout), 0);
 }
 
 // A NetBIOS session message holding an SMB1 NEGOTIATE that offers NT LM 0.12, SMB 2.002 and
@@ -70,7 +58,7 @@ QByteArray SmbHello()
 }
 
 // After a connect: true when the server answers the hello (or closes) within msAnswer.
-bool Answers(int fd, int msAnswer, const std::function<bool()>& cancel)
+bool Answers(int fd, int msAnswer, const CancelToken& cancel)
 {
     static const QByteArray hello = SmbHello();
     if (::send(fd, hello.constData(), static_cast<size_t>(hello.size()), MSG_NOSIGNAL) !=
@@ -85,8 +73,8 @@ bool Answers(int fd, int msAnswer, const std::function<bool()>& cancel)
 
 } // namespace
 
-ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout,
-                     const std::function<bool()>& cancel, int msAnswer)
+ProbeResult ProbeTcp(const QString& host, int nPort, int msTimeout, const CancelToken& cancel,
+                     int msAnswer)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

@@ -4,6 +4,8 @@
 #include "app/LoginUi.h"
 #include "app/Prompter.h"
 #include "app/Settings.h"
+#include "index/IndexSearch.h"
+#include "index/ShareWatcher.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
 #include "network/Discovery.h"
@@ -11,7 +13,9 @@
 #include "network/SmbLanBrowser.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
+#include "search/PatternList.h"
 #include "search/SearchEngine.h"
+#include "smb/HelperPool.h"
 #include "ui/CAutoHide.h"
 #include "ui/DockState.h"
 
@@ -19,10 +23,12 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabBar>
@@ -67,7 +73,7 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     scb.fnFinished = [this](quint64 nId, bool bRanToEnd) {
         PostToGui([this, nId, bRanToEnd] { OnSearchFinished(nId, bRanToEnd); });
     };
-    scb.fnUnreadable = [this](quint64 nId, const QString&, bool bFolder, int) {
+    scb.fnUnreadable = [this](quint64 nId, const QString&, bool bFolder, const Error&) {
         PostToGui([this, nId, bFolder] {
             if (nId == m_nUnreadableSearch)
                 ++(bFolder ? m_nUnreadableFolders : m_nUnreadableFiles);
@@ -192,12 +198,16 @@ CMainFrame::~CMainFrame()
     // A worker waiting for a login question gets its answer (none) at once.
     m_loginUi->Detach();
     smb::Logins::Instance()->SetUi(nullptr);
+    m_watchers.clear(); // each ends its helper and joins its threads
     m_search->Shutdown(3000);
     m_discovery->Shutdown(3000);
     StopFileOperation();
     // Reading a tree file is bounded by its size cap; its result call goes with the frame.
     if (m_loadThread.joinable())
         m_loadThread.join();
+    // So is a query of the index (a scan of what it holds).
+    if (m_indexQuery.joinable())
+        m_indexQuery.join();
 }
 
 bool CMainFrame::IsSearchRunning() const
@@ -408,12 +418,24 @@ void CMainFrame::ToggleSearch()
     job.strPatternText = m_searchDlg->SearchText();
     job.strContainingText = strContaining;
     job.sink = child->Sink();
-    SearchEngine::StartError err = SearchEngine::StartError::None;
+    // Every walk records what it lists; without a writable index it still searches.
+    Error whyNoIndex;
+    job.index = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &whyNoIndex);
+    if (!job.index)
+        PostStatus(QStringLiteral("The index cannot be written (%1)").arg(ErrorText(whyNoIndex)));
     // Servers whose login question was declined are asked again in a new search.
     smb::Logins::Instance()->NewSearch();
-    const quint64 nId = m_search->Start(job, &err);
+    // A search of names answers from the index first (its walk's finds wait for that answer);
+    // a content search has to read the files anyway.
+    const bool bIndexFirst =
+        strContaining.isEmpty() && QFileInfo::exists(shareindex::DefaultPath());
+    if (bIndexFirst)
+        child->AwaitIndex();
+    Error why;
+    const quint64 nId = m_search->Start(job, &why);
     if (nId == 0) {
-        // A start that fails leaves the frame idle again, never half running.
+        // A start that fails leaves the frame idle again, never half running; the log says why.
+        PostStatus(QStringLiteral("The search did not start: ") + ErrorText(why));
         child->close();
         m_searchDlg->SetSearching(false);
         m_prompter.Message(tr("Can't create results list."), tr("Brindlecove"), Prompter::Critical,
@@ -422,11 +444,65 @@ void CMainFrame::ToggleSearch()
     }
     m_pResultsFrame = child;
     child->m_nSearchId = nId;
+    if (bIndexFirst)
+        AskIndexFirst(child, nId);
     m_nUnreadableSearch = nId;
     m_nUnreadableFolders = m_nUnreadableFiles = 0;
     child->setWindowTitle(m_searchDlg->SearchText());
     OnSubWindowActivated(m_mdiArea->activeSubWindow());
     UpdateCommandUI();
+}
+
+void CMainFrame::AskIndexFirst(CChildFrame* child, quint64 nId)
+{
+    // One query at a time; the one before has long answered (a scan of the names it holds).
+    if (m_indexQuery.joinable())
+        m_indexQuery.join();
+    const QStringList scopes = shareindex::ScopesOf(*m_tree, m_hStartNode);
+    const QStringList patternList = patterns::ParsePatternList(m_searchDlg->SearchText());
+    QPointer<CChildFrame> target(child);
+    m_indexQuery = std::thread([this, scopes, patternList, target, nId] {
+        auto answer = std::make_shared<shareindex::IndexFinds>();
+        auto store = scopes.isEmpty()
+                         ? nullptr
+                         : shareindex::IndexStore::Open(shareindex::DefaultPath(), false, nullptr);
+        if (store)
+            *answer = shareindex::SearchIndex(*store, scopes, patternList);
+        PostToGui([target, nId, answer] {
+            if (target && target->m_nSearchId == nId)
+                target->ShowIndexed(std::move(answer->finds), answer->msOldest);
+        });
+    });
+}
+
+void CMainFrame::WatchSearchedShares()
+{
+    if (s_fnShareFsFactory)
+        return; // the shares are not the network's (tests)
+    QStringList shares;
+    for (const QString& scope : shareindex::ScopesOf(*m_tree, m_hStartNode))
+        if (scope.mid(2).count(QLatin1Char('\\')) == 1 && !scope.endsWith(QLatin1Char('$')))
+            shares << scope;
+    const int nMax = std::max(1, smb::HelperPool::Instance()->Limits().nMaxHelpers / 4);
+    if (shares.size() > nMax)
+        shares = shares.mid(0, nMax);
+    QStringList watched;
+    for (const auto& w : m_watchers)
+        watched << w->Share();
+    if (watched == shares)
+        return;
+    m_watchers.clear();
+    if (shares.isEmpty())
+        return;
+    Error why;
+    auto writer = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &why);
+    if (!writer)
+        return;
+    for (const QString& share : shares) {
+        PostStatus(QStringLiteral("Keeping the index of %1 fresh").arg(share));
+        m_watchers.push_back(std::make_unique<shareindex::ShareWatcher>(
+            share, writer, [this](const QString& note) { PostStatus(note); }));
+    }
 }
 
 CChildFrame* CMainFrame::CreateResultsWindow()
@@ -473,6 +549,7 @@ void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
         return; // a stopped search: its end is only logged
     m_searchDlg->SetSearching(false);
     UpdateCommandUI();
+    WatchSearchedShares();
     if (m_pResultsFrame && m_pResultsFrame == target) {
         QString text = tr("Search finished. %1 files found.").arg(target->Model()->rowCount());
         // Finds are incomplete when parts of the network could not be read: say so.

@@ -17,6 +17,9 @@
 
 class CAutoHide;
 class CChildFrame;
+namespace shareindex {
+class ShareWatcher;
+}
 namespace fileops {
 struct Item;
 struct Outcome;
@@ -159,6 +162,7 @@ private:
     void OnHelpTopics();
     void OnAbout();
     void OnClearLog();
+    void OnForgetIndex();
     void OnSaveLog();
     void OnTreeSelChanged(NodeHandle hNew, NodeHandle hOld);
     void OnTreeItemExpanded();
@@ -223,6 +227,12 @@ private:
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
     std::unique_ptr<SearchEngine> m_search;
+    std::thread m_indexQuery; // the index's answer to the running search
+    void AskIndexFirst(CChildFrame* child, quint64 nId);
+    // The shares of the last search that ran to its end, kept fresh in the index while the
+    // program runs (a helper each: at most a quarter of the helpers).
+    std::vector<std::unique_ptr<shareindex::ShareWatcher>> m_watchers;
+    void WatchSearchedShares();
     // The running copy, move or delete (one at a time).
     struct FileOperation
     {

@@ -5,11 +5,13 @@
 #include "app/Commands.h"
 #include "app/Manual.h"
 #include "app/Prompter.h"
+#include "index/IndexStore.h"
 #include "log/CLogBar.h"
 #include "log/LogModel.h"
 #include "network/NetworkTreeModel.h"
 #include "results/CResultsWindow.h"
 #include "search/CSearchDlg.h"
+#include "search/SearchEngine.h"
 #include "ui/CAutoHide.h"
 #include "ui/LockKeys.h"
 
@@ -42,7 +44,7 @@ void CMainFrame::CreateActions()
         ID_SAVE_RESULTS,     ID_OPEN_FILE,      ID_CLEAR_LOG,      ID_SAVE_LOG,
         ID_FILE_CLOSE,       ID_WINDOW_ARRANGE, ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ,
         ID_APP_ABOUT,        ID_APP_EXIT,       ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR,
-        ID_CONNECT_AS};
+        ID_CONNECT_AS,       ID_FORGET_INDEX};
     for (int nId : kAll) {
         auto* a = new QAction(this);
         a->setData(nId);
@@ -210,7 +212,10 @@ void CMainFrame::UpdateCommandUI()
             break; // OnUpdateHasSelection
         case ID_SAVE_RESULTS:
             bEnabled = bHasRows;
-            break; // OnUpdateHasResults
+            break;            // OnUpdateHasResults
+        case ID_FORGET_INDEX: // not under a search that writes it
+            bEnabled = m_search->IsIdle();
+            break;
         case ID_CLEAR_LOG:
         case ID_SAVE_LOG:
             bEnabled = bLogRows;
@@ -327,6 +332,9 @@ void CMainFrame::RunCommand(int nId)
     case ID_CLEAR_LOG:
         OnClearLog();
         break;
+    case ID_FORGET_INDEX:
+        OnForgetIndex();
+        break;
     case ID_SAVE_LOG:
         OnSaveLog();
         break;
@@ -442,6 +450,14 @@ void CMainFrame::OnAbout()
 void CMainFrame::OnClearLog()
 {
     m_logModel->ClearLog();
+}
+
+void CMainFrame::OnForgetIndex()
+{
+    const QString path = shareindex::DefaultPath();
+    PostStatus(shareindex::Forget(path)
+                   ? QStringLiteral("The index of the walked shares was deleted")
+                   : QStringLiteral("Cannot delete the index %1").arg(path));
 }
 
 void CMainFrame::OnSaveLog()

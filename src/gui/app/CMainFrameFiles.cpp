@@ -195,7 +195,7 @@ void CMainFrame::RunFileOperation(FileOpKind kind, const QList<fileops::Item>& i
         std::unique_ptr<ShareFs> fs = factory();
         // Cancel and Exit reach the network too: a request in flight (and a login question)
         // gives up within moments, whatever the server does.
-        fs->SetCancel([op] { return op->bCancel.load(); });
+        fs->SetCancel(CancelToken([op] { return op->bCancel.load(); }));
         const fileops::Outcome outcome =
             kind == FileOpKind::Delete
                 ? fileops::Delete(*fs, items, op->bCancel, cb)

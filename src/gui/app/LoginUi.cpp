@@ -58,7 +58,7 @@ QString LoginUi::Key(const QString& server)
 
 template <typename T>
 std::optional<T> LoginUi::OnGui(const std::function<void(std::shared_ptr<Wait>)>& fn,
-                                const smb::CancelFn& cancel)
+                                const CancelToken& cancel)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -71,7 +71,7 @@ std::optional<T> LoginUi::OnGui(const std::function<void(std::shared_ptr<Wait>)>
         this, [fn, wait] { fn(wait); }, Qt::QueuedConnection);
     std::unique_lock lock(wait->mutex);
     while (!wait->bDone) {
-        if (cancel && cancel())
+        if (cancel.Cancelled())
             break;
         {
             std::lock_guard detachLock(m_mutex);
@@ -146,8 +146,7 @@ void LoginUi::StartLoad(const QString& server, std::shared_ptr<Wait> wait)
     StartJob(job);
 }
 
-std::optional<smb::Credentials> LoginUi::LoadSaved(const QString& server,
-                                                   const smb::CancelFn& cancel)
+std::optional<smb::Credentials> LoginUi::LoadSaved(const QString& server, const CancelToken& cancel)
 {
     return OnGui<smb::Credentials>(
         [this, server](std::shared_ptr<Wait> w) { StartLoad(server, w); }, cancel);
@@ -188,7 +187,7 @@ void LoginUi::Save(const QString& server, const smb::Credentials& login)
 
 std::optional<smb::Logins::Typed> LoginUi::Ask(const QString& server, const QString& reason,
                                                const QString& strLastUser,
-                                               const smb::CancelFn& cancel)
+                                               const CancelToken& cancel)
 {
     return OnGui<smb::Logins::Typed>(
         [this, server, reason, strLastUser](std::shared_ptr<Wait> w) {

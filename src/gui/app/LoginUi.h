@@ -35,11 +35,11 @@ public:
     void Detach();
 
     std::optional<smb::Credentials> LoadSaved(const QString& server,
-                                              const smb::CancelFn& cancel) override;
+                                              const CancelToken& cancel) override;
     void Save(const QString& server, const smb::Credentials& login) override;
     std::optional<smb::Logins::Typed> Ask(const QString& server, const QString& reason,
                                           const QString& strLastUser,
-                                          const smb::CancelFn& cancel) override;
+                                          const CancelToken& cancel) override;
 
     // The secret store's entry for a server (also for tests that read it back).
     static QString Key(const QString& server);
@@ -52,7 +52,7 @@ private:
     // Runs fn on the GUI thread and waits for its reply; nullopt when cancelled or detached.
     template <typename T>
     std::optional<T> OnGui(const std::function<void(std::shared_ptr<Wait>)>& fn,
-                           const smb::CancelFn& cancel);
+                           const CancelToken& cancel);
     void StartLoad(const QString& server, std::shared_ptr<Wait> wait);
     void NoSecretStore(const QString& why);
     static void StartJob(QKeychain::Job* job);

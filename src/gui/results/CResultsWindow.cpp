@@ -4,11 +4,15 @@
 #include "search/ShareFs.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
 #include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QStyleOptionHeader>
 #include <QTimer>
+#include <QVBoxLayout>
 
 CResultsModel::CResultsModel(QObject* parent) : ResultsModel(parent)
 {
@@ -118,7 +122,20 @@ CChildFrame::CChildFrame(QWidget* parent)
     m_view->setColumnWidth(0, 300);
     m_view->setColumnWidth(1, 100);
     m_view->setColumnWidth(2, 170);
-    setWidget(m_view);
+    // Above the list, only while finds from the index are being checked.
+    auto* body = new QWidget(this);
+    auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_indexNote = new QLabel(body);
+    m_indexNote->setContentsMargins(6, 3, 6, 3);
+    m_indexNote->setAutoFillBackground(true);
+    m_indexNote->setBackgroundRole(QPalette::ToolTipBase);
+    m_indexNote->setForegroundRole(QPalette::ToolTipText);
+    m_indexNote->hide();
+    layout->addWidget(m_indexNote);
+    layout->addWidget(m_view);
+    setWidget(body);
     connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &CChildFrame::OnHeaderClicked);
     m_drainTimer = new QTimer(this);
@@ -131,15 +148,60 @@ CChildFrame::~CChildFrame() = default;
 
 void CChildFrame::Drain()
 {
+    if (m_bAwaitingIndex)
+        return;
     std::vector<SearchResult> batch = m_sink->TakeAll();
-    if (!batch.empty())
-        m_model->AppendBatch(std::move(batch));
+    if (batch.empty())
+        return;
+    QSet<QString> stale;
+    batch = m_reconciler.Walked(std::move(batch), &stale);
+    m_model->RemovePaths(stale);
+    m_model->AppendBatch(std::move(batch));
 }
 
-void CChildFrame::SearchEnded()
+void CChildFrame::SearchEnded(bool bRanToEnd)
 {
+    // An index that answers after the walk has nothing to add to it.
+    m_bAwaitingIndex = false;
+    m_bEnded = true;
     Drain();
     m_drainTimer->stop();
+    if (!m_reconciler.Active())
+        return;
+    if (bRanToEnd) {
+        m_model->RemovePaths(m_reconciler.Unconfirmed());
+        m_indexNote->hide();
+    } else {
+        m_indexNote->setText(
+            tr("From the index of %1; the check of the shares was stopped").arg(m_indexTime));
+    }
+}
+
+void CChildFrame::AwaitIndex()
+{
+    m_bAwaitingIndex = true;
+}
+
+void CChildFrame::ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest)
+{
+    if (!m_bAwaitingIndex || m_bEnded)
+        return;
+    m_bAwaitingIndex = false;
+    if (!finds.empty()) {
+        m_indexTime = QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(msOldest),
+                                                 QLocale::ShortFormat);
+        m_indexNote->setText(
+            tr("From the index of %1; checking the shares%2").arg(m_indexTime, QChar(0x2026)));
+        m_indexNote->show();
+        m_reconciler.SetIndexed(finds);
+        m_model->AppendBatch(std::move(finds));
+    }
+    Drain();
+}
+
+QString CChildFrame::IndexNote() const
+{
+    return m_indexNote->isHidden() ? QString() : m_indexNote->text();
 }
 
 void CChildFrame::OnHeaderClicked(int column)

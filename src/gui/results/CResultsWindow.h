@@ -1,5 +1,6 @@
 #pragma once
 
+#include "index/IndexReconciler.h"
 #include "results/ResultsModel.h"
 
 #include <QHash>
@@ -11,6 +12,7 @@
 #include <memory>
 
 class BatchedResults;
+class QLabel;
 class QTimer;
 
 // The finds of one search with an icon per row, chosen by file name from the MIME database.
@@ -74,10 +76,19 @@ public:
     std::shared_ptr<BatchedResults> Sink() const { return m_sink; }
     quint64 m_nSearchId = 0;
 
-    // Moves every find that has arrived into the list.
+    // Moves every find that has arrived into the list (not while the index is awaited: the
+    // walk's finds wait in the sink until the index's are shown).
     void Drain();
-    // Stops the periodic draining after a last drain (the search has ended).
-    void SearchEnded();
+    // Stops the periodic draining after a last drain (the search has ended). A search that ran
+    // to its end takes the index's finds it did not meet out of the list.
+    void SearchEnded(bool bRanToEnd = true);
+
+    // The index answers first: the walk's finds wait for ShowIndexed.
+    void AwaitIndex();
+    // The index's finds (listed at msOldest at the earliest), shown before the walk's.
+    void ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest);
+    // "From the index of ...; checking the shares…" while the walk checks the index's rows.
+    QString IndexNote() const;
 
 signals:
     void Closing(CChildFrame* frame);
@@ -90,6 +101,11 @@ private:
 
     CBrindlecoveView* m_view;
     CResultsModel* m_model;
+    QLabel* m_indexNote;
+    shareindex::IndexReconciler m_reconciler;
+    bool m_bAwaitingIndex = false;
+    bool m_bEnded = false;
+    QString m_indexTime;
     std::shared_ptr<BatchedResults> m_sink;
     QTimer* m_drainTimer;
 };

@@ -1,0 +1,151 @@
+// The index of walked shares at a million entries: how fast it is written, how big it is, and
+// how fast four searches answer from it (to the last row, and to the first), beside the plain
+// tool a user would use instead on the same names: grep over a file listing every path.
+//   bench_index [ENTRIES]   (default 1,000,000)
+#include "BenchTable.h"
+
+#include "index/IndexSearch.h"
+#include "index/IndexWriter.h"
+#include "search/PatternList.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const char* const kWords[] = {"report",  "budget", "notes", "photo", "invoice", "draft",
+                              "minutes", "plan",   "scan",  "list",  "backup",  "letter"};
+const char* const kTypes[] = {".txt", ".xls", ".doc", ".pdf", ".jpg", ".dat"};
+
+// 20 servers x 4 shares; years, departments and projects as folders; 25 files per folder.
+qint64 Fill(shareindex::IndexStore& store, int nEntries, QFile& list)
+{
+    qint64 nWritten = 0;
+    int nFolder = 0;
+    store.Begin();
+    while (nWritten < nEntries) {
+        const int n = nFolder++;
+        const QString folder = QStringLiteral("\\\\SERVER%1\\share%2\\%3\\dept%4\\project%5")
+                                   .arg(n % 20, 2, 10, QLatin1Char('0'))
+                                   .arg(n / 20 % 4)
+                                   .arg(2015 + n % 11)
+                                   .arg(n / 80 % 30)
+                                   .arg(n);
+        std::vector<FsEntry> entries;
+        for (int k = 0; k < 25 && nWritten < nEntries; ++k, ++nWritten) {
+            const QString name = QStringLiteral("%1 %2%3")
+                                     .arg(QLatin1String(kWords[(n + k) % 12]))
+                                     .arg(k)
+                                     .arg(QLatin1String(kTypes[(n * 7 + k) % 6]));
+            entries.push_back({name, 0, static_cast<std::uint64_t>(1000 + k), 0});
+            list.write((folder + QLatin1Char('\\') + name + QLatin1Char('\n')).toUtf8());
+        }
+        store.Record(folder, entries, 1);
+        if (nFolder % 4000 == 0) {
+            store.Commit();
+            store.Begin();
+        }
+    }
+    store.Commit();
+    return nFolder;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int nEntries = argc > 1 ? std::max(1000, atoi(argv[1])) : 1000000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("index.sqlite");
+    QFile list(dir.filePath("paths.txt"));
+    if (!list.open(QIODevice::WriteOnly))
+        return 1;
+    auto store = shareindex::IndexStore::Open(path, true, nullptr);
+    if (!store)
+        return 1;
+    QElapsedTimer t;
+    t.start();
+    const qint64 nFolders = Fill(*store, nEntries, list);
+    const double sWrite = t.elapsed() / 1000.0;
+    list.close();
+    store.reset();
+    const qint64 nBytes = QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
+    std::printf("index: %d entries in %lld folders written in %.2f s (%.0f entries/s), %.1f MB "
+                "on disk (%.1f MB per million entries)\n",
+                nEntries, nFolders, sWrite, nEntries / sWrite, nBytes / 1e6,
+                nBytes / 1e6 * 1e6 / nEntries);
+    TableRow(
+        QStringLiteral("index of %1 entries: written by one thread, size on disk").arg(nEntries),
+        QStringLiteral("%1 entries/s; %2 MB per million entries")
+            .arg(nEntries / sWrite, 0, 'f', 0)
+            .arg(nBytes / 1e6 * 1e6 / nEntries, 0, 'f', 1),
+        QStringLiteral("-"));
+
+    // Each query as the program answers it (a fresh open: the CLI's --index-only), and as
+    // grep answers it over a file of all the paths, interleaved, medians of 5.
+    struct Query
+    {
+        const char* pattern;
+        const char* regex;
+    };
+    const Query queries[] = {{"*.txt", "\\.txt$"},
+                             {"*report*", "report"},
+                             {"*\\2024\\*.xls", "\\\\2024\\\\.*\\.xls$"},
+                             {"*a*", "a"}};
+    for (const Query& q : queries) {
+        std::vector<double> ours, first, theirs;
+        std::size_t nFound = 0;
+        for (int r = 0; r < 5; ++r) {
+            t.restart();
+            auto s = shareindex::IndexStore::Open(path, false, nullptr);
+            const auto finds = shareindex::SearchIndex(
+                *s, {}, patterns::ParsePatternList(QString::fromLatin1(q.pattern)));
+            ours.push_back(t.elapsed());
+            nFound = finds.finds.size();
+            // The first rows: the same search of one server's share (what a window shows first
+            // when it asks share by share).
+            t.restart();
+            const auto one =
+                shareindex::SearchIndex(*s, {QStringLiteral("\\\\SERVER00\\share0")},
+                                        patterns::ParsePatternList(QString::fromLatin1(q.pattern)));
+            first.push_back(t.elapsed());
+            QProcess grep;
+            t.restart();
+            grep.start(
+                QStringLiteral("sh"),
+                {QStringLiteral("-c"), QStringLiteral("LC_ALL=C grep -c -i -E '%1' '%2'")
+                                           .arg(QString::fromLatin1(q.regex), list.fileName())});
+            grep.waitForFinished(-1);
+            theirs.push_back(t.elapsed());
+        }
+        const double msOurs = Median(ours), msTheirs = Median(theirs), msFirst = Median(first);
+        std::printf("index search %-14s %7zu finds: %6.0f ms to the last row, %4.0f ms for one "
+                    "share; grep over a path list: %5.0f ms\n",
+                    q.pattern, nFound, msOurs, msFirst, msTheirs);
+        TableRow(QStringLiteral("search of the index, %1 entries, `%2` (%3 finds)")
+                     .arg(nEntries)
+                     .arg(QString::fromLatin1(q.pattern))
+                     .arg(nFound),
+                 QStringLiteral("%1 ms to the last row; one share %2 ms")
+                     .arg(msOurs, 0, 'f', 0)
+                     .arg(msFirst, 0, 'f', 0),
+                 QStringLiteral("`grep -c -i -E` over a list of the paths: %1 ms")
+                     .arg(msTheirs, 0, 'f', 0),
+                 msTheirs / std::max(msOurs, 1.0));
+    }
+    return 0;
+}

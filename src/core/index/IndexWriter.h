@@ -1,0 +1,57 @@
+#pragma once
+
+#include "IndexStore.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace shareindex {
+
+// The index's one writer: walks hand it each folder they listed (Record, any thread) and go on;
+// its own thread writes them in transactions of up to a few thousand folders, at least every
+// 200 ms. When it falls far behind (kMaxQueuedEntries), Record waits: a walk slows down rather
+// than fill the memory.
+//
+// Finish() writes what is queued and ends the thread; the destructor does the same. A write
+// that fails (disk full, the file removed) is counted, and the rest still tried.
+class IndexWriter
+{
+public:
+    static constexpr std::size_t kMaxQueuedEntries = 200000;
+
+    // Null with *pError when the index cannot be opened or made.
+    static std::shared_ptr<IndexWriter> Start(const QString& path, Error* pError = nullptr);
+    ~IndexWriter();
+    IndexWriter(const IndexWriter&) = delete;
+    IndexWriter& operator=(const IndexWriter&) = delete;
+
+    void Record(const QString& folder, const std::vector<FsEntry>& entries);
+    void Finish();
+
+    qint64 FoldersWritten() const;
+    qint64 Failures() const;
+
+private:
+    explicit IndexWriter(std::unique_ptr<IndexStore> store);
+    void Run();
+
+    struct Listing
+    {
+        QString folder;
+        std::vector<FsEntry> entries;
+        qint64 msListed = 0;
+    };
+    std::unique_ptr<IndexStore> m_store; // the writer thread's alone
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Listing> m_queue;
+    std::size_t m_nQueuedEntries = 0;
+    bool m_bFinishing = false;
+    qint64 m_nWritten = 0;
+    qint64 m_nFailures = 0;
+    std::thread m_thread;
+};
+
+} // namespace shareindex

@@ -1,0 +1,263 @@
+#include "index/IndexSearch.h"
+#include "index/IndexWriter.h"
+#include "search/PatternList.h"
+
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <csignal>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// The index of walked shares as a walk fills it and a search reads it.
+class TestIndex : public QObject
+{
+    Q_OBJECT
+
+    static FsEntry File(const QString& name, std::uint64_t nSize = 1)
+    {
+        return {name, 0, nSize, 133000000000000000ULL};
+    }
+    static FsEntry Folder(const QString& name) { return {name, kAttrDirectory, 0, 0}; }
+
+    // A small network: two shares of ALPHA, one of BETA.
+    static void Fill(shareindex::IndexStore& s)
+    {
+        QVERIFY(s.Begin());
+        QVERIFY(s.Record("\\\\ALPHA\\docs", {Folder("2024"), Folder("old"), File("a.txt")}, 1000));
+        QVERIFY(s.Record("\\\\ALPHA\\docs\\2024",
+                         {File("q1 report.xls"), File("sales.xls"), File("notes.TXT")}, 1100));
+        QVERIFY(s.Record("\\\\ALPHA\\docs\\old", {File("report 2019.doc")}, 1200));
+        QVERIFY(s.Record("\\\\ALPHA\\music", {File("song.mp3"), File("Grüße.txt")}, 1300));
+        QVERIFY(s.Record("\\\\BETA\\pub", {Folder("2024"), File("readme")}, 1400));
+        QVERIFY(s.Record("\\\\BETA\\pub\\2024", {File("budget.xls")}, 1500));
+        QVERIFY(s.Commit());
+    }
+    static QStringList Find(shareindex::IndexStore& s, const QString& pattern,
+                            const QStringList& scopes = {})
+    {
+        QStringList out;
+        for (const SearchResult& r :
+             shareindex::SearchIndex(s, scopes, patterns::ParsePatternList(pattern)).finds)
+            out << r.strPath;
+        out.sort();
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    QString Path() const
+    {
+        return m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".sqlite");
+    }
+
+private slots:
+    // Patterns over the whole path, as a walk tests them, within the scopes asked for.
+    void findsAsTheWalk_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("scopes");
+        QTest::addColumn<QStringList>("finds");
+        QTest::newRow("*.txt, any case")
+            << "*.txt" << QStringList()
+            << QStringList{"\\\\ALPHA\\docs\\2024\\notes.TXT", "\\\\ALPHA\\docs\\a.txt",
+                           "\\\\ALPHA\\music\\Grüße.txt"};
+        QTest::newRow("*report*") << "*report*" << QStringList()
+                                  << QStringList{"\\\\ALPHA\\docs\\2024\\q1 report.xls",
+                                                 "\\\\ALPHA\\docs\\old\\report 2019.doc"};
+        QTest::newRow("a folder in the path")
+            << "*\\2024\\*.xls" << QStringList()
+            << QStringList{"\\\\ALPHA\\docs\\2024\\q1 report.xls",
+                           "\\\\ALPHA\\docs\\2024\\sales.xls", "\\\\BETA\\pub\\2024\\budget.xls"};
+        QTest::newRow("one server")
+            << "*.xls" << QStringList{"\\\\beta"} << QStringList{"\\\\BETA\\pub\\2024\\budget.xls"};
+        QTest::newRow("one share, not its namesake prefix")
+            << "*" << QStringList{"\\\\ALPHA\\doc"} << QStringList();
+        QTest::newRow("a folder") << "*" << QStringList{"\\\\ALPHA\\docs\\old\\"}
+                                  << QStringList{"\\\\ALPHA\\docs\\old\\report 2019.doc"};
+        QTest::newRow("two scopes") << "*.mp3;readme" << QStringList{"\\\\ALPHA\\music", "\\\\BETA"}
+                                    << QStringList{"\\\\ALPHA\\music\\song.mp3"};
+        QTest::newRow("folders are finds too")
+            << "*\\2024" << QStringList()
+            << QStringList{"\\\\ALPHA\\docs\\2024", "\\\\BETA\\pub\\2024"};
+    }
+    void findsAsTheWalk()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, scopes);
+        QFETCH(QStringList, finds);
+        Error why;
+        auto s = shareindex::IndexStore::Open(Path(), true, &why);
+        QVERIFY(s);
+        Fill(*s);
+        finds.sort();
+        QCOMPARE(Find(*s, pattern, scopes), finds);
+    }
+
+    // A folder listed again is what the new listing says: a file gone leaves, a new one comes,
+    // a size changes, and a sub-folder that is gone takes everything below it along.
+    void listingAgainReplaces()
+    {
+        auto s = shareindex::IndexStore::Open(Path(), true, nullptr);
+        QVERIFY(s);
+        Fill(*s);
+        QVERIFY(
+            s->Record("\\\\ALPHA\\docs", {Folder("2024"), File("a.txt", 99), File("b.txt")}, 2000));
+        QCOMPARE(
+            Find(*s, "\\\\ALPHA\\docs\\*"),
+            (QStringList{"\\\\ALPHA\\docs\\2024", "\\\\ALPHA\\docs\\2024\\notes.TXT",
+                         "\\\\ALPHA\\docs\\2024\\q1 report.xls", "\\\\ALPHA\\docs\\2024\\sales.xls",
+                         "\\\\ALPHA\\docs\\a.txt", "\\\\ALPHA\\docs\\b.txt"}));
+        QVERIFY(!s->Knows("\\\\ALPHA\\docs\\old"));
+        const auto all = shareindex::SearchIndex(*s, {"\\\\ALPHA\\docs"},
+                                                 patterns::ParsePatternList("*\\a.txt"));
+        QCOMPARE(all.finds.size(), std::size_t(1));
+        QCOMPARE(all.finds[0].nSize, quint64(99));
+        // Case of a name changes only its spelling, never duplicates it.
+        QVERIFY(
+            s->Record("\\\\ALPHA\\docs", {Folder("2024"), File("A.TXT", 99), File("b.txt")}, 2100));
+        QCOMPARE(Find(*s, "*\\a.txt", {"\\\\ALPHA\\docs"}), QStringList{"\\\\ALPHA\\docs\\A.TXT"});
+        QVERIFY(s->Knows("\\\\ALPHA\\docs\\2024"));
+    }
+
+    void statusPerShare()
+    {
+        auto s = shareindex::IndexStore::Open(Path(), true, nullptr);
+        QVERIFY(s);
+        Fill(*s);
+        const auto st = s->Status();
+        QCOMPARE(st.size(), std::size_t(3));
+        QCOMPARE(st[0].strShare, QString("\\\\ALPHA\\docs"));
+        QCOMPARE(st[0].nFolders, 3);
+        QCOMPARE(st[0].nEntries, 7);
+        QCOMPARE(st[0].msOldest, 1000);
+        QCOMPARE(st[0].msNewest, 1200);
+        QCOMPARE(st[2].strShare, QString("\\\\BETA\\pub"));
+        QCOMPARE(st[2].nEntries, 3);
+    }
+
+    // Only the owner may read what the index knows of the network.
+    void ownerOnly()
+    {
+        const QString path = m_dir.filePath("private/Brindlecove/index.sqlite");
+        auto s = shareindex::IndexStore::Open(path, true, nullptr);
+        QVERIFY(s);
+        Fill(*s);
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        s.reset();
+        QVERIFY(shareindex::Forget(path));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(path + "-wal"));
+        Error why;
+        QVERIFY(!shareindex::IndexStore::Open(path, false, &why));
+        QCOMPARE(why, Error::FromCode(ENOENT));
+    }
+
+    // An index of another version is rebuilt empty, never read as if it were of this one; a
+    // database of something else, or a file that is no database, is refused and left alone
+    // (the folder it lies in as well).
+    void otherFilesAreNeverMisread_data()
+    {
+        QTest::addColumn<QByteArray>("sql");
+        QTest::newRow("older version") << QByteArray(
+            "CREATE TABLE entries(path TEXT, size INTEGER); INSERT INTO entries "
+            "VALUES('\\\\X\\s\\old.txt', 5); PRAGMA user_version = 0; PRAGMA application_id = "
+            "1111705944;");
+        QTest::newRow("newer version") << QByteArray(
+            "CREATE TABLE folders(id INTEGER PRIMARY KEY, share TEXT, path TEXT, listed_at "
+            "INTEGER, flags INTEGER); INSERT INTO folders VALUES(1, '\\\\X\\s', '\\\\X\\s', 1, "
+            "0); PRAGMA user_version = 9; PRAGMA application_id = 1111705944;");
+    }
+    void otherFilesAreNeverMisread()
+    {
+        QFETCH(QByteArray, sql);
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther | QFile::ExeOther);
+        const QString path = Path() + QTest::currentDataTag();
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        auto s = shareindex::IndexStore::Open(path, true, nullptr);
+        QVERIFY(s);
+        QCOMPARE(Find(*s, "*"), QStringList());
+        Fill(*s);
+        QCOMPARE(Find(*s, "*.mp3"), QStringList{"\\\\ALPHA\\music\\song.mp3"});
+
+        QFile junk(m_dir.filePath(QString("junk %1.sqlite").arg(QTest::currentDataTag())));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(8192, 'x'));
+        junk.close();
+        Error why;
+        QVERIFY(!shareindex::IndexStore::Open(junk.fileName(), true, &why));
+        QVERIFY(why);
+
+        const QString foreign =
+            m_dir.filePath(QString("foreign %1.sqlite").arg(QTest::currentDataTag()));
+        QCOMPARE(sqlite3_open(QFile::encodeName(foreign).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "CREATE TABLE folders(x); INSERT INTO folders VALUES(7);",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+        QVERIFY(!shareindex::IndexStore::Open(foreign, true, &why));
+        QCOMPARE(why, Error::FromCode(EINVAL));
+        QCOMPARE(sqlite3_open(QFile::encodeName(foreign).constData(), &db), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "SELECT x FROM folders", -1, &q, nullptr);
+        QCOMPARE(sqlite3_step(q), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(q, 0), 7);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+        // The folder it lies in was there before: its permissions are not the index's business.
+        QCOMPARE(QFileInfo(m_dir.path()).permissions() & QFile::ExeOther, QFile::ExeOther);
+    }
+
+    // A writer killed in the middle of its writes leaves an index that opens, passes SQLite's
+    // own check, and holds every folder whole or not at all.
+    void survivesAKilledWriter()
+    {
+        const QString path = Path();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            auto w = shareindex::IndexWriter::Start(path);
+            for (int i = 0;; ++i) {
+                std::vector<FsEntry> entries;
+                for (int k = 0; k < 50; ++k)
+                    entries.push_back(File(QString("f%1.dat").arg(k)));
+                w->Record(QString("\\\\ALPHA\\big\\d%1").arg(i), entries);
+            }
+        }
+        QVERIFY(pid > 0);
+        // Long enough for transactions to have been written, and one to be under way.
+        QTest::qWait(1500);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        auto s = shareindex::IndexStore::Open(path, true, nullptr);
+        QVERIFY(s);
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        sqlite3_stmt* check = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+        QCOMPARE(sqlite3_step(check), SQLITE_ROW);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(check, 0))),
+                 QByteArray("ok"));
+        sqlite3_finalize(check);
+        sqlite3_close(db);
+        const auto st = s->Status();
+        QCOMPARE(st.size(), std::size_t(1));
+        QVERIFY2(st[0].nFolders > 0, "nothing was written before the kill");
+        QCOMPARE(st[0].nEntries, st[0].nFolders * 50);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIndex)
+#include "tst_index.moc"
