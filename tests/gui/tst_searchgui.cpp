@@ -220,6 +220,31 @@ private slots:
         QCOMPARE(m_prompter->messages.value(0).strText, QString("Search finished. 3 files found."));
     }
 
+    // Stopped while it checks the index's rows: the rows stay (a stopped walk proves nothing
+    // gone), and the note says the check was stopped.
+    void stopKeepsTheIndexRows()
+    {
+        MakeFiles(m_dir.path(), {{"PC4/Idx/a.txt", "1"}, {"PC4/Idx/sub/b.txt", "2"}});
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle pc4 = t.InsertItem(m_wg, InsertPos::Last, "PC4", NK_SERVER);
+        t.InsertItem(pc4, InsertPos::Last, "Idx", NK_SHARE);
+        Select(pc4);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt");
+        QVERIFY(finished.wait(10000));
+        m_prompter->messages.clear();
+        s_delayMs = 1000;
+        Search("*.txt");
+        QTRY_COMPARE_WITH_TIMEOUT(Frame().ActiveResults()->Model()->rowCount(), 2, 500);
+        QTest::keyClick(Frame().SearchDlg()->SearchEdit(), Qt::Key_Return); // Enter stops
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.last()[1].toBool(), false);
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 2);
+        QVERIFY2(
+            Frame().ActiveResults()->IndexNote().endsWith("the check of the shares was stopped"),
+            qPrintable(Frame().ActiveResults()->IndexNote()));
+    }
+
     void stopKeepsRowsAndSaysNothing()
     {
         s_delayMs = 60;

@@ -540,7 +540,7 @@ void CMainFrame::OnSearchFinished(quint64 nId, bool bRanToEnd)
     for (QMdiSubWindow* w : m_mdiArea->subWindowList()) {
         auto* child = qobject_cast<CChildFrame*>(w);
         if (child && child->m_nSearchId == nId) {
-            child->SearchEnded();
+            child->SearchEnded(bRanToEnd);
             target = child;
         }
     }
