@@ -78,6 +78,20 @@ class TestSearchGui : public QObject
         return widths.value(top) < widths.value(bottom) ? -1 : 1;
     }
 
+    // A server of WORKGROUP with one share, Idx, holding files (paths below the share), picked
+    // as the start node.
+    void PickNewShare(const QString& server, const QMap<QString, QByteArray>& files)
+    {
+        QMap<QString, QByteArray> placed;
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it)
+            placed.insert(server + "/Idx/" + it.key(), it.value());
+        MakeFiles(m_dir.path(), placed);
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle node = t.InsertItem(m_wg, InsertPos::Last, server, NK_SERVER);
+        t.InsertItem(node, InsertPos::Last, "Idx", NK_SHARE);
+        Select(node);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -177,13 +191,7 @@ private slots:
     // leaves, a new one comes, a changed size shows; in the end the note goes.
     void indexAnswersFirstThenTheWalk()
     {
-        MakeFiles(m_dir.path(), {{"PC3/Idx/gone.txt", "1"},
-                                 {"PC3/Idx/same.txt", "22"},
-                                 {"PC3/Idx/sub/grows.txt", "333"}});
-        NetworkTree& t = Frame().Tree();
-        const NodeHandle pc3 = t.InsertItem(m_wg, InsertPos::Last, "PC3", NK_SERVER);
-        t.InsertItem(pc3, InsertPos::Last, "Idx", NK_SHARE);
-        Select(pc3);
+        PickNewShare("PC3", {{"gone.txt", "1"}, {"same.txt", "22"}, {"sub/grows.txt", "333"}});
         QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
         Search("*.txt");
         QVERIFY(finished.wait(10000));
@@ -224,11 +232,7 @@ private slots:
     // gone), and the note says the check was stopped.
     void stopKeepsTheIndexRows()
     {
-        MakeFiles(m_dir.path(), {{"PC4/Idx/a.txt", "1"}, {"PC4/Idx/sub/b.txt", "2"}});
-        NetworkTree& t = Frame().Tree();
-        const NodeHandle pc4 = t.InsertItem(m_wg, InsertPos::Last, "PC4", NK_SERVER);
-        t.InsertItem(pc4, InsertPos::Last, "Idx", NK_SHARE);
-        Select(pc4);
+        PickNewShare("PC4", {{"a.txt", "1"}, {"sub/b.txt", "2"}});
         QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
         Search("*.txt");
         QVERIFY(finished.wait(10000));
