@@ -7,10 +7,6 @@ namespace shareindex {
 IndexFinds SearchIndex(IndexStore& store, const QStringList& scopes, const QStringList& patternList)
 {
     IndexFinds out;
-    QStringList patterns;
-    for (const QString& p : patternList)
-        if (!p.isEmpty()) // an empty pattern matches nothing
-            patterns << p;
     // The folded path is built in one buffer that keeps its memory: no allocation per entry
     // but the name's own, and a path only for a find.
     QString folded;
@@ -23,12 +19,9 @@ IndexFinds SearchIndex(IndexStore& store, const QStringList& scopes, const QStri
             folded.append(QLatin1Char('\\'));
             folded.append(e.strName);
             patterns::FoldCaseInPlace(folded.data(), folded.size());
-            for (const QString& p : patterns)
-                if (patterns::WildcardMatch(folded, p)) {
-                    out.finds.push_back({folder + QLatin1Char('\\') + e.strName, e.nAttributes,
-                                         e.nSize, e.nLastWrite});
-                    break;
-                }
+            if (patterns::MatchesFoldedPath(folded, patternList))
+                out.finds.push_back(
+                    {folder + QLatin1Char('\\') + e.strName, e.nAttributes, e.nSize, e.nLastWrite});
         },
         &out.msOldest);
     return out;

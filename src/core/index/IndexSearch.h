@@ -13,7 +13,7 @@ struct IndexFinds
     qint64 nScanned = 0;             // entries looked at
 };
 
-// The entries below scopes (see IndexStore::EntriesBelow) whose full path matches the pattern
+// The entries below scopes (see IndexStore::ScanBelow) whose full path matches the pattern
 // list, as a walk would test them; the paths are tested on all cores.
 IndexFinds SearchIndex(IndexStore& store, const QStringList& scopes,
                        const QStringList& patternList);

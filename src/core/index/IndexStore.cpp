@@ -354,19 +354,6 @@ void IndexStore::ScanBelow(const QStringList& scopes, const EntryFn& fn, qint64*
         *pmsOldest = msOldest;
 }
 
-std::vector<IndexedEntry> IndexStore::EntriesBelow(const QStringList& scopes, qint64* pmsOldest)
-{
-    std::vector<IndexedEntry> out;
-    ScanBelow(
-        scopes,
-        [&out](const QString& folder, const FsEntry& e) {
-            out.push_back(
-                {folder + QLatin1Char('\\') + e.strName, e.nAttributes, e.nSize, e.nLastWrite});
-        },
-        pmsOldest);
-    return out;
-}
-
 std::vector<ShareStatus> IndexStore::Status()
 {
     std::vector<ShareStatus> out;

@@ -24,14 +24,6 @@ namespace shareindex {
 // $XDG_DATA_HOME/Brindlecove/index.sqlite (or BC_INDEX_FILE, for tests and benchmarks).
 QString DefaultPath();
 
-struct IndexedEntry
-{
-    QString strPath; // \\SERVER\Share\dir\name, as the walk composed it
-    std::uint32_t nAttributes = 0;
-    std::uint64_t nSize = 0;
-    std::uint64_t nLastWrite = 0; // 100-ns intervals since 1601
-};
-
 struct ShareStatus
 {
     QString strShare; // \\SERVER\Share
@@ -60,11 +52,10 @@ public:
     bool Commit();
 
     // Every entry below one of the scopes (\\SERVER, \\SERVER\Share, a folder; empty: all), in
-    // folder order; *pmsOldest: when the least recent of their folders was listed.
-    std::vector<IndexedEntry> EntriesBelow(const QStringList& scopes, qint64* pmsOldest);
-    // The same, one call per entry: its folder (the same object for the entries of one folder,
-    // one after the other) and the entry itself. A scope is read through the index of the
-    // folders' paths, so a share's entries cost what they hold, not what the index holds.
+    // folder order, one call per entry: its folder (the same for the entries of one folder, one
+    // after the other) and the entry itself; *pmsOldest: when the least recent of their
+    // folders was listed. A scope is read through the index of the folders' paths, so a
+    // share's entries cost what they hold, not what the index holds.
     using EntryFn = std::function<void(const QString& folder, const FsEntry& entry)>;
     void ScanBelow(const QStringList& scopes, const EntryFn& fn, qint64* pmsOldest);
     std::vector<ShareStatus> Status();

@@ -68,15 +68,17 @@ bool WildcardMatch(const QChar* s, qsizetype nS, const QChar* p, qsizetype nP)
     return ip == nP;
 }
 
-bool MatchesPatternList(const QString& path, const QStringList& patternList)
+bool MatchesFoldedPath(const QString& folded, const QStringList& patternList)
 {
-    if (patternList.isEmpty())
-        return false;
-    const QString upper = FoldCase(path);
     for (const QString& p : patternList)
-        if (!p.isEmpty() && WildcardMatch(upper, p))
+        if (!p.isEmpty() && WildcardMatch(folded, p))
             return true;
     return false;
+}
+
+bool MatchesPatternList(const QString& path, const QStringList& patternList)
+{
+    return !patternList.isEmpty() && MatchesFoldedPath(FoldCase(path), patternList);
 }
 
 } // namespace patterns

@@ -28,5 +28,7 @@ inline bool WildcardMatch(const QString& s, const QString& p)
 // True when the upper-cased path matches one of the patterns (list order, first wins). An
 // empty list, or an empty pattern, matches nothing.
 bool MatchesPatternList(const QString& path, const QStringList& patternList);
+// The same for a path already folded (FoldCase).
+bool MatchesFoldedPath(const QString& folded, const QStringList& patternList);
 
 } // namespace patterns
