@@ -9,7 +9,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsmbclient-dev qtkeychain-qt6-dev libavahi-client-dev
   # the index of walked shares
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev
+  # tests and benchmarks of the index shared in PostgreSQL (a cluster of their own, on loopback)
+  postgresql postgresql-contrib
   # the keychain library reaches the desktop's secret store through libsecret (loaded at run time)
   libsecret-1-0
   # run: the offscreen/xcb platform plugins come with libqt6gui6; fonts, or every label

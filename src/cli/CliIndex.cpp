@@ -30,16 +30,17 @@ QString Age(qint64 msThen)
 
 int Status()
 {
-    const QString path = shareindex::DefaultPath();
+    const QString path = shareindex::DefaultLocation();
     Error why;
     QString detail;
     auto store = shareindex::IndexStore::Open(path, false, &why, &detail);
     if (!store) {
         if (why == Error::FromCode(ENOENT)) {
-            Print(QStringLiteral("no index yet (%1)\n").arg(path));
+            Print(QStringLiteral("no index yet (%1)\n").arg(shareindex::ShownLocation(path)));
             return kExitOk;
         }
-        return FailRun(QStringLiteral("cannot read the index %1: %2").arg(path, detail));
+        return FailRun(QStringLiteral("cannot read the index %1: %2")
+                           .arg(shareindex::ShownLocation(path), detail));
     }
     qint64 nEntries = 0, nFolders = 0;
     const auto shares = store->Status();
@@ -52,14 +53,12 @@ int Status()
         nEntries += s.nEntries;
         nFolders += s.nFolders;
     }
-    qint64 nBytes = 0;
-    for (const char* suffix : {"", "-wal"})
-        nBytes += QFileInfo(path + QLatin1String(suffix)).size();
+    const qint64 nBytes = store->BytesOnDisk();
     Print(QStringLiteral("%1 shares, %2 entries in %3 folders; %4 (%5 bytes on disk)\n")
               .arg(shares.size())
               .arg(nEntries)
               .arg(nFolders)
-              .arg(path)
+              .arg(shareindex::ShownLocation(path))
               .arg(nBytes));
     return kExitOk;
 }
@@ -85,9 +84,11 @@ int Watch(QStringList args)
         smb::Logins::Instance()->AllowFixed(a.mid(2).section(QLatin1Char('\\'), 0, 0));
     }
     Error why;
-    auto writer = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &why);
+    QString detail;
+    auto writer = shareindex::IndexWriter::Start(shareindex::DefaultLocation(), &why, &detail);
     if (!writer)
-        return FailRun(QStringLiteral("the index cannot be written: %1").arg(ErrorText(why)));
+        return FailRun(QStringLiteral("the index cannot be written: %1")
+                           .arg(detail.isEmpty() ? ErrorText(why) : detail));
     // The signals wait for this thread alone: every thread started from here on blocks them.
     sigset_t stop;
     sigemptyset(&stop);
@@ -140,10 +141,12 @@ int RunIndexCommand(QStringList args)
     if (what == QLatin1String("status"))
         return Status();
     if (what == QLatin1String("forget")) {
-        const QString path = shareindex::DefaultPath();
-        if (!shareindex::Forget(path))
-            return FailRun(QStringLiteral("cannot delete %1").arg(path));
-        Print(QStringLiteral("index deleted (%1)\n").arg(path));
+        const QString path = shareindex::DefaultLocation();
+        QString detail;
+        if (!shareindex::Forget(path, &detail))
+            return FailRun(QStringLiteral("cannot delete %1: %2")
+                               .arg(shareindex::ShownLocation(path), detail));
+        Print(QStringLiteral("index deleted (%1)\n").arg(shareindex::ShownLocation(path)));
         return kExitOk;
     }
     return Fail(QStringLiteral("unknown index command '%1'").arg(what));

@@ -2,6 +2,7 @@
 #include "CliCommon.h"
 #include "app/ControlChars.h"
 
+#include "index/IndexReconciler.h"
 #include "index/IndexSearch.h"
 #include "network/SmbLanBrowser.h"
 #include "network/TreeFile.h"
@@ -87,6 +88,50 @@ private:
     bool m_bTerminal;
 };
 
+// The walk's finds behind the index's, as the results window takes them: a find the index
+// printed already (same size and time) is not printed again, a new or changed one is; the
+// walk's own finds decide the exit status. Called from the search's threads.
+class ReconcilingSink : public ResultSink
+{
+public:
+    ReconcilingSink(std::shared_ptr<PrintingSink> out, const std::vector<SearchResult>& indexed)
+        : m_out(std::move(out))
+    {
+        m_reconciler.SetIndexed(indexed);
+    }
+    void Add(const SearchResult& r) override
+    {
+        ++m_nFound;
+        std::vector<SearchResult> add;
+        QSet<QString> stale;
+        {
+            std::lock_guard lock(m_mutex);
+            add = m_reconciler.Walked({r}, &stale);
+        }
+        for (const SearchResult& a : add)
+            m_out->Add(a);
+    }
+    // The index's finds the walk did not meet: gone from the shares since.
+    QStringList Gone()
+    {
+        std::lock_guard lock(m_mutex);
+        QStringList gone = m_reconciler.Unconfirmed().values();
+        gone.sort();
+        return gone;
+    }
+    std::atomic<quint64> m_nFound{0};
+
+private:
+    std::shared_ptr<PrintingSink> m_out;
+    std::mutex m_mutex;
+    shareindex::IndexReconciler m_reconciler;
+};
+
+QString IndexTime(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 // "WORKGROUP\ALPHA": the node reached from the root by these texts.
 NodeHandle FindNode(const NetworkTree& tree, NodeHandle root, const QString& path)
 {
@@ -113,11 +158,12 @@ int SearchIndexOnly(const QStringList& targets, const QString& patternText,
 {
     Error why;
     QString detail;
-    const QString path = shareindex::DefaultPath();
+    const QString path = shareindex::DefaultLocation();
     std::unique_ptr<shareindex::IndexStore> store =
         shareindex::IndexStore::Open(path, false, &why, &detail);
     if (!store)
-        return FailRun(QStringLiteral("cannot read the index %1: %2").arg(path, detail));
+        return FailRun(QStringLiteral("cannot read the index %1: %2")
+                           .arg(shareindex::ShownLocation(path), detail));
     QStringList scopes;
     for (QString t : targets) {
         t.replace(QLatin1Char('/'), QLatin1Char('\\'));
@@ -126,16 +172,18 @@ int SearchIndexOnly(const QStringList& targets, const QString& patternText,
                             .arg(t));
         scopes << t;
     }
-    const shareindex::IndexFinds r =
-        shareindex::SearchIndex(*store, scopes, patterns::ParsePatternList(patternText));
     PrintingSink sink(format);
-    for (const SearchResult& f : r.finds)
-        sink.Add(f);
+    // Printed as the index finds them.
+    const shareindex::IndexFinds r =
+        shareindex::SearchIndex(*store, scopes, patterns::ParsePatternList(patternText),
+                                [&sink](std::vector<SearchResult>&& part, qint64) {
+                                    for (const SearchResult& f : part)
+                                        sink.Add(f);
+                                });
     std::fflush(stdout);
     if (r.msOldest > 0)
         PrintErrLine(QStringLiteral("brindlecove-cli: from the index of %1 (%2 entries looked at)")
-                         .arg(QDateTime::fromMSecsSinceEpoch(r.msOldest)
-                                  .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                         .arg(IndexTime(r.msOldest))
                          .arg(r.nScanned));
     return sink.m_nFound > 0 ? kExitOk : kExitNothing;
 }
@@ -149,6 +197,7 @@ int RunSearchCommand(QStringList args, bool bQuiet)
     const bool bJson = TakeFlag(args, QStringLiteral("--json"));
     const bool bIndexOnly = TakeFlag(args, QStringLiteral("--index-only"));
     const bool bNoIndex = TakeFlag(args, QStringLiteral("--no-index"));
+    const bool bIndexFirstAsked = TakeFlag(args, QStringLiteral("--index-first"));
     bool bPattern = args.contains(QStringLiteral("--pattern"));
     if (!TakeOption(args, QStringLiteral("--pattern"), &job.strPatternText) ||
         !TakeOption(args, QStringLiteral("--containing"), &job.strContainingText) ||
@@ -244,15 +293,60 @@ int RunSearchCommand(QStringList args, bool bQuiet)
 
     auto sink = std::make_shared<PrintingSink>(format);
     job.sink = sink;
+    // A search of names answers from the index first, as the window does, for a person at a
+    // terminal (or when asked): a script reading a pipe gets the walk's finds alone, never a
+    // line the walk would not print.
+    std::shared_ptr<ReconcilingSink> reconciling;
+    QString indexedAt;
+    const bool bIndexFirst = !bNoIndex && job.strContainingText.isEmpty() &&
+                             format != PrintingSink::Quiet &&
+                             (bIndexFirstAsked || ::isatty(STDOUT_FILENO));
+    if (bIndexFirst) {
+        QStringList scopes;
+        if (job.tree)
+            scopes = shareindex::ScopesOf(*job.tree, job.hStartNode);
+        else
+            for (const QString& f : std::as_const(job.folders))
+                if (f.startsWith(QLatin1String("\\\\")))
+                    scopes << f;
+        auto store = scopes.isEmpty() ? nullptr
+                                      : shareindex::IndexStore::Open(shareindex::DefaultLocation(),
+                                                                     false, nullptr);
+        if (store) {
+            std::vector<SearchResult> printed;
+            const shareindex::IndexFinds r = shareindex::SearchIndex(
+                *store, scopes, patterns::ParsePatternList(job.strPatternText),
+                [&](std::vector<SearchResult>&& part, qint64) {
+                    for (const SearchResult& f : part)
+                        sink->Add(f);
+                    printed.insert(printed.end(), std::make_move_iterator(part.begin()),
+                                   std::make_move_iterator(part.end()));
+                });
+            std::fflush(stdout);
+            if (r.msOldest > 0) {
+                indexedAt = IndexTime(r.msOldest);
+                PrintErrLine(QStringLiteral("brindlecove-cli: from the index of %1; checking the "
+                                            "shares...")
+                                 .arg(indexedAt));
+            }
+            reconciling = std::make_shared<ReconcilingSink>(sink, printed);
+            job.sink = reconciling;
+        }
+    }
     // Every walk records what it lists; a search still runs when the index cannot be written.
     if (!bNoIndex) {
         Error why;
-        job.index = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &why);
+        QString detail;
+        job.index = shareindex::IndexWriter::Start(shareindex::DefaultLocation(), &why, &detail);
         if (!job.index)
             PrintErrLine(QStringLiteral("brindlecove-cli: the index cannot be written (%1); "
                                         "searching without it")
-                             .arg(ErrorText(why)));
+                             .arg(detail.isEmpty() ? ErrorText(why) : detail));
     }
+    // A content search reads the files the index expects at once, before the walk lists them.
+    if (!bNoIndex && !job.strContainingText.isEmpty())
+        job.fnCandidates = shareindex::Candidates(shareindex::DefaultLocation(),
+                                                  patterns::ParsePatternList(job.strPatternText));
     std::mutex m;
     std::condition_variable cv;
     bool bDone = false;
@@ -266,8 +360,14 @@ int RunSearchCommand(QStringList args, bool bQuiet)
     };
     // Whatever could not be read is named: the finds are then incomplete, which exits with 2.
     std::atomic<int> nUnreadable{0};
-    cb.fnUnreadable = [&nUnreadable](quint64, const QString& path, bool, const Error& why) {
+    QStringList unreadable; // under m
+    cb.fnUnreadable = [&nUnreadable, &unreadable, &m](quint64, const QString& path, bool,
+                                                      const Error& why) {
         ++nUnreadable;
+        {
+            std::lock_guard lock(m);
+            unreadable << path;
+        }
         // A server of the tree whose share list was refused.
         const bool bServer =
             path.startsWith(QLatin1String("\\\\")) && !path.mid(2).contains(QLatin1Char('\\'));
@@ -297,9 +397,25 @@ int RunSearchCommand(QStringList args, bool bQuiet)
                                         "index")
                              .arg(job.index->Failures()));
     }
+    quint64 nFound = sink->m_nFound;
+    if (reconciling) {
+        std::fflush(stdout);
+        // What lies below a folder that could not be read is not known to be gone.
+        auto unknown = [&unreadable](const QString& path) {
+            for (const QString& u : std::as_const(unreadable))
+                if (path == u || path.startsWith(u + QLatin1Char('\\')))
+                    return true;
+            return false;
+        };
+        for (const QString& gone : reconciling->Gone())
+            if (!unknown(gone))
+                PrintErrLine(QStringLiteral("brindlecove-cli: gone since the index of %1: %2")
+                                 .arg(indexedAt, ctl::ToPictures(gone)));
+        nFound = reconciling->m_nFound;
+    }
     if (nUnreadable > 0)
         return kExitError;
-    return sink->m_nFound > 0 ? kExitOk : kExitNothing;
+    return nFound > 0 ? kExitOk : kExitNothing;
 }
 
 } // namespace cli

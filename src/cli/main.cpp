@@ -1,6 +1,7 @@
 // brindlecove-cli: the program's engines from the command line.
 #include "CliCommon.h"
 #include "app/Settings.h"
+#include "index/IndexStore.h"
 #include "smb/HelperPool.h"
 
 #include <QCoreApplication>
@@ -26,13 +27,18 @@ const char* const kUsage =
     "                                        find files; TARGET is \\\\HOST, "
     "\\\\HOST\\share[\\dir]\n"
     "                                        or a local folder\n"
-    "         [--index-only | --no-index]      --index-only: only what the index holds, at once\n"
+    "         [--index-only | --index-first | --no-index]\n"
+    "                                        --index-only: only what the index holds, at once;\n"
+    "                                        --index-first (on a terminal without asking): the\n"
+    "                                        index's finds first, then the walk's new ones\n"
     "  index update TARGET... | --nft FILE [--node N]\n"
     "                                        list every folder into the index (for a timer)\n"
     "  index watch \\\\HOST\\share... [--seconds N]\n"
     "                                        keep their index fresh (change notifications)\n"
     "  index status                          the indexed shares, their entries and age\n"
     "  index forget                          delete the index\n"
+    "  --index FILE | postgresql://...       (search, index) the index to use: a file, or a\n"
+    "                                        PostgreSQL database shared by several machines\n"
     "\n"
     "Trees are printed one node per line, indented by depth; --nft saves the tree instead.\n"
     "search prints one full path per line in the order found; --long adds the size in bytes\n"
@@ -73,6 +79,12 @@ int main(int argc, char* argv[])
     settings::ApplyHelperLimits();
     if (const int rcLogin = cli::TakeLoginOptions(args); rcLogin >= 0)
         return rcLogin;
+    QString strIndex;
+    if (!cli::TakeOption(args, QStringLiteral("--index"), &strIndex))
+        return cli::Fail(
+            QStringLiteral("--index needs a file or a postgresql:// connection string"));
+    if (!strIndex.isEmpty())
+        shareindex::SetLocation(strIndex);
     const int rc = first == QLatin1String("search")  ? cli::RunSearchCommand(args)
                    : first == QLatin1String("index") ? cli::RunIndexCommand(args)
                                                      : cli::RunNetworkCommand(first, args);

@@ -114,7 +114,7 @@ private slots:
         QSettings("Halvorn", "Brindlecove").clear();
         // An index of this test's own, empty at every start.
         qputenv("BC_INDEX_FILE", QFile::encodeName(m_dir.filePath("index.sqlite")));
-        shareindex::Forget(shareindex::DefaultPath());
+        shareindex::Forget(shareindex::DefaultLocation());
         s_delayMs = 0;
         m_prompter = std::make_unique<TestPrompter>();
         m_frame = std::make_unique<CMainFrame>(*m_prompter, std::make_shared<FakeLanBrowser>());
@@ -226,6 +226,41 @@ private slots:
         QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 3); // no row twice
         QVERIFY(Frame().ActiveResults()->IndexNote().isEmpty());
         QCOMPARE(m_prompter->messages.value(0).strText, QString("Search finished. 3 files found."));
+    }
+
+    // An index that cannot be reached (a database that refuses, a file that cannot be made)
+    // costs the search nothing: the walk's finds show, the log says why; a content search is
+    // the same.
+    void unreachableIndexCostsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<QString>("containing");
+        QTest::addColumn<int>("found");
+        QTest::newRow("database, names")
+            << QByteArray("postgresql://bc@127.0.0.1:1/none") << QString() << 32;
+        QTest::newRow("database, contents")
+            << QByteArray("postgresql://bc@127.0.0.1:1/none") << QString("budget") << 2;
+        QTest::newRow("file") << QByteArray("/proc/no/index.sqlite") << QString() << 32;
+    }
+    void unreachableIndexCostsNothing()
+    {
+        QFETCH(QByteArray, location);
+        QFETCH(QString, containing);
+        QFETCH(int, found);
+        qputenv("BC_INDEX_FILE", location);
+        Select(m_wg);
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt", containing);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), found);
+        QVERIFY(Frame().ActiveResults()->IndexNote().isEmpty());
+        auto logged = [this] {
+            QStringList events;
+            for (int i = 0; i < Frame().Log()->rowCount(); ++i)
+                events << Frame().Log()->Event(i);
+            return events.join('\n');
+        };
+        QTRY_VERIFY2(logged().contains("The index cannot be written ("), qPrintable(logged()));
     }
 
     // Stopped while it checks the index's rows: the rows stay (a stopped walk proves nothing

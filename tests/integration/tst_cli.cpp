@@ -174,29 +174,48 @@ private slots:
 
     // Every search records what it lists; --index-only answers from that at once with the set a
     // walk gives; a crawl (index update) brings it level with files that came and went through
-    // SMB; status names the shares; forget deletes it; --no-index leaves no index behind.
+    // SMB; status names the shares; forget deletes it; --no-index leaves no index behind. The
+    // same with the index in a file of this user's and in a PostgreSQL database (--index).
+    void indexAnswersAsTheWalk_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("file") << false;
+        QTest::newRow("PostgreSQL") << true;
+    }
     void indexAnswersAsTheWalk()
     {
+        QFETCH(bool, server);
         QTemporaryDir dir;
         const QString indexFile = dir.filePath("index.sqlite");
         qputenv("BC_INDEX_FILE", QFile::encodeName(indexFile));
         const auto restore = qScopeGuard([] { qunsetenv("BC_INDEX_FILE"); });
+        QStringList where;
+        if (server) {
+            QFile url(qEnvironmentVariable("BC_TEST_INDEX_URL_FILE"));
+            if (!url.open(QIODevice::ReadOnly))
+                QSKIP("no PostgreSQL server of the tests (BC_TEST_INDEX_URL_FILE)");
+            where = QStringList{"--index", QString::fromUtf8(url.readAll()).trimmed()};
+            QCOMPARE(Cli(QStringList{"index", "forget"} + where).code, 0);
+        }
+        auto index = [&](QStringList args) { return Cli(args + where); };
         auto lines = [](const QString& out) {
             QStringList l = out.split('\n', Qt::SkipEmptyParts);
             l.sort();
             return l;
         };
-        Out o = Cli({"search", "--no-index", "--pattern", "*", "\\\\127.0.0.12"});
+        Out o = index({"search", "--no-index", "--pattern", "*", "\\\\127.0.0.12"});
         QVERIFY2(!o.out.isEmpty(), qPrintable(o.err));
         QVERIFY(!QFile::exists(indexFile));
+        QVERIFY(index({"index", "status"}).out.startsWith("no index yet"));
 
-        const Out walk = Cli({"search", "--pattern", "*", "\\\\127.0.0.11"});
+        const Out walk = index({"search", "--pattern", "*", "\\\\127.0.0.11"});
         QVERIFY(walk.out.count('\n') > 10);
-        o = Cli({"search", "--index-only", "--pattern", "*", "\\\\127.0.0.11"});
+        QCOMPARE(QFile::exists(indexFile), !server);
+        o = index({"search", "--index-only", "--pattern", "*", "\\\\127.0.0.11"});
         QCOMPARE(o.code, 0);
         QCOMPARE(lines(o.out), lines(walk.out));
         QVERIFY2(o.err.contains("from the index of"), qPrintable(o.err));
-        o = Cli({"search", "--index-only", "--pattern", "*.mp3", "\\\\127.0.0.11\\music"});
+        o = index({"search", "--index-only", "--pattern", "*.mp3", "\\\\127.0.0.11\\music"});
         QCOMPARE(lines(o.out),
                  lines(walk.out).filter(QRegularExpression("\\\\music\\\\.*\\.mp3$")));
 
@@ -212,25 +231,73 @@ private slots:
         };
         QVERIFY(smb(QString("lcd %1; put %2").arg(dir.path(), name)));
         const QString found = "\\\\127.0.0.11\\public\\" + name;
-        QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
-        o = Cli({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
+        QCOMPARE(index({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+        o = index({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
         QCOMPARE(lines(o.out), QStringList{found});
         QVERIFY(smb("del " + name));
-        QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
-        o = Cli({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
+        QCOMPARE(index({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+        o = index({"search", "--index-only", "--pattern", "*\\indexed-*", "\\\\127.0.0.11"});
         QCOMPARE(o.code, 1);
         QCOMPARE(o.out, QString());
 
-        o = Cli({"index", "status"});
+        o = index({"index", "status"});
         QCOMPARE(o.code, 0);
         QVERIFY2(o.out.contains("\\\\127.0.0.11\\music\t") && o.out.contains(" entries"),
                  qPrintable(o.out));
         QVERIFY(!o.out.contains("\\\\127.0.0.11\\private")); // never listed: not in the index
-        QCOMPARE(Cli({"index", "forget"}).code, 0);
+        if (server) // the connection string's password stays out of what is printed
+            QVERIFY(!o.out.contains(QUrl(where.last()).password()));
+        QCOMPARE(index({"index", "forget"}).code, 0);
         QVERIFY(!QFile::exists(indexFile));
-        o = Cli({"index", "status"});
+        o = index({"index", "status"});
         QVERIFY(o.out.startsWith("no index yet"));
-        QCOMPARE(Cli({"search", "--index-only", "--pattern", "*"}).code, 2);
+        QCOMPARE(index({"search", "--index-only", "--pattern", "*"}).code, 2);
+    }
+
+    // A search of names answers from the index first (--index-first; a terminal without
+    // asking): the index's finds at once, then what the walk finds new; a find the walk no
+    // longer meets is named as gone. Into a pipe without asking, the walk's finds alone.
+    void indexFirstThenTheWalk()
+    {
+        QTemporaryDir dir;
+        qputenv("BC_INDEX_FILE", QFile::encodeName(dir.filePath("index.sqlite")));
+        const auto restore = qScopeGuard([] { qunsetenv("BC_INDEX_FILE"); });
+        const QString tag = QString("first-%1").arg(QCoreApplication::applicationPid());
+        auto smb = [&](const QString& command) {
+            QProcess p;
+            p.start("smbclient", {"-N", "//127.0.0.11/public", "-c",
+                                  QString("lcd %1; %2").arg(dir.path(), command)});
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        for (const QString& name : {tag + "-old.txt", tag + "-new.txt"}) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x\n");
+        }
+        const auto cleanup = qScopeGuard([&] { smb(QString("del %1-*").arg(tag)); });
+        QVERIFY(smb(QString("put %1-old.txt").arg(tag)));
+        const QString share = "\\\\127.0.0.11\\public";
+        const QString pattern = "*\\" + tag + "-*";
+        QCOMPARE(Cli({"search", "--pattern", pattern, share}).out,
+                 share + "\\" + tag + "-old.txt\n");
+        QVERIFY(smb(QString("del %1-old.txt; put %1-new.txt").arg(tag)));
+
+        Out o = Cli({"search", "--index-first", "--pattern", pattern, share});
+        QCOMPARE(o.code, 0);
+        QCOMPARE(o.out, share + "\\" + tag + "-old.txt\n" + share + "\\" + tag + "-new.txt\n");
+        QVERIFY2(o.err.contains("from the index of"), qPrintable(o.err));
+        QVERIFY2(o.err.contains(QRegularExpression(
+                     "gone since the index of [^:]+:\\d\\d:\\d\\d: " +
+                     QRegularExpression::escape(share + "\\" + tag + "-old.txt"))),
+                 qPrintable(o.err));
+        // The walk wrote the index again: now it is level with the share.
+        o = Cli({"search", "--index-first", "--pattern", pattern, share});
+        QCOMPARE(o.out, share + "\\" + tag + "-new.txt\n");
+        QVERIFY(!o.err.contains("gone"));
+        QVERIFY(smb(QString("del %1-new.txt").arg(tag)));
+        o = Cli({"search", "--pattern", pattern, share});
+        QCOMPARE(o.code, 1);
+        QCOMPARE(o.out, QString());
     }
 
     // While `index watch` runs, what happens on the share through SMB reaches the index within

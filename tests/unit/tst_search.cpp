@@ -315,6 +315,103 @@ private slots:
         std::lock_guard l(r->m);
         QVERIFY(r->finished.isEmpty());
     }
+
+    // A content search with the index's files of the pattern: they are read first, before the
+    // share is listed; the walk reads again only a file that changed since (and reports a find
+    // once); a file the index knows that is gone is no error; a file the index does not know is
+    // found by the walk.
+    void contentStartsWithTheIndexedFiles()
+    {
+        QTemporaryDir dir;
+        MakeFiles(dir.path(), {{"PC9/Share/a.txt", "budget"},
+                               {"PC9/Share/c.txt", "nothing"},
+                               {"PC9/Share/sub/b.txt", "budget"},
+                               {"PC9/Share/deep/new.txt", "a budget"}});
+        struct Log
+        {
+            std::mutex m;
+            QStringList events;
+            void Add(const QString& e)
+            {
+                std::lock_guard l(m);
+                events << e;
+            }
+            int Count(const QString& e)
+            {
+                std::lock_guard l(m);
+                return int(events.count(e));
+            }
+        };
+        auto log = std::make_shared<Log>();
+        class LoggingFs : public MappedShareFs
+        {
+        public:
+            LoggingFs(const QString& root, std::shared_ptr<Log> log)
+                : MappedShareFs(root, 300), m_log(std::move(log))
+            {}
+            int ListFolder(const QString& folder, std::vector<FsEntry>& out) override
+            {
+                m_log->Add("list " + folder);
+                return MappedShareFs::ListFolder(folder, out);
+            }
+            std::unique_ptr<FsReader> OpenRead(const QString& path, int* pErr) override
+            {
+                m_log->Add("read " + path);
+                return MappedShareFs::OpenRead(path, pErr);
+            }
+
+        private:
+            std::shared_ptr<Log> m_log;
+        };
+        Run r(dir.path());
+        r.engine =
+            std::make_unique<SearchEngine>(SearchEngine::Callbacks{[&r](const QString& s) {
+                                                                       std::lock_guard l(r.m);
+                                                                       r.status << s;
+                                                                   },
+                                                                   [&r](quint64 id, bool end) {
+                                                                       std::lock_guard l(r.m);
+                                                                       r.finished
+                                                                           << qMakePair(id, end);
+                                                                       r.cv.notify_all();
+                                                                   },
+                                                                   {}},
+                                           [root = dir.path(), log]() -> std::unique_ptr<ShareFs> {
+                                               return std::make_unique<LoggingFs>(root, log);
+                                           });
+        r.engine->SetWorkerStartPause(0);
+        const QString share = "\\\\PC9\\Share";
+        SearchJob job{nullptr, NoNode, {share}, "*.txt", "budget", r.sink};
+        job.fnCandidates = [share](const QString& at) {
+            std::vector<SearchResult> c;
+            if (at == share)
+                for (const char* name : {"a.txt", "c.txt", "sub\\b.txt", "gone.txt"})
+                    c.push_back({share + "\\" + name, 0, 1, 1}); // the index's size and time
+            return c;
+        };
+        QVERIFY(r.engine->Start(job));
+        // Read before the share's listing (slowed to 300 ms) has even come back: change it.
+        QTRY_COMPARE_WITH_TIMEOUT(log->Count("read " + share + "\\sub\\b.txt"), 1, 5000);
+        QVERIFY(log->Count("list " + share) <= 1);
+        {
+            QFile f(dir.filePath("PC9/Share/sub/b.txt"));
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(" and more");
+        }
+        QVERIFY(r.Wait());
+        QStringList got = r.sink->paths;
+        got.sort();
+        QCOMPARE(got, (QStringList{share + "\\a.txt", share + "\\deep\\new.txt",
+                                   share + "\\sub\\b.txt"}));
+        QCOMPARE(log->Count("read " + share + "\\a.txt"), 1);
+        QCOMPARE(log->Count("read " + share + "\\c.txt"), 1);
+        QCOMPARE(log->Count("read " + share + "\\sub\\b.txt"), 2); // changed since
+        QCOMPARE(log->Count("read " + share + "\\deep\\new.txt"), 1);
+        const QStringList& events = log->events;
+        QVERIFY(events.indexOf("read " + share + "\\a.txt") < events.indexOf("list " + share));
+        std::lock_guard l(r.m);
+        QVERIFY2(!r.status.join('\n').contains("gone.txt"), qPrintable(r.status.join('\n')));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSearch)

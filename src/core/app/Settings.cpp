@@ -91,4 +91,9 @@ int MdnsMs()
     return ok ? std::clamp(ms, 0, 30000) : 3000;
 }
 
+QString IndexLocation()
+{
+    return Open().value(QStringLiteral("Index/Location")).toString().trimmed();
+}
+
 } // namespace settings

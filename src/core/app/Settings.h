@@ -31,4 +31,8 @@ int WsDiscoveryMs();
 // that source off).
 int MdnsMs();
 
+// [Index] Location: where the index of walked shares is, a file or a PostgreSQL connection
+// string ("postgresql://host/db"); empty (the default): the file of this user.
+QString IndexLocation();
+
 } // namespace settings

@@ -5,7 +5,12 @@ namespace shareindex {
 void IndexReconciler::SetIndexed(const std::vector<SearchResult>& finds)
 {
     m_unconfirmed.clear();
-    m_unconfirmed.reserve(static_cast<qsizetype>(finds.size()));
+    AddIndexed(finds);
+}
+
+void IndexReconciler::AddIndexed(const std::vector<SearchResult>& finds)
+{
+    m_unconfirmed.reserve(m_unconfirmed.size() + static_cast<qsizetype>(finds.size()));
     for (const SearchResult& r : finds)
         m_unconfirmed.insert(r.strPath, {r.nSize, r.nLastWrite});
     m_bActive = true;

@@ -21,6 +21,8 @@ class IndexReconciler
 public:
     // The finds the index answered with (the rows shown first).
     void SetIndexed(const std::vector<SearchResult>& finds);
+    // More of them (an answer that comes in parts).
+    void AddIndexed(const std::vector<SearchResult>& finds);
     bool Active() const { return m_bActive; }
     // A batch of walk finds: what is to be added; *pStale gets the paths whose rows from the
     // index are out of date (to be removed first).

@@ -1,82 +1,126 @@
 #include "IndexStore.h"
 
-#include <QDir>
+#include "PgIndexStore.h"
+#include "SqliteIndexStore.h"
+#include "app/Settings.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
+#include <QUrl>
 
-#include <sqlite3.h>
-
-#include <cerrno>
-
-#include <sys/stat.h>
+#include <mutex>
 
 namespace shareindex {
 namespace {
+std::mutex g_locationMutex;
+QString g_location; // --index of the command line
+} // namespace
 
-// Raised whenever the tables change; a file of another version is rebuilt.
-constexpr int kSchemaVersion = 1;
-// Marks a database as this program's index ("BCIX"): only such a file (or an empty one) is
-// ever rebuilt; any other database is refused and left as it is.
-constexpr int kApplicationId = 0x42434958;
-
-const char* const kSchema =
-    "CREATE TABLE folders(id INTEGER PRIMARY KEY, share TEXT NOT NULL COLLATE NOCASE,"
-    " path TEXT NOT NULL UNIQUE COLLATE NOCASE, listed_at INTEGER NOT NULL);"
-    "CREATE INDEX folders_share ON folders(share);"
-    "CREATE TABLE entries(folder_id INTEGER NOT NULL, name TEXT NOT NULL, attributes INTEGER NOT "
-    "NULL, size INTEGER NOT NULL, last_write INTEGER NOT NULL, PRIMARY KEY(folder_id, name))"
-    " WITHOUT ROWID;";
-
-// A prepared statement, finalized on scope exit.
-class Stmt
+void SetLocation(const QString& location)
 {
-public:
-    Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_p, nullptr); }
-    Stmt(sqlite3* db, const QByteArray& sql) : Stmt(db, sql.constData()) {}
-    ~Stmt() { sqlite3_finalize(m_p); }
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    bool Ok() const { return m_p != nullptr; }
-    Stmt& Bind(int i, const QString& s)
-    {
-        const QByteArray u = s.toUtf8();
-        sqlite3_bind_text(m_p, i, u.constData(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Stmt& Bind(int i, qint64 n)
-    {
-        sqlite3_bind_int64(m_p, i, n);
-        return *this;
-    }
-    bool Step() { return sqlite3_step(m_p) == SQLITE_ROW; }
-    // Ready for another use: bindings and the last run are forgotten.
-    Stmt& Reset()
-    {
-        sqlite3_reset(m_p);
-        sqlite3_clear_bindings(m_p);
-        return *this;
-    }
-    bool Run()
-    {
-        const int rc = sqlite3_step(m_p);
-        sqlite3_reset(m_p);
-        return rc == SQLITE_DONE;
-    }
-    qint64 Int(int col) const { return sqlite3_column_int64(m_p, col); }
-    QString Text(int col) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_p, col)),
-                                 sqlite3_column_bytes(m_p, col));
-    }
+    std::lock_guard lock(g_locationMutex);
+    g_location = location;
+}
 
-private:
-    sqlite3_stmt* m_p = nullptr;
-};
+QString DefaultLocation()
+{
+    {
+        std::lock_guard lock(g_locationMutex);
+        if (!g_location.isEmpty())
+            return g_location;
+    }
+    const QString forced = qEnvironmentVariable("BC_INDEX_FILE");
+    if (!forced.isEmpty())
+        return forced;
+    const QString configured = settings::IndexLocation();
+    if (!configured.isEmpty())
+        return configured;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Brindlecove/index.sqlite");
+}
 
-// "\\SERVER\Share" of a folder path (the path itself when it is no deeper).
+bool IsServerLocation(const QString& location)
+{
+    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString ShownLocation(const QString& location)
+{
+    if (!IsServerLocation(location))
+        return location;
+    QUrl url(location);
+    if (!url.isValid())
+        return QStringLiteral("postgresql://…");
+    url.setPassword(QString());
+    QString shown = url.toString();
+    // A password may also come as a parameter.
+    static const QRegularExpression kPassword(QStringLiteral("([?&]password=)[^&]*"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    shown.replace(kPassword, QStringLiteral("\\1…"));
+    return shown;
+}
+
+std::unique_ptr<IndexStore> IndexStore::Open(const QString& location, bool bCreate, Error* pError,
+                                             QString* pDetail)
+{
+    if (IsServerLocation(location))
+        return OpenPgIndex(location, bCreate, pError, pDetail);
+    return OpenSqliteIndex(location, bCreate, pError, pDetail);
+}
+
+void IndexStore::ScanMatching(const QStringList& scopes, const QStringList&, const EntryFn& fn,
+                              qint64* pmsOldest)
+{
+    ScanBelow(scopes, fn, pmsOldest);
+}
+
+bool IndexStore::FiltersExactly(const QStringList&) const
+{
+    return false;
+}
+
+std::vector<const FsEntry*> IndexStore::Recordable(const std::vector<FsEntry>& entries)
+{
+    std::vector<const FsEntry*> now;
+    now.reserve(entries.size());
+    for (const FsEntry& e : entries)
+        if (!e.strName.isEmpty() && e.strName != QLatin1String(".") &&
+            e.strName != QLatin1String(".."))
+            now.push_back(&e);
+    return now;
+}
+
+bool IndexStore::SameListing(const QHash<QString, Held>& held,
+                             const std::vector<const FsEntry*>& now)
+{
+    if (held.size() != static_cast<qsizetype>(now.size()))
+        return false;
+    for (const FsEntry* e : now) {
+        const auto it = held.constFind(e->strName);
+        if (it == held.constEnd() || it->nAttributes != e->nAttributes || it->nSize != e->nSize ||
+            it->nLastWrite != e->nLastWrite)
+            return false;
+    }
+    return true;
+}
+
+QStringList IndexStore::GoneFolders(const QString& folder, const QHash<QString, Held>& held,
+                                    const std::vector<const FsEntry*>& now)
+{
+    QSet<QString> subsNow;
+    for (const FsEntry* e : now)
+        if (e->nAttributes & kAttrDirectory)
+            subsNow.insert(e->strName.toCaseFolded());
+    QStringList gone;
+    for (auto it = held.constBegin(); it != held.constEnd(); ++it)
+        if ((it->nAttributes & kAttrDirectory) && !subsNow.contains(it.key().toCaseFolded()))
+            gone << folder + QLatin1Char('\\') + it.key();
+    return gone;
+}
+
 QString ShareOf(const QString& folder)
 {
     const qsizetype i = folder.indexOf(QLatin1Char('\\'), 2);
@@ -86,305 +130,30 @@ QString ShareOf(const QString& folder)
     return j < 0 ? folder : folder.left(j);
 }
 
-// Rows of folders at or below a path: the path itself (?1), or in [path\, path]) (?2, ?3; ']'
-// follows '\'), so that the index of the paths finds them (BindBelow).
-const char* const kBelow = "(path = ?1 OR (path >= ?2 AND path < ?3))";
-
-} // namespace
-
-namespace {
-void BindBelow(Stmt& q, const QString& path)
+QStringList DistinctScopes(const QStringList& scopes)
 {
-    q.Bind(1, path).Bind(2, path + QLatin1Char('\\')).Bind(3, path + QLatin1Char(']'));
-}
-} // namespace
-
-QString DefaultPath()
-{
-    const QString forced = qEnvironmentVariable("BC_INDEX_FILE");
-    if (!forced.isEmpty())
-        return forced;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Brindlecove/index.sqlite");
-}
-
-IndexStore::IndexStore(sqlite3* db) : m_db(db) {}
-
-IndexStore::~IndexStore()
-{
-    m_prepared.reset(); // its statements before the database
-    sqlite3_close_v2(m_db);
-}
-
-bool IndexStore::Exec(const char* sql)
-{
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-std::unique_ptr<IndexStore> IndexStore::Open(const QString& path, bool bCreate, Error* pError,
-                                             QString* pDetail)
-{
-    auto fail = [&](const Error& e, const QString& detail) {
-        if (pError)
-            *pError = e;
-        if (pDetail)
-            *pDetail = detail;
-        return std::unique_ptr<IndexStore>();
-    };
-    const QFileInfo info(path);
-    if (!info.exists() && !bCreate)
-        return fail(Error::FromCode(ENOENT), QStringLiteral("no index yet"));
-    // What the index holds is only this user's business: a folder made for it is theirs alone
-    // (one that was there already keeps its permissions), and so is the file.
-    if (bCreate && !QFileInfo::exists(info.absolutePath())) {
-        if (!QDir().mkpath(info.absolutePath()))
-            return fail(Error::FromCode(EACCES), info.absolutePath());
-        ::chmod(QFile::encodeName(info.absolutePath()).constData(), 0700);
-    }
-    sqlite3* db = nullptr;
-    const int flags =
-        SQLITE_OPEN_READWRITE | (bCreate ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-    const QByteArray file = QFile::encodeName(path);
-    const mode_t oldMask = ::umask(077);
-    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
-    ::umask(oldMask);
-    if (rc != SQLITE_OK) {
-        const QString why = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
-        sqlite3_close_v2(db);
-        return fail(Error::FromCode(EIO), why);
-    }
-    ::chmod(file.constData(), 0600);
-    std::unique_ptr<IndexStore> store(new IndexStore(db));
-    sqlite3_busy_timeout(db, 5000);
-    int nVersion = -1, nAppId = -1, nTables = -1;
-    {
-        Stmt v(db, "PRAGMA user_version");
-        if (v.Ok() && v.Step())
-            nVersion = static_cast<int>(v.Int(0));
-        Stmt a(db, "PRAGMA application_id");
-        if (a.Ok() && a.Step())
-            nAppId = static_cast<int>(a.Int(0));
-        Stmt t(db, "SELECT COUNT(*) FROM sqlite_master");
-        if (t.Ok() && t.Step())
-            nTables = static_cast<int>(t.Int(0));
-    }
-    if (nVersion < 0 || nAppId < 0 || nTables < 0)
-        return fail(Error::FromCode(EIO), QString::fromUtf8(sqlite3_errmsg(db)));
-    if (nAppId != kApplicationId && nTables > 0)
-        return fail(Error::FromCode(EINVAL),
-                    QStringLiteral("%1 is a database of something else").arg(path));
-    if (!store->Exec("PRAGMA journal_mode=WAL") || !store->Exec("PRAGMA synchronous=NORMAL"))
-        return fail(Error::FromCode(EIO), QString::fromUtf8(sqlite3_errmsg(db)));
-    if (nVersion != kSchemaVersion || nAppId != kApplicationId) {
-        // Empty, or of another version: rebuilt, never read as if it were ours.
-        const bool bBuilt =
-            store->Exec("BEGIN IMMEDIATE") && store->Exec("DROP TABLE IF EXISTS entries") &&
-            store->Exec("DROP TABLE IF EXISTS folders") && store->Exec(kSchema) &&
-            store->Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion))
-                            .constData()) &&
-            store->Exec(QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId))
-                            .constData()) &&
-            store->Exec("COMMIT");
-        if (!bBuilt) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db));
-            store->Exec("ROLLBACK");
-            return fail(Error::FromCode(EIO), why);
-        }
-    }
-    return store;
-}
-
-bool IndexStore::Begin()
-{
-    return Exec("BEGIN IMMEDIATE");
-}
-
-bool IndexStore::Commit()
-{
-    return Exec("COMMIT");
-}
-
-bool IndexStore::Record(const QString& folder, const std::vector<FsEntry>& entries, qint64 msListed)
-{
-    // All of one listing or nothing of it: a failure half-way leaves the folder as it was.
-    if (!Exec("SAVEPOINT listing"))
-        return false;
-    if (RecordListing(folder, entries, msListed))
-        return Exec("RELEASE listing");
-    Exec("ROLLBACK TO listing");
-    Exec("RELEASE listing");
-    return false;
-}
-
-// The statements of Record, prepared once per store.
-struct IndexStore::Prepared
-{
-    explicit Prepared(sqlite3* db)
-        : upsert(db, "INSERT INTO folders(share, path, listed_at) VALUES(?1, ?2, ?3) ON "
-                     "CONFLICT(path) DO UPDATE SET listed_at = excluded.listed_at"),
-          id(db, "SELECT id FROM folders WHERE path = ?1"),
-          old(db, "SELECT name, attributes, size, last_write FROM entries WHERE folder_id = ?1"),
-          clear(db, "DELETE FROM entries WHERE folder_id = ?1"),
-          add(db, "INSERT OR REPLACE INTO entries(folder_id, name, attributes, size, last_write) "
-                  "VALUES(?1, ?2, ?3, ?4, ?5)")
-    {}
-    bool Ok() const { return upsert.Ok() && id.Ok() && old.Ok() && clear.Ok() && add.Ok(); }
-    Stmt upsert, id, old, clear, add;
-};
-
-bool IndexStore::RecordListing(const QString& folder, const std::vector<FsEntry>& entries,
-                               qint64 msListed)
-{
-    if (!m_prepared)
-        m_prepared = std::make_unique<Prepared>(m_db);
-    Prepared& p = *m_prepared;
-    if (!p.Ok() ||
-        !p.upsert.Reset().Bind(1, ShareOf(folder)).Bind(2, folder).Bind(3, msListed).Run())
-        return false;
-    qint64 nId = 0;
-    if (!p.id.Reset().Bind(1, folder).Step())
-        return false;
-    nId = p.id.Int(0);
-    p.id.Reset();
-    std::vector<const FsEntry*> now;
-    now.reserve(entries.size());
-    for (const FsEntry& e : entries)
-        if (!e.strName.isEmpty() && e.strName != QLatin1String(".") &&
-            e.strName != QLatin1String(".."))
-            now.push_back(&e);
-    // What the index holds of the folder: a listing that says the same only renews its time
-    // (a walk of shares searched before writes little).
-    struct Old
-    {
-        std::uint32_t nAttributes;
-        std::uint64_t nSize, nLastWrite;
-    };
-    QHash<QString, Old> old;
-    p.old.Reset().Bind(1, nId);
-    while (p.old.Step())
-        old.insert(p.old.Text(0), {static_cast<std::uint32_t>(p.old.Int(1)),
-                                   static_cast<std::uint64_t>(p.old.Int(2)),
-                                   static_cast<std::uint64_t>(p.old.Int(3))});
-    p.old.Reset();
-    bool bSame = old.size() == static_cast<qsizetype>(now.size());
-    for (std::size_t i = 0; bSame && i < now.size(); ++i) {
-        const auto it = old.constFind(now[i]->strName);
-        bSame = it != old.constEnd() && it->nAttributes == now[i]->nAttributes &&
-                it->nSize == now[i]->nSize && it->nLastWrite == now[i]->nLastWrite;
-    }
-    if (bSame)
-        return true;
-    // Sub-folders that are gone take everything below them along.
-    QSet<QString> subsNow;
-    for (const FsEntry* e : now)
-        if (e->nAttributes & kAttrDirectory)
-            subsNow.insert(e->strName.toCaseFolded());
-    for (auto it = old.constBegin(); it != old.constEnd(); ++it) {
-        if (!(it->nAttributes & kAttrDirectory) || subsNow.contains(it.key().toCaseFolded()))
-            continue;
-        const QString below = folder + QLatin1Char('\\') + it.key();
-        Stmt dropEntries(m_db, QByteArray("DELETE FROM entries WHERE folder_id IN (SELECT id FROM "
-                                          "folders WHERE ") +
-                                   kBelow + ")");
-        Stmt dropFolders(m_db, QByteArray("DELETE FROM folders WHERE ") + kBelow);
-        BindBelow(dropEntries, below);
-        BindBelow(dropFolders, below);
-        if (!dropEntries.Run() || !dropFolders.Run())
-            return false;
-    }
-    if (!p.clear.Reset().Bind(1, nId).Run())
-        return false;
-    for (const FsEntry* e : now) {
-        p.add.Reset().Bind(1, nId).Bind(2, e->strName).Bind(3, qint64(e->nAttributes));
-        p.add.Bind(4, static_cast<qint64>(e->nSize)).Bind(5, static_cast<qint64>(e->nLastWrite));
-        if (!p.add.Run())
-            return false;
-    }
-    return true;
-}
-
-void IndexStore::ScanBelow(const QStringList& scopes, const EntryFn& fn, qint64* pmsOldest)
-{
-    qint64 msOldest = 0;
-    FsEntry e;
-    QString folder;
-    qint64 nLastId = -1;
-    // Rows of (folder id, folder path, listed at, name, attributes, size, last write).
-    auto scan = [&](Stmt& q) {
-        while (q.Step()) {
-            const qint64 nId = q.Int(0);
-            if (nId != nLastId) {
-                nLastId = nId;
-                folder = q.Text(1);
-                const qint64 ms = q.Int(2);
-                msOldest = msOldest == 0 ? ms : std::min(msOldest, ms);
-            }
-            e.strName = q.Text(3);
-            e.nAttributes = static_cast<std::uint32_t>(q.Int(4));
-            e.nSize = static_cast<std::uint64_t>(q.Int(5));
-            e.nLastWrite = static_cast<std::uint64_t>(q.Int(6));
-            fn(folder, e);
-        }
-    };
-    // The folders lead (CROSS JOIN keeps them outside), each with its entries by key.
-    const QByteArray columns = "SELECT f.id, f.path, f.listed_at, e.name, e.attributes, e.size, "
-                               "e.last_write FROM folders f CROSS JOIN entries e ON e.folder_id = "
-                               "f.id";
-    if (scopes.isEmpty()) {
-        Stmt q(m_db, columns + " ORDER BY f.id");
-        scan(q);
-    } else {
-        QStringList seen;
-        for (QString scope : scopes) {
-            while (scope.endsWith(QLatin1Char('\\')) && scope.size() > 2)
-                scope.chop(1);
-            if (seen.contains(scope, Qt::CaseInsensitive))
-                continue;
+    QStringList seen;
+    for (QString scope : scopes) {
+        while (scope.endsWith(QLatin1Char('\\')) && scope.size() > 2)
+            scope.chop(1);
+        if (!seen.contains(scope, Qt::CaseInsensitive))
             seen << scope;
-            // The folder itself, then what lies below it, each through the index of the paths.
-            Stmt self(m_db, columns + " WHERE f.path = ?1");
-            self.Bind(1, scope);
-            scan(self);
-            Stmt below(m_db, columns + " WHERE f.path >= ?1 AND f.path < ?2 ORDER BY f.path");
-            below.Bind(1, scope + QLatin1Char('\\')).Bind(2, scope + QLatin1Char(']'));
-            scan(below);
-        }
     }
-    if (pmsOldest)
-        *pmsOldest = msOldest;
+    return seen;
 }
 
-std::vector<ShareStatus> IndexStore::Status()
+bool Forget(const QString& location, QString* pDetail)
 {
-    std::vector<ShareStatus> out;
-    QHash<QString, std::size_t> at;
-    Stmt f(m_db, "SELECT share, COUNT(*), MIN(listed_at), MAX(listed_at) FROM folders GROUP BY "
-                 "share ORDER BY share");
-    while (f.Step()) {
-        at.insert(f.Text(0).toCaseFolded(), out.size());
-        out.push_back({f.Text(0), f.Int(1), 0, f.Int(2), f.Int(3)});
-    }
-    Stmt e(m_db, "SELECT f.share, COUNT(*) FROM entries e JOIN folders f ON f.id = e.folder_id "
-                 "GROUP BY f.share");
-    while (e.Step())
-        if (const auto it = at.constFind(e.Text(0).toCaseFolded()); it != at.constEnd())
-            out[it.value()].nEntries = e.Int(1);
-    return out;
-}
-
-bool IndexStore::Knows(const QString& folder)
-{
-    Stmt q(m_db, "SELECT 1 FROM folders WHERE path = ?1");
-    return q.Bind(1, folder).Step();
-}
-
-bool Forget(const QString& path)
-{
+    if (IsServerLocation(location))
+        return ForgetPgIndex(location, pDetail);
     bool bOk = true;
     for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
-        QFile f(path + suffix);
-        if (f.exists() && !f.remove())
+        QFile f(location + suffix);
+        if (f.exists() && !f.remove()) {
             bOk = false;
+            if (pDetail)
+                *pDetail = f.errorString();
+        }
     }
     return bOk;
 }

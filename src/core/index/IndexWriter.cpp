@@ -8,15 +8,43 @@ namespace shareindex {
 namespace {
 constexpr std::size_t kMaxPerTransaction = 4000;
 constexpr auto kMaxDelay = std::chrono::milliseconds(200);
+constexpr auto kMaxTransaction = std::chrono::milliseconds(500);
 } // namespace
 
-std::shared_ptr<IndexWriter> IndexWriter::Start(const QString& path, Error* pError)
+std::shared_ptr<IndexWriter> IndexWriter::Start(const QString& location, Error* pError,
+                                                QString* pDetail)
 {
-    std::unique_ptr<IndexStore> store = IndexStore::Open(path, true, pError);
+    std::unique_ptr<IndexStore> store = IndexStore::Open(location, true, pError, pDetail);
     if (!store)
         return nullptr;
     std::shared_ptr<IndexWriter> w(new IndexWriter(std::move(store)));
     w->m_thread = std::thread([raw = w.get()] { raw->Run(); });
+    return w;
+}
+
+std::shared_ptr<IndexWriter> IndexWriter::StartInBackground(const QString& location,
+                                                            FailedFn fnFailed)
+{
+    std::shared_ptr<IndexWriter> w(new IndexWriter(nullptr));
+    w->m_thread = std::thread([raw = w.get(), location, fnFailed = std::move(fnFailed)] {
+        Error why;
+        QString detail;
+        raw->m_store = IndexStore::Open(location, true, &why, &detail);
+        if (!raw->m_store) {
+            {
+                std::lock_guard lock(raw->m_mutex);
+                raw->m_bDropping = true;
+                raw->m_nFailures += static_cast<qint64>(raw->m_queue.size());
+                raw->m_queue.clear();
+                raw->m_nQueuedEntries = 0;
+                raw->m_changed.notify_all();
+            }
+            if (fnFailed)
+                fnFailed(why, detail);
+            return;
+        }
+        raw->Run();
+    });
     return w;
 }
 
@@ -35,6 +63,10 @@ void IndexWriter::Record(const QString& folder, const std::vector<FsEntry>& entr
     });
     if (m_bFinishing)
         return;
+    if (m_bDropping) {
+        ++m_nFailures;
+        return;
+    }
     m_queue.push_back({folder, entries, QDateTime::currentMSecsSinceEpoch()});
     m_nQueuedEntries += entries.size();
     m_changed.notify_all();
@@ -83,16 +115,31 @@ void IndexWriter::Run()
         }
         m_changed.notify_all(); // room for the walkers again
         lock.unlock();
-        qint64 nOk = 0, nFailed = 0;
-        const bool bBegun = m_store->Begin();
-        for (const Listing& l : batch)
-            (bBegun && m_store->Record(l.folder, l.entries, l.msListed) ? nOk : nFailed) += 1;
-        if (bBegun && !m_store->Commit()) {
-            nFailed += nOk;
+        // A transaction also ends after kMaxTransaction of writing (a database over the
+        // network takes longer per folder than a file): what it wrote is there for readers and
+        // a crash, and other machines writing the same index wait less for its locks.
+        qint64 nOk = 0, nFailed = 0, nDone = 0;
+        bool bBegun = m_store->Begin();
+        auto started = std::chrono::steady_clock::now();
+        auto commit = [&] {
+            if (bBegun && !m_store->Commit()) {
+                nFailed += nOk;
+                nOk = 0;
+            }
+            nDone += nOk;
             nOk = 0;
+        };
+        for (const Listing& l : batch) {
+            if (std::chrono::steady_clock::now() - started > kMaxTransaction) {
+                commit();
+                bBegun = m_store->Begin();
+                started = std::chrono::steady_clock::now();
+            }
+            (bBegun && m_store->Record(l.folder, l.entries, l.msListed) ? nOk : nFailed) += 1;
         }
+        commit();
         lock.lock();
-        m_nWritten += nOk;
+        m_nWritten += nDone;
         m_nFailures += nFailed;
     }
 }

@@ -21,8 +21,15 @@ class IndexWriter
 public:
     static constexpr std::size_t kMaxQueuedEntries = 200000;
 
+    // Opens the index on its own thread (a database over the network may take seconds to
+    // answer, or not answer): the caller goes on at once. When it cannot be opened or made,
+    // fnFailed is called on that thread, and what is handed to Record is dropped.
+    using FailedFn = std::function<void(const Error& why, const QString& detail)>;
+    static std::shared_ptr<IndexWriter> StartInBackground(const QString& location,
+                                                          FailedFn fnFailed);
     // Null with *pError when the index cannot be opened or made.
-    static std::shared_ptr<IndexWriter> Start(const QString& path, Error* pError = nullptr);
+    static std::shared_ptr<IndexWriter> Start(const QString& location, Error* pError = nullptr,
+                                              QString* pDetail = nullptr);
     ~IndexWriter();
     IndexWriter(const IndexWriter&) = delete;
     IndexWriter& operator=(const IndexWriter&) = delete;
@@ -44,6 +51,7 @@ private:
         qint64 msListed = 0;
     };
     std::unique_ptr<IndexStore> m_store; // the writer thread's alone
+    bool m_bDropping = false;            // the index could not be opened
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Listing> m_queue;

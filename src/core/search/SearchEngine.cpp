@@ -7,6 +7,8 @@
 #include "smb/HelperPool.h"
 #include "smb/HelperProtocol.h"
 
+#include <QHash>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -59,6 +61,15 @@ struct SearchEngine::Run
     std::atomic<bool> m_bHasTarget{true}; // the sink still wants finds
     std::atomic<int> m_nSearchWorkers{0};
     std::mutex m_resultsLock;
+    // Files read before the walk met them (fnCandidates), as they were when read.
+    struct Checked
+    {
+        std::uint64_t nSize = 0;
+        std::uint64_t nLastWrite = 0;
+        bool bFound = false;
+    };
+    std::mutex m_checkedLock;
+    QHash<QString, Checked> m_checked;
 
     bool Running() const { return !cancel.Cancelled(); }
     void RequestStop()
@@ -99,6 +110,12 @@ private:
     // Announces the sub-folders the walk will enter, so they are listed ahead of it.
     std::vector<QString> SubFolders(const QString& folder, const std::vector<FsEntry>& entries);
     void HandOff(const QString& folder, const std::vector<FsEntry>& entries);
+    // Reads the files a content search expects below the share before the walk lists it.
+    void CheckCandidates(const QString& share);
+    // The walk meets a file read before: true when that reading holds (it has not changed
+    // since), *pbFound then what it found.
+    bool CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound);
+    void Add(const SearchResult& find);
     bool MatchesContent(const QString& path, const FsEntry& entry);
     // A folder or file that could not be read: logged and reported, unless the search was
     // stopped or it is no failure (printer and IPC shares).
@@ -230,6 +247,7 @@ void Walker::SearchShare(const QString& share)
 {
     if (!m_run->Running())
         return;
+    CheckCandidates(share);
     // The share's own folder is listed once: its sub-folders are searched first, its own
     // entries handed off last.
     std::vector<FsEntry> entries;
@@ -285,12 +303,57 @@ void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
         const QString path = prefix + e.strName;
         if (!patterns::MatchesPatternList(path, m_run->patternList))
             continue;
+        bool bFoundBefore = false;
+        if (m_run->needles && CheckedBefore(path, e, &bFoundBefore))
+            continue; // reported when it was read, if it matched
         if (m_run->needles && !MatchesContent(path, e))
             continue;
-        std::lock_guard lock(m_run->m_resultsLock);
-        if (m_run->m_bHasTarget)
-            m_run->job.sink->Add({path, e.nAttributes, e.nSize, e.nLastWrite});
+        if (bFoundBefore)
+            continue; // changed since, and still a find: reported once
+        Add({path, e.nAttributes, e.nSize, e.nLastWrite});
     }
+}
+
+void Walker::Add(const SearchResult& find)
+{
+    std::lock_guard lock(m_run->m_resultsLock);
+    if (m_run->m_bHasTarget)
+        m_run->job.sink->Add(find);
+}
+
+void Walker::CheckCandidates(const QString& share)
+{
+    if (!m_run->needles || !m_run->job.fnCandidates)
+        return;
+    for (const SearchResult& c : m_run->job.fnCandidates(share)) {
+        if (!m_run->Running() || !m_run->m_bHasTarget)
+            return;
+        if (c.nAttributes & kAttrDirectory)
+            continue;
+        // As it is now; one that cannot be looked at or read (gone, renamed, refused) is the
+        // walk's to meet and report.
+        FsEntry now;
+        bool bFound = false;
+        if (m_fs->Stat(c.strPath, &now) != 0 || (now.nAttributes & kAttrDirectory) ||
+            m_fs->Contains(c.strPath, *m_run->needles, &bFound, now.nSize) != 0)
+            continue;
+        {
+            std::lock_guard lock(m_run->m_checkedLock);
+            m_run->m_checked.insert(c.strPath, {now.nSize, now.nLastWrite, bFound});
+        }
+        if (bFound)
+            Add({c.strPath, now.nAttributes, now.nSize, now.nLastWrite});
+    }
+}
+
+bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound)
+{
+    std::lock_guard lock(m_run->m_checkedLock);
+    const auto it = m_run->m_checked.constFind(path);
+    if (it == m_run->m_checked.constEnd())
+        return false;
+    *pbFound = it->bFound;
+    return it->nSize == entry.nSize && it->nLastWrite == entry.nLastWrite;
 }
 
 bool Walker::MatchesContent(const QString& path, const FsEntry& entry)

@@ -205,9 +205,12 @@ CMainFrame::~CMainFrame()
     // Reading a tree file is bounded by its size cap; its result call goes with the frame.
     if (m_loadThread.joinable())
         m_loadThread.join();
-    // So is a query of the index (a scan of what it holds).
+    // So is a query of the index (a scan of what it holds), and its deletion (a database's
+    // calls end within their timeouts).
     if (m_indexQuery.joinable())
         m_indexQuery.join();
+    if (m_indexForget.joinable())
+        m_indexForget.join();
 }
 
 bool CMainFrame::IsSearchRunning() const
@@ -419,18 +422,21 @@ void CMainFrame::ToggleSearch()
     job.strContainingText = strContaining;
     job.sink = child->Sink();
     // Every walk records what it lists; without a writable index it still searches.
-    Error whyNoIndex;
-    job.index = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &whyNoIndex);
-    if (!job.index)
-        PostStatus(QStringLiteral("The index cannot be written (%1)").arg(ErrorText(whyNoIndex)));
+    job.index = StartIndexWriter();
     // Servers whose login question was declined are asked again in a new search.
     smb::Logins::Instance()->NewSearch();
     // A search of names answers from the index first (its walk's finds wait for that answer);
     // a content search has to read the files anyway.
-    const bool bIndexFirst =
-        strContaining.isEmpty() && QFileInfo::exists(shareindex::DefaultPath());
+    const QString index = shareindex::DefaultLocation();
+    const bool bIndexFirst = strContaining.isEmpty() &&
+                             (shareindex::IsServerLocation(index) || QFileInfo::exists(index));
     if (bIndexFirst)
         child->AwaitIndex();
+    // A content search reads the files the index expects at once, before the walk lists them.
+    if (!strContaining.isEmpty() &&
+        (shareindex::IsServerLocation(index) || QFileInfo::exists(index)))
+        job.fnCandidates =
+            shareindex::Candidates(index, patterns::ParsePatternList(m_searchDlg->SearchText()));
     Error why;
     const quint64 nId = m_search->Start(job, &why);
     if (nId == 0) {
@@ -462,16 +468,27 @@ void CMainFrame::AskIndexFirst(CChildFrame* child, quint64 nId)
     const QStringList patternList = patterns::ParsePatternList(m_searchDlg->SearchText());
     QPointer<CChildFrame> target(child);
     m_indexQuery = std::thread([this, scopes, patternList, target, nId] {
-        auto answer = std::make_shared<shareindex::IndexFinds>();
-        auto store = scopes.isEmpty()
-                         ? nullptr
-                         : shareindex::IndexStore::Open(shareindex::DefaultPath(), false, nullptr);
+        auto store = scopes.isEmpty() ? nullptr
+                                      : shareindex::IndexStore::Open(shareindex::DefaultLocation(),
+                                                                     false, nullptr);
+        // The rows show part by part as the index finds them; the walk waits for the last.
+        auto show = [this, target, nId](std::vector<SearchResult>&& finds, qint64 msOldest,
+                                        bool bLast) {
+            auto part = std::make_shared<std::vector<SearchResult>>(std::move(finds));
+            PostToGui([target, nId, part, msOldest, bLast] {
+                if (target && target->m_nSearchId == nId)
+                    target->ShowIndexed(std::move(*part), msOldest, bLast);
+            });
+        };
+        qint64 msOldest = 0;
         if (store)
-            *answer = shareindex::SearchIndex(*store, scopes, patternList);
-        PostToGui([target, nId, answer] {
-            if (target && target->m_nSearchId == nId)
-                target->ShowIndexed(std::move(answer->finds), answer->msOldest);
-        });
+            msOldest =
+                shareindex::SearchIndex(*store, scopes, patternList,
+                                        [&](std::vector<SearchResult>&& part, qint64 msSoFar) {
+                                            show(std::move(part), msSoFar, false);
+                                        })
+                    .msOldest;
+        show({}, msOldest, true);
     });
 }
 
@@ -494,15 +511,32 @@ void CMainFrame::WatchSearchedShares()
     m_watchers.clear();
     if (shares.isEmpty())
         return;
-    Error why;
-    auto writer = shareindex::IndexWriter::Start(shareindex::DefaultPath(), &why);
-    if (!writer)
-        return;
+    auto writer = StartIndexWriter();
     for (const QString& share : shares) {
         PostStatus(QStringLiteral("Keeping the index of %1 fresh").arg(share));
         m_watchers.push_back(std::make_unique<shareindex::ShareWatcher>(
             share, writer, [this](const QString& note) { PostStatus(note); }));
     }
+}
+
+std::shared_ptr<shareindex::IndexWriter> CMainFrame::StartIndexWriter()
+{
+    // Opened on the writer's own thread: a database over the network never holds the window.
+    // Why it could not be opened reaches the log through the application (the frame may be
+    // gone by then).
+    QPointer<CMainFrame> frame(this);
+    return shareindex::IndexWriter::StartInBackground(
+        shareindex::DefaultLocation(), [frame](const Error& why, const QString& detail) {
+            const QString text = QStringLiteral("The index cannot be written (%1)")
+                                     .arg(detail.isEmpty() ? ErrorText(why) : detail);
+            QMetaObject::invokeMethod(
+                qApp,
+                [frame, text] {
+                    if (frame)
+                        frame->PostStatus(text);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 CChildFrame* CMainFrame::CreateResultsWindow()

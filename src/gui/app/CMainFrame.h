@@ -18,8 +18,9 @@
 class CAutoHide;
 class CChildFrame;
 namespace shareindex {
+class IndexWriter;
 class ShareWatcher;
-}
+} // namespace shareindex
 namespace fileops {
 struct Item;
 struct Outcome;
@@ -227,7 +228,9 @@ private:
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
     std::unique_ptr<SearchEngine> m_search;
-    std::thread m_indexQuery; // the index's answer to the running search
+    std::thread m_indexQuery;  // the index's answer to the running search
+    std::thread m_indexForget; // Forget index, away from the window (a database may be slow)
+    std::shared_ptr<shareindex::IndexWriter> StartIndexWriter();
     void AskIndexFirst(CChildFrame* child, quint64 nId);
     // The shares of the last search that ran to its end, kept fresh in the index while the
     // program runs (a helper each: at most a quarter of the helpers).

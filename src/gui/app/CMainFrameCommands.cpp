@@ -454,10 +454,18 @@ void CMainFrame::OnClearLog()
 
 void CMainFrame::OnForgetIndex()
 {
-    const QString path = shareindex::DefaultPath();
-    PostStatus(shareindex::Forget(path)
-                   ? QStringLiteral("The index of the walked shares was deleted")
-                   : QStringLiteral("Cannot delete the index %1").arg(path));
+    // Away from the window: a database of the index may take its time to answer.
+    if (m_indexForget.joinable())
+        m_indexForget.join();
+    const QString location = shareindex::DefaultLocation();
+    m_indexForget = std::thread([this, location] {
+        QString detail;
+        const QString text = shareindex::Forget(location, &detail)
+                                 ? QStringLiteral("The index of the walked shares was deleted")
+                                 : QStringLiteral("Cannot delete the index %1: %2")
+                                       .arg(shareindex::ShownLocation(location), detail);
+        PostToGui([this, text] { PostStatus(text); });
+    });
 }
 
 void CMainFrame::OnSaveLog()

@@ -182,20 +182,29 @@ void CChildFrame::AwaitIndex()
     m_bAwaitingIndex = true;
 }
 
-void CChildFrame::ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest)
+void CChildFrame::ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest, bool bLast)
 {
     if (!m_bAwaitingIndex || m_bEnded)
         return;
-    m_bAwaitingIndex = false;
-    if (!finds.empty()) {
+    if (msOldest > 0)
         m_indexTime = QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(msOldest),
                                                  QLocale::ShortFormat);
-        m_indexNote->setText(
-            tr("From the index of %1; checking the shares%2").arg(m_indexTime, QChar(0x2026)));
-        m_indexNote->show();
-        m_reconciler.SetIndexed(finds);
+    if (!finds.empty()) {
+        m_reconciler.AddIndexed(finds);
         m_model->AppendBatch(std::move(finds));
     }
+    if (m_reconciler.Active()) {
+        // How old the listings are is known once the index has answered whole.
+        m_indexNote->setText(m_indexTime.isEmpty()
+                                 ? tr("From the index; checking the shares%1").arg(QChar(0x2026))
+                                 : tr("From the index of %1; checking the shares%2")
+                                       .arg(m_indexTime, QChar(0x2026)));
+        m_indexNote->show();
+    }
+    if (!bLast)
+        return;
+    // The index has answered whole: the walk's finds join it now.
+    m_bAwaitingIndex = false;
     Drain();
 }
 

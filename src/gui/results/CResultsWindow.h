@@ -86,7 +86,8 @@ public:
     // The index answers first: the walk's finds wait for ShowIndexed.
     void AwaitIndex();
     // The index's finds (listed at msOldest at the earliest), shown before the walk's.
-    void ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest);
+    // The index's answer comes in parts; the walk's finds wait for the last (bLast).
+    void ShowIndexed(std::vector<SearchResult>&& finds, qint64 msOldest, bool bLast = true);
     // "From the index of ...; checking the shares…" while the walk checks the index's rows.
     QString IndexNote() const;
 
