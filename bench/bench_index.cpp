@@ -89,8 +89,9 @@ int main(int argc, char* argv[])
     const qint64 nFolders = Fill(*store, nEntries, list);
     const double sWrite = t.elapsed() / 1000.0;
     list.close();
-    const qint64 nBytes = store->BytesOnDisk();
+    // Its size at rest: closed (SQLite's journal written back into the file) and opened again.
     store.reset();
+    const qint64 nBytes = shareindex::IndexStore::Open(path, false, nullptr)->BytesOnDisk();
     std::printf(
         "index (%s): %d entries in %lld folders written in %.2f s (%.0f entries/s), %.1f MB "
         "on disk (%.1f MB per million entries)\n",

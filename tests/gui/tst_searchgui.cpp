@@ -263,6 +263,29 @@ private slots:
         QTRY_VERIFY2(logged().contains("The index cannot be written ("), qPrintable(logged()));
     }
 
+    // Network > Forget index deletes what the searches recorded; the next search of the same
+    // shares walks them without an index's answer first.
+    void forgetIndex()
+    {
+        PickNewShare("PC5", {{"a.txt", "1"}});
+        QSignalSpy finished(&Frame(), &CMainFrame::SearchFinished);
+        Search("*.txt");
+        QVERIFY(finished.wait(10000));
+        const QString file = m_dir.filePath("index.sqlite");
+        QVERIFY(QFile::exists(file));
+        QVERIFY(Frame().Action(ID_FORGET_INDEX)->isEnabled());
+        Frame().Action(ID_FORGET_INDEX)->trigger();
+        QTRY_VERIFY(!QFile::exists(file));
+        QTRY_COMPARE(Frame().Log()->Event(Frame().Log()->rowCount() - 1),
+                     QString("The index of the walked shares was deleted"));
+        s_delayMs = 300;
+        Search("*.txt");
+        QTest::qWait(150);
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 0); // nothing from an index
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Frame().ActiveResults()->Model()->rowCount(), 1);
+    }
+
     // Stopped while it checks the index's rows: the rows stay (a stopped walk proves nothing
     // gone), and the note says the check was stopped.
     void stopKeepsTheIndexRows()

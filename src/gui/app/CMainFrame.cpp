@@ -47,6 +47,7 @@ static void InitResources()
 CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, QWidget* parent)
     : QMainWindow(parent), m_prompter(prompter), m_tree(std::make_shared<NetworkTree>())
 {
+    m_choreLink->frame = this;
     m_fnExecDialog = [](QDialog& dlg) { return dlg.exec(); };
     // Deleted on the GUI thread, whichever thread lets go of it last.
     m_loginUi = std::shared_ptr<LoginUi>(
@@ -205,12 +206,9 @@ CMainFrame::~CMainFrame()
     // Reading a tree file is bounded by its size cap; its result call goes with the frame.
     if (m_loadThread.joinable())
         m_loadThread.join();
-    // So is a query of the index (a scan of what it holds), and its deletion (a database's
-    // calls end within their timeouts).
-    if (m_indexQuery.joinable())
-        m_indexQuery.join();
-    if (m_indexForget.joinable())
-        m_indexForget.join();
+    // The index's chores still running hand nothing back from now on.
+    std::lock_guard lock(m_choreLink->mutex);
+    m_choreLink->frame = nullptr;
 }
 
 bool CMainFrame::IsSearchRunning() const
@@ -459,23 +457,35 @@ void CMainFrame::ToggleSearch()
     UpdateCommandUI();
 }
 
+void CMainFrame::PostFromChore(const std::shared_ptr<ChoreLink>& link, std::function<void()> fn)
+{
+    std::lock_guard lock(link->mutex);
+    if (link->frame)
+        link->frame->PostToGui(std::move(fn));
+}
+
+void CMainFrame::RunChore(std::function<void(const std::shared_ptr<ChoreLink>&)> body)
+{
+    // Detached: a chore may wait for a database (its calls end within their timeouts), and
+    // neither the next search nor Exit waits for it. What it hands back goes through the link,
+    // which the frame cuts when it goes.
+    std::thread([link = m_choreLink, body = std::move(body)] { body(link); }).detach();
+}
+
 void CMainFrame::AskIndexFirst(CChildFrame* child, quint64 nId)
 {
-    // One query at a time; the one before has long answered (a scan of the names it holds).
-    if (m_indexQuery.joinable())
-        m_indexQuery.join();
     const QStringList scopes = shareindex::ScopesOf(*m_tree, m_hStartNode);
     const QStringList patternList = patterns::ParsePatternList(m_searchDlg->SearchText());
+    const QString location = shareindex::DefaultLocation();
     QPointer<CChildFrame> target(child);
-    m_indexQuery = std::thread([this, scopes, patternList, target, nId] {
-        auto store = scopes.isEmpty() ? nullptr
-                                      : shareindex::IndexStore::Open(shareindex::DefaultLocation(),
-                                                                     false, nullptr);
+    RunChore([scopes, patternList, location, target, nId](const std::shared_ptr<ChoreLink>& link) {
+        auto store =
+            scopes.isEmpty() ? nullptr : shareindex::IndexStore::Open(location, false, nullptr);
         // The rows show part by part as the index finds them; the walk waits for the last.
-        auto show = [this, target, nId](std::vector<SearchResult>&& finds, qint64 msOldest,
-                                        bool bLast) {
+        auto show = [&link, target, nId](std::vector<SearchResult>&& finds, qint64 msOldest,
+                                         bool bLast) {
             auto part = std::make_shared<std::vector<SearchResult>>(std::move(finds));
-            PostToGui([target, nId, part, msOldest, bLast] {
+            PostFromChore(link, [target, nId, part, msOldest, bLast] {
                 if (target && target->m_nSearchId == nId)
                     target->ShowIndexed(std::move(*part), msOldest, bLast);
             });

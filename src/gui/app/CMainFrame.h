@@ -228,8 +228,16 @@ private:
     std::shared_ptr<NetworkTree> m_tree;
     std::unique_ptr<Discovery> m_discovery;
     std::unique_ptr<SearchEngine> m_search;
-    std::thread m_indexQuery;  // the index's answer to the running search
-    std::thread m_indexForget; // Forget index, away from the window (a database may be slow)
+    // The index's chores (a query, Forget) run on threads of their own and hand back through
+    // the link; the frame cuts it (frame = null, under the mutex) when it goes.
+    struct ChoreLink
+    {
+        std::mutex mutex;
+        CMainFrame* frame = nullptr;
+    };
+    std::shared_ptr<ChoreLink> m_choreLink = std::make_shared<ChoreLink>();
+    static void PostFromChore(const std::shared_ptr<ChoreLink>& link, std::function<void()> fn);
+    void RunChore(std::function<void(const std::shared_ptr<ChoreLink>&)> body);
     std::shared_ptr<shareindex::IndexWriter> StartIndexWriter();
     void AskIndexFirst(CChildFrame* child, quint64 nId);
     // The shares of the last search that ran to its end, kept fresh in the index while the

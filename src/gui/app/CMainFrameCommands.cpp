@@ -455,16 +455,17 @@ void CMainFrame::OnClearLog()
 void CMainFrame::OnForgetIndex()
 {
     // Away from the window: a database of the index may take its time to answer.
-    if (m_indexForget.joinable())
-        m_indexForget.join();
     const QString location = shareindex::DefaultLocation();
-    m_indexForget = std::thread([this, location] {
+    RunChore([location](const std::shared_ptr<ChoreLink>& link) {
         QString detail;
         const QString text = shareindex::Forget(location, &detail)
                                  ? QStringLiteral("The index of the walked shares was deleted")
                                  : QStringLiteral("Cannot delete the index %1: %2")
                                        .arg(shareindex::ShownLocation(location), detail);
-        PostToGui([this, text] { PostStatus(text); });
+        PostFromChore(link, [link, text] {
+            if (link->frame)
+                link->frame->PostStatus(text);
+        });
     });
 }
 
