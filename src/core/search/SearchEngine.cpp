@@ -61,7 +61,8 @@ struct SearchEngine::Run
     std::atomic<bool> m_bHasTarget{true}; // the sink still wants finds
     std::atomic<int> m_nSearchWorkers{0};
     std::mutex m_resultsLock;
-    // Files read before the walk met them (fnCandidates), as they were when read.
+    // Files read before the walk met them (fnCandidates), as they were when read; by folded
+    // path (the index and the walk may spell a folder in another case).
     struct Checked
     {
         std::uint64_t nSize = 0;
@@ -328,28 +329,35 @@ void Walker::CheckCandidates(const QString& share)
     for (const SearchResult& c : m_run->job.fnCandidates(share)) {
         if (!m_run->Running() || !m_run->m_bHasTarget)
             return;
-        if (c.nAttributes & kAttrDirectory)
+        // The index matches a share in any case: the file is named as this walk names it.
+        if ((c.nAttributes & kAttrDirectory) || c.strPath.size() <= share.size() ||
+            c.strPath.at(share.size()) != QLatin1Char('\\'))
             continue;
+        const QString path = share + c.strPath.mid(share.size());
         // As it is now; one that cannot be looked at or read (gone, renamed, refused) is the
         // walk's to meet and report.
         FsEntry now;
         bool bFound = false;
-        if (m_fs->Stat(c.strPath, &now) != 0 || (now.nAttributes & kAttrDirectory) ||
-            m_fs->Contains(c.strPath, *m_run->needles, &bFound, now.nSize) != 0)
+        if (m_fs->Stat(path, &now) != 0 || (now.nAttributes & kAttrDirectory) ||
+            m_fs->Contains(path, *m_run->needles, &bFound, now.nSize) != 0)
             continue;
+        const QString key = patterns::FoldCase(path);
         {
             std::lock_guard lock(m_run->m_checkedLock);
-            m_run->m_checked.insert(c.strPath, {now.nSize, now.nLastWrite, bFound});
+            m_run->m_checked.insert(key, {now.nSize, now.nLastWrite, bFound});
         }
         if (bFound)
-            Add({c.strPath, now.nAttributes, now.nSize, now.nLastWrite});
+            Add({path, now.nAttributes, now.nSize, now.nLastWrite});
     }
 }
 
 bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound)
 {
+    if (!m_run->job.fnCandidates)
+        return false;
+    const QString key = patterns::FoldCase(path);
     std::lock_guard lock(m_run->m_checkedLock);
-    const auto it = m_run->m_checked.constFind(path);
+    const auto it = m_run->m_checked.constFind(key);
     if (it == m_run->m_checked.constEnd())
         return false;
     *pbFound = it->bFound;
