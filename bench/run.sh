@@ -12,6 +12,15 @@ export BC_BENCH_TABLE=$table
 "$bin/bench_core"
 "$bin/bench_content" "${BC_BENCH_CONTENT_MIB:-512}"
 "$bin/bench_index" "${BC_BENCH_INDEX_ENTRIES:-1000000}"
+# The same index in PostgreSQL: a server of the benchmark's own on loopback (scripts/pgcluster.sh).
+if ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1; then
+  pg=${BC_BENCH_PG:-$PWD/build/bench-pg}
+  bash scripts/pgcluster.sh up "$pg" "${BC_BENCH_PG_PORT:-55435}" >/dev/null
+  trap 'bash scripts/pgcluster.sh down "$pg" >/dev/null; rm -f "$table"' EXIT
+  "$bin/bench_index" "${BC_BENCH_INDEX_ENTRIES:-1000000}" "$(cat "$pg/url")"
+  bash scripts/pgcluster.sh down "$pg" >/dev/null
+  trap 'rm -f "$table"' EXIT
+fi
 if [ "$(id -u)" = 0 ]; then
   lan=${BC_BENCH_LAN:-$PWD/build/bench-lan}
   BC_TESTLAN_BENCH=1 bash scripts/testlan.sh up "$lan" >/dev/null
