@@ -118,13 +118,18 @@ public:
     explicit PgIndexStore(PGconn* conn) : m_conn(conn) {}
     ~PgIndexStore() override { PQfinish(m_conn); }
 
-    // One statement with text parameters; null parameters are not used here.
-    Result Run(const char* sql, const std::vector<QByteArray>& params = {})
+    static std::vector<const char*> Values(const std::vector<QByteArray>& params)
     {
         std::vector<const char*> values;
         values.reserve(params.size());
         for (const QByteArray& p : params)
             values.push_back(p.constData());
+        return values;
+    }
+    // One statement with text parameters; null parameters are not used here.
+    Result Run(const char* sql, const std::vector<QByteArray>& params = {})
+    {
+        const std::vector<const char*> values = Values(params);
         return Result(PQexecParams(m_conn, sql, static_cast<int>(values.size()), nullptr,
                                    values.data(), nullptr, nullptr, 0));
     }
@@ -137,10 +142,7 @@ public:
                 return Result(nullptr);
             m_prepared.insert(QByteArray(name));
         }
-        std::vector<const char*> values;
-        values.reserve(params.size());
-        for (const QByteArray& p : params)
-            values.push_back(p.constData());
+        const std::vector<const char*> values = Values(params);
         return Result(PQexecPrepared(m_conn, name, static_cast<int>(values.size()), values.data(),
                                      nullptr, nullptr, 0));
     }

@@ -426,13 +426,12 @@ void CMainFrame::ToggleSearch()
     // A search of names answers from the index first (its walk's finds wait for that answer);
     // a content search has to read the files anyway.
     const QString index = shareindex::DefaultLocation();
-    const bool bIndexFirst = strContaining.isEmpty() &&
-                             (shareindex::IsServerLocation(index) || QFileInfo::exists(index));
+    const bool bHaveIndex = shareindex::IsServerLocation(index) || QFileInfo::exists(index);
+    const bool bIndexFirst = strContaining.isEmpty() && bHaveIndex;
     if (bIndexFirst)
         child->AwaitIndex();
     // A content search reads the files the index expects at once, before the walk lists them.
-    if (!strContaining.isEmpty() &&
-        (shareindex::IsServerLocation(index) || QFileInfo::exists(index)))
+    if (!strContaining.isEmpty() && bHaveIndex)
         job.fnCandidates =
             shareindex::Candidates(index, patterns::ParsePatternList(m_searchDlg->SearchText()));
     Error why;
@@ -532,20 +531,16 @@ void CMainFrame::WatchSearchedShares()
 std::shared_ptr<shareindex::IndexWriter> CMainFrame::StartIndexWriter()
 {
     // Opened on the writer's own thread: a database over the network never holds the window.
-    // Why it could not be opened reaches the log through the application (the frame may be
-    // gone by then).
-    QPointer<CMainFrame> frame(this);
+    // Why it could not be opened comes back through the chores' link (the frame may be gone).
     return shareindex::IndexWriter::StartInBackground(
-        shareindex::DefaultLocation(), [frame](const Error& why, const QString& detail) {
+        shareindex::DefaultLocation(),
+        [link = m_choreLink](const Error& why, const QString& detail) {
             const QString text = QStringLiteral("The index cannot be written (%1)")
                                      .arg(detail.isEmpty() ? ErrorText(why) : detail);
-            QMetaObject::invokeMethod(
-                qApp,
-                [frame, text] {
-                    if (frame)
-                        frame->PostStatus(text);
-                },
-                Qt::QueuedConnection);
+            PostFromChore(link, [link, text] {
+                if (link->frame)
+                    link->frame->PostStatus(text);
+            });
         });
 }
 
