@@ -166,6 +166,118 @@ private slots:
         QVERIFY(s->Knows("\\\\ALPHA\\docs\\2024"));
     }
 
+    // A folder listed again, whether anything changed or not: the index says what the last
+    // listing said, down to a second of a file's time, and the folder counts as listed anew.
+    void listedAgainWithSmallChanges_data()
+    {
+        QTest::addColumn<std::vector<FsEntry>>("again");
+        const FsEntry a = File("a.txt", 10), b = File("b.txt", 20);
+        const FsEntry sub = Folder("sub");
+        auto changed = [](FsEntry e, auto fn) {
+            fn(e);
+            return e;
+        };
+        QTest::newRow("the same") << std::vector<FsEntry>{a, b, sub};
+        QTest::newRow("another order") << std::vector<FsEntry>{sub, b, a};
+        QTest::newRow("a size") << std::vector<FsEntry>{
+            a, changed(b, [](FsEntry& e) { e.nSize = 21; }), sub};
+        QTest::newRow("a time") << std::vector<FsEntry>{
+            changed(a, [](FsEntry& e) { e.nLastWrite += 10000000; }), b, sub};
+        QTest::newRow("an attribute")
+            << std::vector<FsEntry>{changed(a, [](FsEntry& e) { e.nAttributes = 0x21; }), b, sub};
+        QTest::newRow("a name's case")
+            << std::vector<FsEntry>{changed(a, [](FsEntry& e) { e.strName = "A.txt"; }), b, sub};
+        QTest::newRow("two sizes traded")
+            << std::vector<FsEntry>{changed(a, [](FsEntry& e) { e.nSize = 20; }),
+                                    changed(b, [](FsEntry& e) { e.nSize = 10; }), sub};
+        QTest::newRow("one more") << std::vector<FsEntry>{a, b, sub, File("c.txt")};
+        QTest::newRow("one less") << std::vector<FsEntry>{a, sub};
+        QTest::newRow("nothing") << std::vector<FsEntry>{};
+    }
+    void listedAgainWithSmallChanges()
+    {
+        QFETCH(std::vector<FsEntry>, again);
+        auto s = shareindex::IndexStore::Open(Path(), true, nullptr);
+        QVERIFY(s);
+        QVERIFY(s->Begin());
+        QVERIFY(s->Record("\\\\ALPHA\\docs", {File("a.txt", 10), File("b.txt", 20), Folder("sub")},
+                          1000));
+        QVERIFY(s->Record("\\\\ALPHA\\docs\\sub", {File("deep.txt")}, 1000));
+        QVERIFY(s->Commit());
+        for (qint64 ms : {2000, 3000}) { // the second time over a listing already recorded
+            QVERIFY(s->Begin());
+            QVERIFY(s->Record("\\\\ALPHA\\docs", again, ms));
+            QVERIFY(s->Record("\\\\ALPHA\\docs\\sub", {File("deep.txt")}, ms));
+            QVERIFY(s->Commit());
+        }
+        QStringList want, got;
+        for (const FsEntry& e : again)
+            want << QString("%1 %2 %3 %4")
+                        .arg(e.strName)
+                        .arg(e.nSize)
+                        .arg(e.nLastWrite)
+                        .arg(e.nAttributes & 0xff, 0, 16);
+        s->ScanBelow(
+            {"\\\\ALPHA\\docs"},
+            [&](const QString& folder, const FsEntry& e) {
+                if (folder.compare("\\\\ALPHA\\docs", Qt::CaseInsensitive) == 0)
+                    got << QString("%1 %2 %3 %4")
+                               .arg(e.strName)
+                               .arg(e.nSize)
+                               .arg(e.nLastWrite)
+                               .arg(e.nAttributes & 0xff, 0, 16);
+            },
+            nullptr);
+        want.sort();
+        got.sort();
+        QCOMPARE(got, want);
+        const auto st = s->Status();
+        QCOMPARE(st.size(), std::size_t(1));
+        QCOMPARE(st[0].msOldest, qint64(3000));
+    }
+
+    // An index written by the first version of the program keeps what it holds, and learns
+    // listings from then on as any other.
+    void firstVersionIndexKept()
+    {
+        if (!m_url.isEmpty())
+            QSKIP("files");
+        const QString path = Path();
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(
+                db,
+                "CREATE TABLE folders(id INTEGER PRIMARY KEY, share TEXT NOT NULL COLLATE NOCASE,"
+                " path TEXT NOT NULL UNIQUE COLLATE NOCASE, listed_at INTEGER NOT NULL);"
+                "CREATE INDEX folders_share ON folders(share);"
+                "CREATE TABLE entries(folder_id INTEGER NOT NULL, name TEXT NOT NULL, attributes "
+                "INTEGER NOT NULL, size INTEGER NOT NULL, last_write INTEGER NOT NULL, PRIMARY "
+                "KEY(folder_id, name)) WITHOUT ROWID;"
+                "INSERT INTO folders VALUES(1, '\\\\X\\s', '\\\\X\\s', 500);"
+                "INSERT INTO entries VALUES(1, 'kept.txt', 32, 7, 133000000000000000);"
+                "PRAGMA user_version = 1; PRAGMA application_id = 1111705944;",
+                nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+        auto s = shareindex::IndexStore::Open(path, true, nullptr);
+        QVERIFY(s);
+        QCOMPARE(Find(*s, "*"), QStringList{"\\\\X\\s\\kept.txt"});
+        QVERIFY(s->Begin());
+        QVERIFY(s->Record("\\\\X\\s", {File("kept.txt", 7)}, 600));
+        QVERIFY(s->Commit());
+        QVERIFY(s->Begin());
+        QVERIFY(s->Record("\\\\X\\s", {File("kept.txt", 8)}, 700));
+        QVERIFY(s->Commit());
+        const auto found = shareindex::SearchIndex(*s, {}, patterns::ParsePatternList("*"));
+        QCOMPARE(found.finds.size(), std::size_t(1));
+        QCOMPARE(found.finds[0].nSize, quint64(8));
+        s.reset();
+        s = shareindex::IndexStore::Open(path, false, nullptr);
+        QVERIFY(s);
+        QCOMPARE(s->Status().at(0).msNewest, qint64(700));
+    }
+
     void statusPerShare()
     {
         auto s = shareindex::IndexStore::Open(Path(), true, nullptr);
@@ -367,6 +479,38 @@ private slots:
         QCOMPARE(st.size(), std::size_t(1));
         QCOMPARE(st[0].nFolders, 3 * 196 + 1);
         QCOMPARE(st[0].nEntries, st[0].nFolders * 20);
+    }
+
+    // Walkers that hand over more than the writer may hold wait for room and go on; a folder
+    // handed over alone, with nothing after it, is written without waiting for the end.
+    void writerKeepsUpWithWalkers()
+    {
+        auto writer = shareindex::IndexWriter::Start(Path());
+        QVERIFY(writer);
+        writer->Record("\\\\S\\share", {Folder("lone")});
+        QTRY_COMPARE_WITH_TIMEOUT(writer->FoldersWritten(), qint64(1), 10000);
+
+        constexpr int kWalkers = 5, kFolders = 50, kEntries = 1000;
+        static_assert(kWalkers * kFolders * kEntries > shareindex::IndexWriter::kMaxQueuedEntries);
+        std::vector<FsEntry> entries;
+        for (int k = 0; k < kEntries; ++k)
+            entries.push_back(File(QString("f%1").arg(k)));
+        std::vector<std::thread> walkers;
+        for (int w = 0; w < kWalkers; ++w)
+            walkers.emplace_back([&, w] {
+                for (int i = 0; i < kFolders; ++i)
+                    writer->Record(QString("\\\\S\\share\\lone\\w%1-%2").arg(w).arg(i), entries);
+            });
+        for (std::thread& t : walkers)
+            t.join();
+        writer->Finish();
+        QCOMPARE(writer->FoldersWritten(), qint64(1 + kWalkers * kFolders));
+        QCOMPARE(writer->Failures(), qint64(0));
+        auto s = shareindex::IndexStore::Open(Path(), false, nullptr);
+        QVERIFY(s);
+        const auto st = s->Status();
+        QCOMPARE(st.size(), std::size_t(1));
+        QCOMPARE(st[0].nEntries, qint64(1 + kWalkers * kFolders * kEntries));
     }
 
     // A connection string's password never reaches a log line.

@@ -37,7 +37,7 @@ std::shared_ptr<IndexWriter> IndexWriter::StartInBackground(const QString& locat
                 raw->m_nFailures += static_cast<qint64>(raw->m_queue.size());
                 raw->m_queue.clear();
                 raw->m_nQueuedEntries = 0;
-                raw->m_changed.notify_all();
+                raw->m_room.notify_all();
             }
             if (fnFailed)
                 fnFailed(why, detail);
@@ -58,9 +58,14 @@ IndexWriter::~IndexWriter()
 void IndexWriter::Record(const QString& folder, const std::vector<FsEntry>& entries)
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] {
+    auto hasRoom = [&] {
         return m_bFinishing || m_nQueuedEntries < kMaxQueuedEntries || m_queue.empty();
-    });
+    };
+    if (!hasRoom()) {
+        ++m_nWaitingForRoom;
+        m_room.wait(lock, hasRoom);
+        --m_nWaitingForRoom;
+    }
     if (m_bFinishing)
         return;
     if (m_bDropping) {
@@ -69,7 +74,11 @@ void IndexWriter::Record(const QString& folder, const std::vector<FsEntry>& entr
     }
     m_queue.push_back({folder, entries, QDateTime::currentMSecsSinceEpoch()});
     m_nQueuedEntries += entries.size();
-    m_changed.notify_all();
+    // The writer sleeps until a transaction is due: the first folder starts its clock, a full
+    // one is written at once. Between the two it sleeps on.
+    if ((m_queue.size() == 1 && !m_bGathering) || m_queue.size() == kMaxPerTransaction ||
+        m_nQueuedEntries >= kMaxQueuedEntries)
+        m_work.notify_one();
 }
 
 void IndexWriter::Finish()
@@ -77,7 +86,8 @@ void IndexWriter::Finish()
     {
         std::lock_guard lock(m_mutex);
         m_bFinishing = true;
-        m_changed.notify_all();
+        m_work.notify_one();
+        m_room.notify_all();
     }
     if (m_thread.joinable())
         m_thread.join();
@@ -99,21 +109,26 @@ void IndexWriter::Run()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [&] { return m_bFinishing || !m_queue.empty(); });
+        m_work.wait(lock, [&] { return m_bFinishing || !m_queue.empty(); });
         if (m_queue.empty() && m_bFinishing)
             return;
         // A little more may come before the transaction is worth its sync.
-        if (!m_bFinishing && m_queue.size() < kMaxPerTransaction)
-            m_changed.wait_for(lock, kMaxDelay, [&] {
-                return m_bFinishing || m_queue.size() >= kMaxPerTransaction;
+        if (!m_bFinishing && m_queue.size() < kMaxPerTransaction) {
+            m_bGathering = true;
+            m_work.wait_for(lock, kMaxDelay, [&] {
+                return m_bFinishing || m_queue.size() >= kMaxPerTransaction ||
+                       m_nQueuedEntries >= kMaxQueuedEntries;
             });
+            m_bGathering = false;
+        }
         std::vector<Listing> batch;
         while (!m_queue.empty() && batch.size() < kMaxPerTransaction) {
             m_nQueuedEntries -= m_queue.front().entries.size();
             batch.push_back(std::move(m_queue.front()));
             m_queue.pop_front();
         }
-        m_changed.notify_all(); // room for the walkers again
+        if (m_nWaitingForRoom > 0)
+            m_room.notify_all(); // room for the walkers again
         lock.unlock();
         // A transaction also ends after kMaxTransaction of writing (a database over the
         // network takes longer per folder than a file): what it wrote is there for readers and

@@ -12,7 +12,9 @@ namespace shareindex {
 // The index's one writer: walks hand it each folder they listed (Record, any thread) and go on;
 // its own thread writes them in transactions of up to a few thousand folders, at least every
 // 200 ms. When it falls far behind (kMaxQueuedEntries), Record waits: a walk slows down rather
-// than fill the memory.
+// than fill the memory. A walker wakes the writer only when a transaction is due (the first
+// folder of one, a full one, Finish), not for every folder: a search of many small folders
+// would otherwise pay two thread switches per folder for the index.
 //
 // Finish() writes what is queued and ends the thread; the destructor does the same. A write
 // that fails (disk full, the file removed) is counted, and the rest still tried.
@@ -53,7 +55,10 @@ private:
     std::unique_ptr<IndexStore> m_store; // the writer thread's alone
     bool m_bDropping = false;            // the index could not be opened
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_work; // the writer waits here
+    std::condition_variable m_room; // walkers wait here while the queue is full
+    bool m_bGathering = false;      // the writer waits for more of a transaction begun
+    int m_nWaitingForRoom = 0;
     std::deque<Listing> m_queue;
     std::size_t m_nQueuedEntries = 0;
     bool m_bFinishing = false;

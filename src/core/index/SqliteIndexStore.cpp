@@ -14,14 +14,14 @@ namespace shareindex {
 namespace {
 
 // Raised whenever the tables change; a file of another version is rebuilt.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Marks a database as this program's index ("BCIX"): only such a file (or an empty one) is
 // ever rebuilt; any other database is refused and left as it is.
 constexpr int kApplicationId = 0x42434958;
 
 const char* const kSchema =
     "CREATE TABLE folders(id INTEGER PRIMARY KEY, share TEXT NOT NULL COLLATE NOCASE,"
-    " path TEXT NOT NULL UNIQUE COLLATE NOCASE, listed_at INTEGER NOT NULL);"
+    " path TEXT NOT NULL UNIQUE COLLATE NOCASE, listed_at INTEGER NOT NULL, digest INTEGER);"
     "CREATE INDEX folders_share ON folders(share);"
     "CREATE TABLE entries(folder_id INTEGER NOT NULL, name TEXT NOT NULL, attributes INTEGER NOT "
     "NULL, size INTEGER NOT NULL, last_write INTEGER NOT NULL, PRIMARY KEY(folder_id, name))"
@@ -63,6 +63,7 @@ public:
         return rc == SQLITE_DONE;
     }
     qint64 Int(int col) const { return sqlite3_column_int64(m_p, col); }
+    bool Null(int col) const { return sqlite3_column_type(m_p, col) == SQLITE_NULL; }
     QString Text(int col) const
     {
         return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_p, col)),
@@ -82,20 +83,55 @@ void BindBelow(Stmt& q, const QString& path)
     q.Bind(1, path).Bind(2, path + QLatin1Char('\\')).Bind(3, path + QLatin1Char(']'));
 }
 
+// A listing's fingerprint, whatever the order the server sent it in. A folder listed again with
+// the fingerprint the index holds is taken to say the same (a false match is about as likely as
+// one in 2^64): only its time is renewed, and none of its rows is read.
+qint64 DigestOf(const std::vector<const FsEntry*>& now)
+{
+    std::uint64_t sum = 0x9e3779b97f4a7c15ULL * (now.size() + 1);
+    for (const FsEntry* e : now) {
+        std::uint64_t h = 0xcbf29ce484222325ULL; // FNV-1a over the name's UTF-16 and the fields
+        auto mix = [&h](std::uint64_t v) {
+            h ^= v;
+            h *= 0x100000001b3ULL;
+        };
+        for (const QChar c : e->strName)
+            mix(c.unicode());
+        mix(0x10000); // the name's end
+        mix(e->nAttributes);
+        mix(e->nSize);
+        mix(e->nLastWrite);
+        h ^= h >> 30; // spread every bit before the sum (splitmix64's finish)
+        h *= 0xbf58476d1ce4e5b9ULL;
+        h ^= h >> 27;
+        h *= 0x94d049bb133111ebULL;
+        h ^= h >> 31;
+        sum += h;
+    }
+    return static_cast<qint64>(sum);
+}
+
 // The statements of Record, prepared once per store.
 struct Prepared
 {
     explicit Prepared(sqlite3* db)
-        : upsert(db, "INSERT INTO folders(share, path, listed_at) VALUES(?1, ?2, ?3) ON "
-                     "CONFLICT(path) DO UPDATE SET listed_at = excluded.listed_at"),
+        : upsert(db, "INSERT INTO folders(share, path, listed_at, digest) VALUES(?1, ?2, ?3, ?4) "
+                     "ON CONFLICT(path) DO UPDATE SET listed_at = excluded.listed_at, "
+                     "digest = excluded.digest"),
+          known(db, "SELECT id, digest FROM folders WHERE path = ?1"),
+          touch(db, "UPDATE folders SET listed_at = ?1 WHERE id = ?2"),
           id(db, "SELECT id FROM folders WHERE path = ?1"),
           old(db, "SELECT name, attributes, size, last_write FROM entries WHERE folder_id = ?1"),
           clear(db, "DELETE FROM entries WHERE folder_id = ?1"),
           add(db, "INSERT OR REPLACE INTO entries(folder_id, name, attributes, size, last_write) "
                   "VALUES(?1, ?2, ?3, ?4, ?5)")
     {}
-    bool Ok() const { return upsert.Ok() && id.Ok() && old.Ok() && clear.Ok() && add.Ok(); }
-    Stmt upsert, id, old, clear, add;
+    bool Ok() const
+    {
+        return upsert.Ok() && known.Ok() && touch.Ok() && id.Ok() && old.Ok() && clear.Ok() &&
+               add.Ok();
+    }
+    Stmt upsert, known, touch, id, old, clear, add;
 };
 
 // Owned by one thread (see IndexStore); nothing here waits on the network.
@@ -184,21 +220,31 @@ std::unique_ptr<IndexStore> OpenSqliteIndex(const QString& path, bool bCreate, E
                     QStringLiteral("%1 is a database of something else").arg(path));
     if (!store->Exec("PRAGMA journal_mode=WAL") || !store->Exec("PRAGMA synchronous=NORMAL"))
         return fail(Error::FromCode(EIO), QString::fromUtf8(sqlite3_errmsg(db)));
+    // Statements run as one transaction, all of them or none; why a failed one failed.
+    QString why;
+    auto together = [&](std::initializer_list<QByteArray> statements) {
+        bool bOk = store->Exec("BEGIN IMMEDIATE");
+        for (const QByteArray& sql : statements)
+            bOk = bOk && store->Exec(sql.constData());
+        if (bOk && store->Exec("COMMIT"))
+            return true;
+        why = QString::fromUtf8(sqlite3_errmsg(db));
+        store->Exec("ROLLBACK");
+        return false;
+    };
+    const QByteArray version = "PRAGMA user_version=" + QByteArray::number(kSchemaVersion);
+    if (nVersion == 1 && nAppId == kApplicationId) {
+        // The first version lacks the listings' fingerprints: added empty, so that each folder
+        // is compared row by row once more, and what the index holds stays.
+        if (!together({"ALTER TABLE folders ADD COLUMN digest INTEGER", version}))
+            return fail(Error::FromCode(EIO), why);
+        nVersion = kSchemaVersion;
+    }
     if (nVersion != kSchemaVersion || nAppId != kApplicationId) {
         // Empty, or of another version: rebuilt, never read as if it were ours.
-        const bool bBuilt =
-            store->Exec("BEGIN IMMEDIATE") && store->Exec("DROP TABLE IF EXISTS entries") &&
-            store->Exec("DROP TABLE IF EXISTS folders") && store->Exec(kSchema) &&
-            store->Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion))
-                            .constData()) &&
-            store->Exec(QByteArray("PRAGMA application_id=" + QByteArray::number(kApplicationId))
-                            .constData()) &&
-            store->Exec("COMMIT");
-        if (!bBuilt) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db));
-            store->Exec("ROLLBACK");
-            return fail(Error::FromCode(EIO), why);
-        }
+        if (!together({"DROP TABLE IF EXISTS entries", "DROP TABLE IF EXISTS folders", kSchema,
+                       version, "PRAGMA application_id=" + QByteArray::number(kApplicationId)}))
+            return fail(Error::FromCode(EIO), QString::fromUtf8(sqlite3_errmsg(db)));
     }
     return store;
 }
@@ -222,14 +268,30 @@ bool SqliteIndexStore::RecordListing(const QString& folder, const std::vector<Fs
     if (!m_prepared)
         m_prepared = std::make_unique<Prepared>(m_db);
     Prepared& p = *m_prepared;
-    if (!p.Ok() ||
-        !p.upsert.Reset().Bind(1, ShareOf(folder)).Bind(2, folder).Bind(3, msListed).Run())
+    if (!p.Ok())
+        return false;
+    const std::vector<const FsEntry*> now = Recordable(entries);
+    const qint64 nDigest = DigestOf(now);
+    if (p.known.Reset().Bind(1, folder).Step()) {
+        const qint64 nKnown = p.known.Int(0);
+        const bool bSame = !p.known.Null(1) && p.known.Int(1) == nDigest;
+        p.known.Reset();
+        if (bSame)
+            return p.touch.Reset().Bind(1, msListed).Bind(2, nKnown).Run();
+    } else {
+        p.known.Reset();
+    }
+    if (!p.upsert.Reset()
+             .Bind(1, ShareOf(folder))
+             .Bind(2, folder)
+             .Bind(3, msListed)
+             .Bind(4, nDigest)
+             .Run())
         return false;
     if (!p.id.Reset().Bind(1, folder).Step())
         return false;
     const qint64 nId = p.id.Int(0);
     p.id.Reset();
-    const std::vector<const FsEntry*> now = Recordable(entries);
     // What the index holds of the folder: a listing that says the same only renews its time
     // (a walk of shares searched before writes little).
     QHash<QString, Held> held;
