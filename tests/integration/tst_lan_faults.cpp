@@ -234,8 +234,12 @@ private slots:
                 }
         });
         std::atomic<bool> bBroken = false;
+        // Its 2,000 files are checked one after another, each a round trip through a helper:
+        // beside busy loops on a slow day that took more than two minutes (the test is about
+        // what the search says, not how fast; QtTest ends a test function after five).
         const Outcome o = Search(
-            Job({m_delta + "vanish"}, "*.txt", "needle"), [&](const SearchResult&, qsizetype n) {
+            Job({m_delta + "vanish"}, "*.txt", "needle"),
+            [&](const SearchResult&, qsizetype n) {
                 if (n != 1)
                     return;
                 for (int d = 100; d < 200; ++d) {
@@ -249,7 +253,8 @@ private slots:
                     }
                 }
                 bBroken = true;
-            });
+            },
+            280);
         QVERIFY(o.bEnded);
         QVERIFY(bBroken);
         for (const QString& s : o.status)
