@@ -120,7 +120,6 @@ struct Prepared
                      "digest = excluded.digest"),
           known(db, "SELECT id, digest FROM folders WHERE path = ?1"),
           touch(db, "UPDATE folders SET listed_at = ?1 WHERE id = ?2"),
-          id(db, "SELECT id FROM folders WHERE path = ?1"),
           old(db, "SELECT name, attributes, size, last_write FROM entries WHERE folder_id = ?1"),
           clear(db, "DELETE FROM entries WHERE folder_id = ?1"),
           add(db, "INSERT OR REPLACE INTO entries(folder_id, name, attributes, size, last_write) "
@@ -128,10 +127,9 @@ struct Prepared
     {}
     bool Ok() const
     {
-        return upsert.Ok() && known.Ok() && touch.Ok() && id.Ok() && old.Ok() && clear.Ok() &&
-               add.Ok();
+        return upsert.Ok() && known.Ok() && touch.Ok() && old.Ok() && clear.Ok() && add.Ok();
     }
-    Stmt upsert, known, touch, id, old, clear, add;
+    Stmt upsert, known, touch, old, clear, add;
 };
 
 // Owned by one thread (see IndexStore); nothing here waits on the network.
@@ -244,7 +242,7 @@ std::unique_ptr<IndexStore> OpenSqliteIndex(const QString& path, bool bCreate, E
         // Empty, or of another version: rebuilt, never read as if it were ours.
         if (!together({"DROP TABLE IF EXISTS entries", "DROP TABLE IF EXISTS folders", kSchema,
                        version, "PRAGMA application_id=" + QByteArray::number(kApplicationId)}))
-            return fail(Error::FromCode(EIO), QString::fromUtf8(sqlite3_errmsg(db)));
+            return fail(Error::FromCode(EIO), why);
     }
     return store;
 }
@@ -288,10 +286,10 @@ bool SqliteIndexStore::RecordListing(const QString& folder, const std::vector<Fs
              .Bind(4, nDigest)
              .Run())
         return false;
-    if (!p.id.Reset().Bind(1, folder).Step())
+    if (!p.known.Reset().Bind(1, folder).Step())
         return false;
-    const qint64 nId = p.id.Int(0);
-    p.id.Reset();
+    const qint64 nId = p.known.Int(0);
+    p.known.Reset();
     // What the index holds of the folder: a listing that says the same only renews its time
     // (a walk of shares searched before writes little).
     QHash<QString, Held> held;
