@@ -182,7 +182,8 @@ int SmbServer::Run()
 void SmbServer::TestFault(const QByteArray& url)
 {
     // For tests of the parent's recovery: BC_SMB_TEST_FAULT=kill:TEXT or hang:TEXT acts when a
-    // request's URL contains TEXT.
+    // request's URL contains TEXT; slow:TEXT answers 300 ms late when the URL ends with TEXT
+    // (one folder, as a far server would).
     if (m_testFault.isEmpty())
         return;
     const qsizetype colon = m_testFault.indexOf(':');
@@ -190,6 +191,11 @@ void SmbServer::TestFault(const QByteArray& url)
     const QByteArray text = m_testFault.mid(colon + 1);
     if (colon <= 0 || text.isEmpty() || !url.contains(text))
         return;
+    if (what == "slow") {
+        if (url.endsWith(text))
+            ::usleep(300 * 1000);
+        return;
+    }
     if (what == "kill")
         ::raise(SIGKILL);
     if (what == "hang") {

@@ -256,6 +256,43 @@ private slots:
         QVERIFY2(nMost <= nAtMost && nMost >= nAtLeast, qPrintable(QString::number(nMost)));
     }
 
+    // A walk takes a second helper of a server (a second connection and login there) only when
+    // it has waited for listings on the first; not because the first helper's login took time.
+    // The share's first folder answers 300 ms late, as on a far server; the twenty folders
+    // below it take a few milliseconds in all.
+    void slowLoginTakesNoSecondConnection()
+    {
+        const QString name = QString("walk-%1").arg(QCoreApplication::applicationPid());
+        QDir public_(qEnvironmentVariable("BC_TESTLAN_DIR") + "/shares/ALPHA/public");
+        QVERIFY(public_.mkpath(name));
+        auto remove = qScopeGuard([&] { QDir(public_.filePath(name)).removeRecursively(); });
+        for (int i = 0; i < 20; ++i) {
+            const QString sub = QString("%1/d%2").arg(name).arg(i, 2, 10, QChar('0'));
+            QVERIFY(public_.mkpath(sub));
+            QFile f(public_.filePath(sub + "/f.txt"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+        }
+        qputenv("BC_SMB_TEST_FAULT", "slow:" + name.toUtf8());
+        auto pool = smb::HelperPool::Instance();
+        pool->DropIdle();
+        const int nStartedBefore = pool->GetStats().nStarted;
+        auto fs = MakeSmbShareFs();
+        const QString root = "\\\\127.0.0.11\\public\\" + name;
+        std::vector<FsEntry> entries;
+        QCOMPARE(fs->ListFolder(root, entries), 0);
+        QCOMPARE(entries.size(), std::size_t(20));
+        std::vector<QString> subs;
+        for (const FsEntry& e : entries)
+            subs.push_back(root + '\\' + e.strName);
+        fs->Announce(subs);
+        for (const QString& sub : subs) {
+            QCOMPARE(fs->ListFolder(sub, entries), 0);
+            QCOMPARE(entries.size(), std::size_t(1));
+        }
+        QCOMPARE(pool->GetStats().nStarted - nStartedBefore, 1);
+    }
+
     // A helper killed in the middle of a request costs that request; the next one works.
     void killedHelperCostsOneRequest()
     {

@@ -14,6 +14,8 @@ constexpr qsizetype kMaxAhead = 64;
 // session, worth it only where the helpers, not the walker, hold the walk up. A share of a
 // hundred small folders on a near server never waits that long; a big share on a far one does.
 // Each further helper waits longer (times the helpers held): it adds less than the one before.
+// A helper's first listing waits for its connection and login too; that wait does not count
+// (it made a small share's walk take a second connection as soon as it began).
 constexpr std::chrono::milliseconds kWaitBeforeMore{100};
 
 void AddEntries(const smbproto::Entries& chunk, std::vector<FsEntry>& out)
@@ -92,6 +94,7 @@ void SmbHostSession::Collect(Sent& s)
         return;
     const smb::Reply r = s.lane->lease.Wait(s.n, m_cancel);
     --s.lane->nUntaken;
+    s.lane->bAnswered = true;
     s.lane = nullptr;
     s.listing->nError = r.nError;
     s.listing->bUnanswered = r.bUnanswered;
@@ -139,10 +142,12 @@ int SmbHostSession::List(const QString& unc, const smb::SmbPath& folder, std::ve
     }
     // The helpers go on with what comes next while this one is waited for.
     SendAhead();
+    const bool bWaitCounts = s.lane && s.lane->bAnswered;
     const auto waitStart = std::chrono::steady_clock::now();
     Collect(s);
-    m_waited += std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - waitStart);
+    if (bWaitCounts)
+        m_waited += std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - waitStart);
     if (s.listing->bUnanswered && !m_cancel.Cancelled()) {
         // Its helper ended over an earlier request: once more, on a helper that lives.
         Trim();

@@ -53,7 +53,8 @@ private:
     struct Lane
     {
         smb::HelperPool::Lease lease;
-        int nUntaken = 0; // listings sent on it and not yet taken by the walker
+        int nUntaken = 0;       // listings sent on it and not yet taken by the walker
+        bool bAnswered = false; // it has answered a listing: its connection and login are done
     };
     struct Listing
     {
@@ -85,7 +86,7 @@ private:
     QString m_host;
     const CancelToken& m_cancel; // the owner's: it may be set again between calls
     int m_nAcquireError = 0;
-    std::chrono::microseconds m_waited{0}; // in List, since the last helper was taken
+    std::chrono::microseconds m_waited{0}; // in List on answering helpers, since one was taken
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
     QHash<QString, Sent> m_sent;                              // sent, not taken
