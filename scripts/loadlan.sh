@@ -9,6 +9,7 @@
 # The four shares of every host serve the same four folders, so ENTRIES/80 entries per share
 # are written to disk once each. DIR/manifest-sN.txt lists share sN's entries (relative paths,
 # tab, d or f); DIR/count.txt the total over every host and share.
+# BC_LOADLAN_HOSTS: fewer hosts (the first ones; the entries are then shared among them).
 # Needs root (port 445) and Debian's samba package. "up" stops what it started when it fails
 # or is interrupted.
 set -euo pipefail
@@ -18,7 +19,9 @@ dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 up DIR [ENTRIES] | down DIR" >&2; exit 2; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-nhosts=20
+nhosts=${BC_LOADLAN_HOSTS:-20}
+[[ "$nhosts" =~ ^[0-9]+$ ]] && [ "$nhosts" -ge 1 ] && [ "$nhosts" -le 20 ] ||
+    { echo "loadlan: BC_LOADLAN_HOSTS must be 1 to 20" >&2; exit 2; }
 
 . "$(dirname "$0")/lan-daemons.sh"
 
@@ -38,9 +41,9 @@ up)
     trap 'stop_all' INT TERM
     trap 'rc=$?; [ $rc = 0 ] || stop_all' EXIT
     rm -rf "$dir/shares" "$dir/hosts"
-    python3 - "$dir" "$((entries / (nhosts * 4)))" <<'PY'
+    python3 - "$dir" "$((entries / (nhosts * 4)))" "$nhosts" <<'PY'
 import os, sys
-root, per_share = sys.argv[1], int(sys.argv[2])
+root, per_share, nhosts = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 def make(share, paths):
     base = os.path.join(root, "shares", share)
     lines = []
@@ -101,7 +104,7 @@ def names():  # names in several scripts
 for name, gen in (("s1", flat()), ("s2", deep()), ("s3", tree()), ("s4", names())):
     make(name, take(gen))
 with open(os.path.join(root, "count.txt"), "w") as f:
-    f.write("%d\n" % (per_share * 4 * 20))
+    f.write("%d\n" % (per_share * 4 * nhosts))
 PY
     chmod -R a+rX "$dir/shares"
     p="$dir"; while [ "$p" != / ]; do chmod o+x "$p" 2>/dev/null || true; p=$(dirname "$p"); done

@@ -404,9 +404,14 @@ SmbServer::Outcome SmbServer::Contains(const proto::Contains& req)
     int err = 0;
     bool bFound = false;
     while (nDone < nLimit) {
-        const ssize_t got =
-            read(m_pCtx, file, m_buffer.data(),
-                 static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, nLimit - nDone)));
+        // The first read asks for one byte more than the size: a file as it was listed comes
+        // whole in one request, and coming short tells its end (the library reads on to the
+        // size asked unless the file ends), so no request goes out only to meet the end. A
+        // small file costs the server an open, one read and a close.
+        std::uint64_t nAsk = std::min<std::uint64_t>(kBlock, nLimit - nDone);
+        if (nDone == 0 && nSize > 0)
+            nAsk = std::min<std::uint64_t>(nAsk, nSize + 1);
+        const ssize_t got = read(m_pCtx, file, m_buffer.data(), static_cast<std::size_t>(nAsk));
         if (got < 0) {
             err = ErrnoOr(EIO);
             break;
@@ -418,6 +423,8 @@ SmbServer::Outcome SmbServer::Contains(const proto::Contains& req)
             bFound = true;
             break;
         }
+        if (static_cast<std::uint64_t>(got) < nAsk)
+            break;
         // A sign of life about once a second on large files.
         const auto now = std::chrono::steady_clock::now();
         if (now - lastSign > std::chrono::seconds(1)) {

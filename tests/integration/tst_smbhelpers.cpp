@@ -293,6 +293,40 @@ private slots:
         QCOMPARE(pool->GetStats().nStarted - nStartedBefore, 1);
     }
 
+    // A folder's files whose tests are slow (a far server, big files) are tested on more than
+    // one helper at once; each outcome is its own file's, in the order asked, and a file that
+    // cannot be read fails alone.
+    void slowContentTestsTakeMoreHelpers()
+    {
+        const QString name = QString("content-%1").arg(QCoreApplication::applicationPid());
+        QDir public_(qEnvironmentVariable("BC_TESTLAN_DIR") + "/shares/ALPHA/public");
+        QVERIFY(public_.mkpath(name));
+        auto remove = qScopeGuard([&] { QDir(public_.filePath(name)).removeRecursively(); });
+        const QString folder = "\\\\127.0.0.11\\public\\" + name;
+        std::vector<ContentTest> tests;
+        for (int i = 0; i < 12; ++i) {
+            const QString file = QString("f%1-slow.txt").arg(i, 2, 10, QChar('0'));
+            if (i != 7) { // f07 is listed, then gone
+                QFile f(public_.filePath(name + '/' + file));
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(i % 3 == 0 ? "a haystack with a Needle in it" : "only hay");
+            }
+            tests.push_back({folder + '\\' + file, 64});
+        }
+        qputenv("BC_SMB_TEST_FAULT", "slow:-slow.txt");
+        auto pool = smb::HelperPool::Instance();
+        pool->DropIdle();
+        const int nStartedBefore = pool->GetStats().nStarted;
+        auto fs = MakeSmbShareFs();
+        fs->ContainsEach(tests, *content::MakeNeedles("needle"));
+        for (int i = 0; i < 12; ++i) {
+            QCOMPARE(tests[i].nError != 0, i == 7);
+            QCOMPARE(tests[i].bFound, i % 3 == 0 && i != 7);
+        }
+        QVERIFY2(pool->GetStats().nStarted - nStartedBefore >= 2,
+                 qPrintable(QString::number(pool->GetStats().nStarted - nStartedBefore)));
+    }
+
     // A helper killed in the middle of a request costs that request; the next one works.
     void killedHelperCostsOneRequest()
     {

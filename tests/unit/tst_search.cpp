@@ -317,14 +317,15 @@ private slots:
     }
 
     // A content search with the index's files of the pattern: they are read first, before the
-    // share is listed; the walk reads again only a file that changed since (and reports a find
-    // once); a file the index knows that is gone is no error; a file the index does not know is
-    // found by the walk.
+    // share is listed; the walk reads again only a file that changed since (since the index knew
+    // it, or since it was read; a find is reported once); a file the index knows that is gone is no
+    // error; a file the index does not know is found by the walk.
     void contentStartsWithTheIndexedFiles()
     {
         QTemporaryDir dir;
         MakeFiles(dir.path(), {{"PC9/Share/a.txt", "budget"},
                                {"PC9/Share/c.txt", "nothing"},
+                               {"PC9/Share/e.txt", "nothing either"},
                                {"PC9/Share/sub/b.txt", "budget"},
                                {"PC9/Share/deep/new.txt", "a budget"}});
         struct Log
@@ -384,11 +385,17 @@ private slots:
         SearchJob job{nullptr, NoNode, {share}, "*.txt", "budget", r.sink};
         // As the index has them: its size and time, and the share spelled as another walk
         // named it (the index matches a share in any case).
-        job.fnCandidates = [share](const QString& at) {
+        // c.txt as it is; the others as they were before they changed (e.txt is no find).
+        FsEntry asIs;
+        QCOMPARE(MappedShareFs(dir.path(), 0).Stat(share + "\\c.txt", &asIs), 0);
+        job.fnCandidates = [share, asIs](const QString& at) {
             std::vector<SearchResult> c;
-            if (at == share)
-                for (const char* name : {"a.txt", "c.txt", "sub\\b.txt", "gone.txt"})
-                    c.push_back({"\\\\pc9\\SHARE\\" + QString(name), 0, 1, 1});
+            if (at != share)
+                return c;
+            for (const char* name : {"a.txt", "c.txt", "e.txt", "sub\\b.txt", "gone.txt"})
+                c.push_back({"\\\\pc9\\SHARE\\" + QString(name), 0, 1, 1});
+            c[1].nSize = asIs.nSize;
+            c[1].nLastWrite = asIs.nLastWrite;
             return c;
         };
         QVERIFY(r.engine->Start(job));
@@ -408,6 +415,7 @@ private slots:
                                    share + "\\sub\\b.txt"}));
         QCOMPARE(log->Count("read " + share + "\\a.txt"), 1);
         QCOMPARE(log->Count("read " + share + "\\c.txt"), 1);
+        QCOMPARE(log->Count("read " + share + "\\e.txt"), 2); // changed since the index knew it
         QCOMPARE(log->Count("read " + share + "\\sub\\b.txt"), 2); // changed since
         QCOMPARE(log->Count("read " + share + "\\deep\\new.txt"), 1);
         const QStringList& events = log->events;

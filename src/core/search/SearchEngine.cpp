@@ -87,6 +87,9 @@ namespace {
 using State = SearchEngine::State;
 using Run = SearchEngine::Run;
 
+// Files of one folder a content search tests at once (and then adds the finds of).
+constexpr std::size_t kContentBatch = 64;
+
 // One worker's walk. Lives on the worker's thread.
 class Walker
 {
@@ -117,7 +120,6 @@ private:
     // since), *pbFound then what it found.
     bool CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound);
     void Add(const SearchResult& find);
-    bool MatchesContent(const QString& path, const FsEntry& entry);
     // A folder or file that could not be read: logged and reported, unless the search was
     // stopped or it is no failure (printer and IPC shares).
     void Report(const QString& path, bool bFolder, int err);
@@ -298,21 +300,53 @@ void Walker::Visit(const QString& folder)
 void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
 {
     const QString prefix = FolderPrefix(folder);
+    // A content search tests the folder's files a batch at a time (the file system may test a
+    // batch at once) and adds the finds in the folder's order.
+    struct Pending
+    {
+        const FsEntry* entry;
+        bool bFoundBefore;
+    };
+    std::vector<Pending> pending;
+    std::vector<ContentTest> tests;
+    const auto testPending = [&] {
+        m_fs->ContainsEach(tests, *m_run->needles);
+        for (std::size_t i = 0; i < tests.size(); ++i) {
+            if (!m_run->Running() || !m_run->m_bHasTarget)
+                break;
+            const ContentTest& t = tests[i];
+            const FsEntry& e = *pending[i].entry;
+            if (t.nError != 0)
+                Report(t.strPath, false, t.nError);
+            // One that changed since it was read and is still a find was reported then.
+            else if (t.bFound && !pending[i].bFoundBefore)
+                Add({t.strPath, e.nAttributes, e.nSize, e.nLastWrite});
+        }
+        pending.clear();
+        tests.clear();
+    };
     for (const FsEntry& e : entries) {
         if (!m_run->Running() || !m_run->m_bHasTarget)
             return;
-        const QString path = prefix + e.strName;
+        QString path = prefix + e.strName;
         if (!patterns::MatchesPatternList(path, m_run->patternList))
             continue;
-        bool bFoundBefore = false;
-        if (m_run->needles && CheckedBefore(path, e, &bFoundBefore))
-            continue; // reported when it was read, if it matched
-        if (m_run->needles && !MatchesContent(path, e))
+        if (!m_run->needles) {
+            Add({path, e.nAttributes, e.nSize, e.nLastWrite});
             continue;
-        if (bFoundBefore)
-            continue; // changed since, and still a find: reported once
-        Add({path, e.nAttributes, e.nSize, e.nLastWrite});
+        }
+        bool bFoundBefore = false;
+        if (CheckedBefore(path, e, &bFoundBefore))
+            continue; // reported when it was read, if it matched
+        if (e.nAttributes & kAttrDirectory)
+            continue; // a folder holds no text
+        pending.push_back({&e, bFoundBefore});
+        tests.push_back({std::move(path), e.nSize});
+        if (tests.size() >= kContentBatch)
+            testPending();
     }
+    if (!tests.empty() && m_run->Running() && m_run->m_bHasTarget)
+        testPending();
 }
 
 void Walker::Add(const SearchResult& find)
@@ -326,29 +360,49 @@ void Walker::CheckCandidates(const QString& share)
 {
     if (!m_run->needles || !m_run->job.fnCandidates)
         return;
-    for (const SearchResult& c : m_run->job.fnCandidates(share)) {
+    // Read a batch at a time, as the walk's own files are. A file that cannot be read (gone,
+    // renamed, refused) is the walk's to meet and report. A reading is kept with the size and
+    // time the index knew: the walk reads the file again when its listing shows otherwise
+    // (it changed since, before or after this reading). A find is looked at as it is now, to
+    // be shown so (only finds: a look costs the server as much as the read).
+    std::vector<ContentTest> tests;
+    std::vector<const SearchResult*> known;
+    const auto readBatch = [&] {
+        m_fs->ContainsEach(tests, *m_run->needles);
+        for (std::size_t i = 0; i < tests.size(); ++i) {
+            if (!m_run->Running() || !m_run->m_bHasTarget)
+                return;
+            const ContentTest& t = tests[i];
+            FsEntry seen{QString(), known[i]->nAttributes, known[i]->nSize, known[i]->nLastWrite};
+            if (t.nError != 0 || (t.bFound && (m_fs->Stat(t.strPath, &seen) != 0 ||
+                                               (seen.nAttributes & kAttrDirectory))))
+                continue;
+            {
+                std::lock_guard lock(m_run->m_checkedLock);
+                m_run->m_checked.insert(patterns::FoldCase(t.strPath),
+                                        {seen.nSize, seen.nLastWrite, t.bFound});
+            }
+            if (t.bFound)
+                Add({t.strPath, seen.nAttributes, seen.nSize, seen.nLastWrite});
+        }
+        tests.clear();
+        known.clear();
+    };
+    const std::vector<SearchResult> candidates = m_run->job.fnCandidates(share);
+    for (const SearchResult& c : candidates) {
         if (!m_run->Running() || !m_run->m_bHasTarget)
             return;
         // The index matches a share in any case: the file is named as this walk names it.
         if ((c.nAttributes & kAttrDirectory) || c.strPath.size() <= share.size() ||
             c.strPath.at(share.size()) != QLatin1Char('\\'))
             continue;
-        const QString path = share + c.strPath.mid(share.size());
-        // As it is now; one that cannot be looked at or read (gone, renamed, refused) is the
-        // walk's to meet and report.
-        FsEntry now;
-        bool bFound = false;
-        if (m_fs->Stat(path, &now) != 0 || (now.nAttributes & kAttrDirectory) ||
-            m_fs->Contains(path, *m_run->needles, &bFound, now.nSize) != 0)
-            continue;
-        const QString key = patterns::FoldCase(path);
-        {
-            std::lock_guard lock(m_run->m_checkedLock);
-            m_run->m_checked.insert(key, {now.nSize, now.nLastWrite, bFound});
-        }
-        if (bFound)
-            Add({path, now.nAttributes, now.nSize, now.nLastWrite});
+        tests.push_back({share + c.strPath.mid(share.size()), c.nSize});
+        known.push_back(&c);
+        if (tests.size() >= kContentBatch)
+            readBatch();
     }
+    if (!tests.empty() && m_run->Running())
+        readBatch();
 }
 
 bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound)
@@ -362,18 +416,6 @@ bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFo
         return false;
     *pbFound = it->bFound;
     return it->nSize == entry.nSize && it->nLastWrite == entry.nLastWrite;
-}
-
-bool Walker::MatchesContent(const QString& path, const FsEntry& entry)
-{
-    if (entry.nAttributes & kAttrDirectory)
-        return false;
-    bool bFound = false;
-    if (const int err = m_fs->Contains(path, *m_run->needles, &bFound, entry.nSize); err != 0) {
-        Report(path, false, err);
-        return false;
-    }
-    return bFound;
 }
 
 void Walker::Report(const QString& path, bool bFolder, int err)

@@ -28,8 +28,9 @@ struct SearchJob
     std::shared_ptr<shareindex::IndexWriter> index = nullptr;
     // A content search may start with the files it expects to meet (the index's files of the
     // pattern below a share): called on the share's worker before it lists the share, and each
-    // file is read at once. The walk reads such a file again only when its listing shows it
-    // changed since; a find is reported once.
+    // file is read at once. The walk reads such a file again only when its listing shows
+    // another size or time than the candidate's (it changed since the index knew it); a find
+    // is reported once.
     std::function<std::vector<SearchResult>(const QString& share)> fnCandidates = nullptr;
 };
 

@@ -43,6 +43,14 @@ int ShareFs::Contains(const QString& path, const content::Needles& needles, bool
     return 0;
 }
 
+void ShareFs::ContainsEach(std::vector<ContentTest>& tests, const content::Needles& needles)
+{
+    for (ContentTest& t : tests) {
+        t.bFound = false;
+        t.nError = Cancelled() ? ECANCELED : Contains(t.strPath, needles, &t.bFound, t.nListedSize);
+    }
+}
+
 int ShareFs::ListShares(const QString&, std::vector<FsEntry>& out)
 {
     out.clear();

@@ -61,6 +61,15 @@ inline QString JoinPath(const QString& folder, const QString& name)
 // Folders longer than this do not list (the classic path limit, which also ends link loops).
 constexpr int kMaxFolderPath = 259;
 
+// One file of a content test and, once tested, its outcome.
+struct ContentTest
+{
+    QString strPath;
+    std::uint64_t nListedSize = 0; // as for ShareFs::Contains
+    int nError = 0;
+    bool bFound = false;
+};
+
 // A file opened for reading, read from start to end in blocks.
 class FsReader
 {
@@ -106,6 +115,11 @@ public:
     virtual int Contains(const QString& path, const content::Needles& needles, bool* pbFound,
                          std::uint64_t nListedSize = 0);
     static constexpr std::uint64_t kContentMargin = 1u << 20;
+    // Tests several files of one server or folder as Contains does, each outcome in its test.
+    // A file system that can test files at once (SMB: several on the server's helpers) does;
+    // the default tests them one after the other. Once cancelled, the tests not done fail with
+    // ECANCELED.
+    virtual void ContainsEach(std::vector<ContentTest>& tests, const content::Needles& needles);
 
     // Watched during long calls (network waits, reads): once cancelled they end early with an
     // error. Set before the calls it is to end (not while one runs).

@@ -19,7 +19,8 @@
 // each listing in its own order (List). The first helper is waited for; more helpers of the
 // same server are taken only when the walker has waited for listings a while (kWaitBeforeMore)
 // and nobody waits for a helper (work stealing, within the pool's nMaxPerHost), and are given
-// back as soon as somebody does.
+// back as soon as somebody does (or, in a walk without content tests, once it has nothing more
+// to list).
 //
 // Owned by one thread (the walker's file system, whose cancel token it watches: the token may
 // be set again between calls). Cancelling: every wait wakes when the token is cancelled; a
@@ -45,6 +46,11 @@ public:
     // for (a refused login may be asked about).
     smb::Reply Call(const smbproto::ToHelper& req, const smb::HelperConnection::Sink& sink,
                     bool bShareListAsks = false);
+    // Requests without data frames (content tests), several in flight on the session's
+    // helpers, a few per helper, so a walker that waits for them takes more helpers as it does
+    // for listings; the replies in the order of the requests. One whose helper ended over an
+    // earlier request is sent once more.
+    std::vector<smb::Reply> CallEach(const std::vector<smbproto::ToHelper>& requests);
     // Waits for the listings in flight (so their helpers can go back to the pool whole), then
     // gives every helper back.
     void Drain();
@@ -70,9 +76,12 @@ private:
         smbproto::Target at;
     };
 
-    // A lane to send on: the least loaded one below the depth, else a new one when nobody
-    // waits for a helper; null when neither (bMust: then the least loaded, or one waited for).
-    Lane* LaneFor(bool bMust);
+    // A lane to send on: the least loaded one below nDepth requests in flight, else a new one
+    // when nobody waits for a helper; null when neither (bMust: then the least loaded, or one
+    // waited for).
+    Lane* LaneFor(bool bMust, std::size_t nDepth);
+    // Takes in what the helpers have answered; the requests they still work on.
+    std::size_t Absorb();
     void SendAhead();
     Sent SendListing(Lane& lane, const smbproto::Target& at);
     // Waits for a sent listing's end (kept in its Listing); its lane is no longer needed for it.
@@ -86,7 +95,8 @@ private:
     QString m_host;
     const CancelToken& m_cancel; // the owner's: it may be set again between calls
     int m_nAcquireError = 0;
-    std::chrono::microseconds m_waited{0}; // in List on answering helpers, since one was taken
+    std::chrono::microseconds m_waited{0}; // on answering helpers, since one was taken
+    bool m_bTests = false;                 // content tests were sent (CallEach)
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
     QHash<QString, Sent> m_sent;                              // sent, not taken

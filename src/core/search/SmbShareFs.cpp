@@ -180,6 +180,42 @@ public:
         return r.nError;
     }
 
+    void ContainsEach(std::vector<ContentTest>& tests, const content::Needles& needles) override
+    {
+        // Those of the first one's server at once; anything else (a path that does not parse,
+        // another server, a server learnt only now) one by one.
+        std::vector<std::size_t> together;
+        std::vector<smbproto::ToHelper> requests;
+        std::optional<smb::SmbPath> first;
+        for (std::size_t i = 0; i < tests.size(); ++i) {
+            std::optional<smb::SmbPath> at = smb::SmbPath::Parse(tests[i].strPath);
+            if (!at || at->share.isEmpty() || (first && at->Key() != first->Key()))
+                continue;
+            if (!first)
+                first = at;
+            together.push_back(i);
+            requests.push_back(
+                smbproto::Contains{at->Target(), needles.Bytes(), tests[i].nListedSize});
+        }
+        std::vector<bool> done(tests.size(), false);
+        if (first) {
+            const std::vector<smb::Reply> replies = SessionFor(*first).CallEach(requests);
+            for (std::size_t k = 0; k < together.size(); ++k) {
+                ContentTest& t = tests[together[k]];
+                t.nError = replies[k].nError;
+                t.bFound = t.nError == 0 && replies[k].nResult == 1;
+                done[together[k]] = t.nError != EINVAL;
+            }
+        }
+        for (std::size_t i = 0; i < tests.size(); ++i)
+            if (!done[i]) {
+                ContentTest& t = tests[i];
+                t.bFound = false;
+                t.nError = Cancelled() ? ECANCELED
+                                       : Contains(t.strPath, needles, &t.bFound, t.nListedSize);
+            }
+    }
+
 private:
     static void AddShares(const smbproto::Names& names, std::vector<FsEntry>& out)
     {
@@ -262,6 +298,12 @@ public:
                  std::uint64_t nListedSize = 0) override
     {
         return For(path).Contains(path, needles, pbFound, nListedSize);
+    }
+
+    void ContainsEach(std::vector<ContentTest>& tests, const content::Needles& needles) override
+    {
+        if (!tests.empty())
+            For(tests.front().strPath).ContainsEach(tests, needles);
     }
 
     void SetCancel(CancelToken cancel) override

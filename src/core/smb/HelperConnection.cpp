@@ -296,6 +296,34 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelToken& cancel)
     return true;
 }
 
+void HelperConnection::Absorb(const CancelToken& cancel)
+{
+    char buf[65536];
+    // Bounded: what a few reads bring, however fast the helper sends.
+    for (int nReads = 0; !m_bDead && !m_inFlight.empty();) {
+        proto::FromHelper m;
+        const auto status = m_reader.Next(&m);
+        if (status == proto::FrameReader::Status::Corrupt) {
+            Fail(proto::kErrHelperDied);
+            return;
+        }
+        if (status == proto::FrameReader::Status::Frame) {
+            if (!Take(m, cancel))
+                Fail(proto::kErrHelperDied);
+            continue;
+        }
+        if (nReads++ == 8)
+            return;
+        const ssize_t got = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (got > 0)
+            m_reader.Append(buf, static_cast<std::size_t>(got));
+        else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+            Fail(proto::kErrHelperDied);
+        else
+            return;
+    }
+}
+
 Reply HelperConnection::Wait(quint64 n, const CancelToken& cancel)
 {
     // Silence counts only while somebody listens: a lessee busy elsewhere (a long content test

@@ -122,6 +122,9 @@ public:
     // Reads answers until request n's Done (earlier requests' frames go to their sinks, and
     // their replies are kept for their own Wait).
     Reply Wait(quint64 n, const CancelToken& cancel);
+    // Reads what has arrived, without waiting: answers go to their sinks and are kept for
+    // their Wait, so InFlight tells what the helper still works on.
+    void Absorb(const CancelToken& cancel);
     // Requests sent whose Done has not been read.
     std::size_t InFlight() const { return m_inFlight.size(); }
 

@@ -105,6 +105,13 @@ public:
         quint64 Send(const smbproto::ToHelper& req, HelperConnection::Sink sink,
                      const CancelToken& cancel, int msDeadline = 0);
         Reply Wait(quint64 n, const CancelToken& cancel);
+        // Takes in the answers that have arrived (never waits), so InFlight is what the
+        // helper still works on, not what nobody has read yet.
+        void Absorb(const CancelToken& cancel)
+        {
+            if (m_helper)
+                m_helper->Absorb(cancel);
+        }
         std::size_t InFlight() const { return m_helper ? m_helper->InFlight() : 0; }
         // Gives the helper back (one with requests still in flight is ended).
         void Release();
