@@ -16,6 +16,8 @@ constexpr std::size_t kMaxAhead = 64;
 // Listings answered and not yet taken by the walker: memory only (the walk takes each in the
 // end), but a bound on what a share of many folders holds at once.
 constexpr qsizetype kMaxUntaken = 256;
+// Folders queued at most (announced, or found below listings answered ahead).
+constexpr std::size_t kMaxQueued = 4096;
 // The walker's time spent waiting for listings before another helper (another connection,
 // another login on the server) is taken: a connection costs the server a process and a
 // session, worth it only where the helpers, not the walker, hold the walk up. A share of a
@@ -128,18 +130,44 @@ void SmbHostSession::Announce(const std::vector<std::pair<QString, smb::SmbPath>
     SendAhead();
 }
 
+void SmbHostSession::LookBelow()
+{
+    for (auto it = m_sent.begin(); it != m_sent.end() && m_queue.size() < kMaxQueued; ++it) {
+        Sent& s = it.value();
+        if (s.bLooked || !s.lane || !s.lane->lease.Answered(s.n))
+            continue;
+        s.bLooked = true;
+        // As the walk names and enters them: folders, not hidden by a leading ".".
+        const QString prefix = FolderPrefix(it.key());
+        for (const FsEntry& e : s.listing->entries) {
+            if (!(e.nAttributes & kAttrDirectory) || e.strName.isEmpty() ||
+                e.strName.startsWith(QLatin1Char('.')) || e.strName.contains(QLatin1Char('/')) ||
+                e.strName.contains(QLatin1Char('\\')))
+                continue;
+            QString unc = prefix + e.strName;
+            if (unc.size() > kMaxFolderPath || m_sent.contains(unc) || m_taken.contains(unc))
+                continue;
+            smbproto::Target at = s.at;
+            at.path = at.path.isEmpty() ? e.strName.toUtf8() : at.path + '/' + e.strName.toUtf8();
+            m_queue.emplace_back(std::move(unc), std::move(at));
+        }
+    }
+}
+
 void SmbHostSession::SendAhead()
 {
     // A walk that tests content sends one listing ahead per helper: a helper answers in the
     // order sent, so a folder's tests would wait behind every listing sent before them.
     const std::size_t maxAhead = m_bTests ? std::max<std::size_t>(1, m_lanes.size()) : kMaxAhead;
+    if (!m_bTests)
+        LookBelow();
     while (!m_queue.empty() && m_sent.size() < kMaxUntaken && Absorb() < maxAhead) {
         Lane* lane = LaneFor(false, m_bTests ? 1 : kDepth);
         if (!lane)
             break;
         auto [unc, at] = std::move(m_queue.front());
         m_queue.pop_front();
-        if (!m_sent.contains(unc)) // announced twice
+        if (!m_sent.contains(unc) && !m_taken.contains(unc)) // announced twice
             m_sent.insert(unc, SendListing(*lane, at));
     }
 }
@@ -147,6 +175,7 @@ void SmbHostSession::SendAhead()
 int SmbHostSession::List(const QString& unc, const smb::SmbPath& folder, std::vector<FsEntry>& out)
 {
     out.clear();
+    m_taken.insert(unc);
     Sent s;
     if (auto it = m_sent.find(unc); it != m_sent.end()) {
         s = std::move(it.value());
@@ -284,5 +313,6 @@ void SmbHostSession::Drain()
         Collect(s);
     m_sent.clear();
     m_queue.clear();
+    m_taken.clear();
     m_lanes.clear();
 }

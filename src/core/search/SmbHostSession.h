@@ -5,6 +5,7 @@
 #include "smb/SmbUrl.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <chrono>
 #include <deque>
@@ -74,6 +75,7 @@ private:
         quint64 n = 0;
         std::shared_ptr<Listing> listing;
         smbproto::Target at;
+        bool bLooked = false; // its sub-folders were queued (answered ahead of the walk)
     };
 
     // A lane to send on: the least loaded one below nDepth requests in flight, else a new one
@@ -83,6 +85,10 @@ private:
     // Takes in what the helpers have answered; the requests they still work on.
     std::size_t Absorb();
     void SendAhead();
+    // The sub-folders of listings answered ahead of the walk, queued behind what the walk
+    // announced: the walk enters them later, and a deep tree (a folder or two per level)
+    // otherwise waits for each level's listing in turn.
+    void LookBelow();
     Sent SendListing(Lane& lane, const smbproto::Target& at);
     // Waits for a sent listing's end (kept in its Listing); its lane is no longer needed for it.
     void Collect(Sent& s);
@@ -100,4 +106,5 @@ private:
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
     QHash<QString, Sent> m_sent;                              // sent, not taken
+    QSet<QString> m_taken; // listed for the walk: never sent again (a folder queued twice)
 };

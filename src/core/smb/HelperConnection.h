@@ -125,6 +125,8 @@ public:
     // Reads what has arrived, without waiting: answers go to their sinks and are kept for
     // their Wait, so InFlight tells what the helper still works on.
     void Absorb(const CancelToken& cancel);
+    // Request n's Done has been read (it waits for its Wait).
+    bool Answered(quint64 n) const { return m_replies.count(n) > 0; }
     // Requests sent whose Done has not been read.
     std::size_t InFlight() const { return m_inFlight.size(); }
 

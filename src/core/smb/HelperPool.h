@@ -113,6 +113,7 @@ public:
                 m_helper->Absorb(cancel);
         }
         std::size_t InFlight() const { return m_helper ? m_helper->InFlight() : 0; }
+        bool Answered(quint64 n) const { return m_helper && m_helper->Answered(n); }
         // Gives the helper back (one with requests still in flight is ended).
         void Release();
         // A share list on this lease is the person's own doing (a search of a server, "Connect
