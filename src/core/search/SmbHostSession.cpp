@@ -60,6 +60,11 @@ std::size_t SmbHostSession::Absorb()
 SmbHostSession::Lane* SmbHostSession::LaneFor(bool bMust, std::size_t nDepth)
 {
     Absorb();
+    return PickLane(bMust, nDepth);
+}
+
+SmbHostSession::Lane* SmbHostSession::PickLane(bool bMust, std::size_t nDepth)
+{
     Lane* best = nullptr;
     for (const auto& lane : m_lanes)
         if (lane->lease.Alive() && (!best || lane->lease.InFlight() < best->lease.InFlight()))
@@ -162,7 +167,8 @@ void SmbHostSession::SendAhead()
     if (!m_bTests)
         LookBelow();
     while (!m_queue.empty() && m_sent.size() < kMaxUntaken && Absorb() < maxAhead) {
-        Lane* lane = LaneFor(false, m_bTests ? 1 : kDepth);
+        // The answers that arrived were just taken in.
+        Lane* lane = PickLane(false, m_bTests ? 1 : kDepth);
         if (!lane)
             break;
         auto [unc, at] = std::move(m_queue.front());

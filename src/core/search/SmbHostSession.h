@@ -81,7 +81,10 @@ private:
     // A lane to send on: the least loaded one below nDepth requests in flight, else a new one
     // when nobody waits for a helper; null when neither (bMust: then the least loaded, or one
     // waited for).
+    // Answers that arrived are taken in first.
     Lane* LaneFor(bool bMust, std::size_t nDepth);
+    // LaneFor, for a caller that has just taken in what arrived.
+    Lane* PickLane(bool bMust, std::size_t nDepth);
     // Takes in what the helpers have answered; the requests they still work on.
     std::size_t Absorb();
     void SendAhead();

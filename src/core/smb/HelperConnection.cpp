@@ -296,22 +296,29 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelToken& cancel)
     return true;
 }
 
+bool HelperConnection::TakeReadFrame(const CancelToken& cancel)
+{
+    proto::FromHelper m;
+    switch (m_reader.Next(&m)) {
+    case proto::FrameReader::Status::Frame:
+        if (!Take(m, cancel))
+            Fail(proto::kErrHelperDied);
+        return true;
+    case proto::FrameReader::Status::Corrupt:
+        Fail(proto::kErrHelperDied);
+        return true;
+    default:
+        return false;
+    }
+}
+
 void HelperConnection::Absorb(const CancelToken& cancel)
 {
     char buf[65536];
     // Bounded: what a few reads bring, however fast the helper sends.
     for (int nReads = 0; !m_bDead && !m_inFlight.empty();) {
-        proto::FromHelper m;
-        const auto status = m_reader.Next(&m);
-        if (status == proto::FrameReader::Status::Corrupt) {
-            Fail(proto::kErrHelperDied);
-            return;
-        }
-        if (status == proto::FrameReader::Status::Frame) {
-            if (!Take(m, cancel))
-                Fail(proto::kErrHelperDied);
+        if (TakeReadFrame(cancel))
             continue;
-        }
         if (nReads++ == 8)
             return;
         const ssize_t got = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
@@ -342,17 +349,8 @@ Reply HelperConnection::Wait(quint64 n, const CancelToken& cancel)
                                           [n](const Pending& p) { return p.n == n; });
         if (!bWaiting || m_bDead)
             return Reply{proto::kErrHelperDied, false, 0, {}};
-        proto::FromHelper m;
-        const auto status = m_reader.Next(&m);
-        if (status == proto::FrameReader::Status::Corrupt) {
-            Fail(proto::kErrHelperDied);
+        if (TakeReadFrame(cancel))
             continue;
-        }
-        if (status == proto::FrameReader::Status::Frame) {
-            if (!Take(m, cancel))
-                Fail(proto::kErrHelperDied);
-            continue;
-        }
         if (Cancelled(cancel)) {
             Fail(proto::kErrCancelled);
             continue;

@@ -154,6 +154,9 @@ private:
     void FrontStarts();
     // Handles one frame from the helper; false when the helper broke the protocol.
     bool Take(smbproto::FromHelper& m, const CancelToken& cancel);
+    // Takes in the next whole frame already read from the socket; false when there is none. A
+    // corrupt frame ends the helper (and counts as taken).
+    bool TakeReadFrame(const CancelToken& cancel);
     bool Answer(const smbproto::AuthAsk& ask, const CancelToken& cancel);
     bool SendAll(const QByteArray& data, const CancelToken& cancel, int* pErr);
 
