@@ -7,7 +7,8 @@
 # (smbclient -L, in parallel; a server that has been idle starts its RPC services for them, as
 # it does for our share lists). Prints entries/s, wall and CPU time, the most connections to
 # port 445 at once (all, and to one server; sampled every 0.5 s with ss), the most helper
-# processes and peak memory.
+# processes and peak memory. Ours runs twice per round: with the default helpers (four per core)
+# and with four, the walkers' parallelism.
 #   bench/load.sh [ENTRIES] [RUNS]     (root; default 500000 entries, 3 runs each)
 # Build first (scripts/build.sh). BC_BENCH_TABLE: where the table row goes (bench/run.sh).
 set -euo pipefail
@@ -49,6 +50,10 @@ sample() {
     done
 }
 
+# The same search with four helpers, the walkers' parallelism (the default is four per core).
+mkdir -p "$work/four/.config/Halvorn"
+printf '[SmbHelpers]\nnMaxHelpers=4\n' > "$work/four/.config/Halvorn/Brindlecove.conf"
+
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 for r in $(seq 1 "$runs"); do
@@ -58,6 +63,10 @@ for r in $(seq 1 "$runs"); do
     kill -TERM $sp; wait $sp 2>/dev/null || true
     found=$(wc -l < "$work/found")
     [ "$found" = "$total" ] || { echo "load bench: run $r found $found of $total" >&2; exit 1; }
+    /usr/bin/time -f "%e %U %S %M" -o "$work/four.$r" env HOME="$work/four" \
+        "$bin/brindlecove-cli" search --pattern "*" "${hosts[@]}" > "$work/found" 2>/dev/null || true
+    found=$(wc -l < "$work/found")
+    [ "$found" = "$total" ] || { echo "load bench: run $r (4 helpers) found $found of $total" >&2; exit 1; }
     /usr/bin/time -f "%e %U %S" -o "$work/smb.$r" sh -c \
         "xargs -P 4 -I{} smbclient -N {} -c 'recurse; ls' < '$work/shares' > /dev/null 2>&1"
     # As a user runs it: the share lists, then the walkers.
@@ -67,19 +76,21 @@ for r in $(seq 1 "$runs"); do
     read -r w u s m < "$work/ours.$r"
     read -r sw su ss < "$work/smb.$r"
     read -r lw lu ls < "$work/smbl.$r"
+    read -r fw fu fs fm < "$work/four.$r"
     read -r all one helpers < "$work/sample.$r"
-    echo "run $r: ours $w s (cpu $u+$s s, peak $((m / 1024)) MiB, $helpers helpers, $all connections, $one to one server); 4 smbclient $sw s (cpu $su+$ss s); share lists and 4 smbclient $lw s (cpu $lu+$ls s)"
+    echo "run $r: ours $w s (cpu $u+$s s, peak $((m / 1024)) MiB, $helpers helpers, $all connections, $one to one server); ours with 4 helpers $fw s (cpu $fu+$fs s); 4 smbclient $sw s (cpu $su+$ss s); share lists and 4 smbclient $lw s (cpu $lu+$ls s)"
 done
 ours=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/ours.$r"; done | median)
+four=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/four.$r"; done | median)
 smb=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/smb.$r"; done | median)
 smbl=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/smbl.$r"; done | median)
 all=$(for r in $(seq 1 "$runs"); do cut -d' ' -f1 "$work/sample.$r"; done | sort -n | tail -1)
 one=$(for r in $(seq 1 "$runs"); do cut -d' ' -f2 "$work/sample.$r"; done | sort -n | tail -1)
 helpers=$(for r in $(seq 1 "$runs"); do cut -d' ' -f3 "$work/sample.$r"; done | sort -n | tail -1)
 mem=$(for r in $(seq 1 "$runs"); do cut -d' ' -f4 "$work/ours.$r"; done | sort -n | tail -1)
-line=$(awk -v n="$total" -v o="$ours" -v s="$smb" -v l="$smbl" -v a="$all" -v p="$one" -v h="$helpers" -v m="$mem" 'BEGIN {
-    printf "| search of 20 servers x 4 shares, %d entries (median of runs) | %.0f entries/s, %d helpers, at most %d connections (%d to one server), peak %d MiB | 4 parallel `smbclient -c '"'"'recurse; ls'"'"'`: %.0f entries/s; with the 20 share lists first: %.0f entries/s | %.2fx; %.2fx |\n",
-           n, n / o, h, a, p, m / 1024, n / s, n / l, s / o, l / o }')
+line=$(awk -v n="$total" -v o="$ours" -v s="$smb" -v l="$smbl" -v a="$all" -v p="$one" -v h="$helpers" -v m="$mem" -v f="$four" 'BEGIN {
+    printf "| search of 20 servers x 4 shares, %d entries (median of runs) | %.0f entries/s, %d helpers, at most %d connections (%d to one server), peak %d MiB; with 4 helpers %.0f entries/s | 4 parallel `smbclient -c '"'"'recurse; ls'"'"'`: %.0f entries/s; with the 20 share lists first: %.0f entries/s | %.2fx; %.2fx; with 4 helpers %.2fx |\n",
+           n, n / o, h, a, p, m / 1024, n / f, n / s, n / l, s / o, l / o, s / f }')
 echo "$line"
 [ -n "${BC_BENCH_TABLE:-}" ] && echo "$line" >> "$BC_BENCH_TABLE"
 exit 0
