@@ -54,19 +54,22 @@ sample() {
 mkdir -p "$work/four/.config/Halvorn"
 printf '[SmbHelpers]\nnMaxHelpers=4\n' > "$work/four/.config/Halvorn/Brindlecove.conf"
 
+# One search of all 20 servers with the settings under HOME $1, timed into $2; it must find all.
+search_all() {
+    /usr/bin/time -f "%e %U %S %M" -o "$2" env HOME="$1" \
+        "$bin/brindlecove-cli" search --pattern "*" "${hosts[@]}" > "$work/found" 2>/dev/null || true
+    local found
+    found=$(wc -l < "$work/found")
+    [ "$found" = "$total" ] || { echo "load bench: $3 found $found of $total" >&2; exit 1; }
+}
+
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 for r in $(seq 1 "$runs"); do
     sample "$work/sample.$r" & sp=$!
-    /usr/bin/time -f "%e %U %S %M" -o "$work/ours.$r" env HOME="$work" \
-        "$bin/brindlecove-cli" search --pattern "*" "${hosts[@]}" > "$work/found" 2>/dev/null || true
+    search_all "$work" "$work/ours.$r" "run $r"
     kill -TERM $sp; wait $sp 2>/dev/null || true
-    found=$(wc -l < "$work/found")
-    [ "$found" = "$total" ] || { echo "load bench: run $r found $found of $total" >&2; exit 1; }
-    /usr/bin/time -f "%e %U %S %M" -o "$work/four.$r" env HOME="$work/four" \
-        "$bin/brindlecove-cli" search --pattern "*" "${hosts[@]}" > "$work/found" 2>/dev/null || true
-    found=$(wc -l < "$work/found")
-    [ "$found" = "$total" ] || { echo "load bench: run $r (4 helpers) found $found of $total" >&2; exit 1; }
+    search_all "$work/four" "$work/four.$r" "run $r (4 helpers)"
     /usr/bin/time -f "%e %U %S" -o "$work/smb.$r" sh -c \
         "xargs -P 4 -I{} smbclient -N {} -c 'recurse; ls' < '$work/shares' > /dev/null 2>&1"
     # As a user runs it: the share lists, then the walkers.
@@ -76,7 +79,7 @@ for r in $(seq 1 "$runs"); do
     read -r w u s m < "$work/ours.$r"
     read -r sw su ss < "$work/smb.$r"
     read -r lw lu ls < "$work/smbl.$r"
-    read -r fw fu fs fm < "$work/four.$r"
+    read -r fw fu fs _ < "$work/four.$r"
     read -r all one helpers < "$work/sample.$r"
     echo "run $r: ours $w s (cpu $u+$s s, peak $((m / 1024)) MiB, $helpers helpers, $all connections, $one to one server); ours with 4 helpers $fw s (cpu $fu+$fs s); 4 smbclient $sw s (cpu $su+$ss s); share lists and 4 smbclient $lw s (cpu $lu+$ls s)"
 done

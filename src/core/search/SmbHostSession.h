@@ -80,8 +80,7 @@ private:
 
     // A lane to send on: the least loaded one below nDepth requests in flight, else a new one
     // when nobody waits for a helper; null when neither (bMust: then the least loaded, or one
-    // waited for).
-    // Answers that arrived are taken in first.
+    // waited for). Answers that arrived are taken in first.
     Lane* LaneFor(bool bMust, std::size_t nDepth);
     // LaneFor, for a caller that has just taken in what arrived.
     Lane* PickLane(bool bMust, std::size_t nDepth);
