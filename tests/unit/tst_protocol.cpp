@@ -393,6 +393,89 @@ private slots:
         held.clear();
         QCOMPARE(pool->GetStats().nProcesses, 0);
     }
+
+    // A caller waiting for a helper goes on as soon as one comes back or its search stops,
+    // not at its next look: with a token that wakes, and with a flag that is only a question.
+    void waiterGoesOnAtOnce_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("a helper comes back") << "give";
+        QTest::newRow("cancelled token") << "token";
+        QTest::newRow("cancelled flag") << "flag";
+        QTest::newRow("pool shut down") << "shutdown";
+    }
+    void waiterGoesOnAtOnce()
+    {
+        QFETCH(QString, event);
+        QTemporaryDir dir;
+        auto pool = std::make_shared<smb::HelperPool>();
+        pool->SetHelperPath(Script(dir, PythonHelper(proto::Done{})));
+        smb::PoolLimits limits;
+        limits.nMaxHelpers = 2;
+        pool->SetLimits(limits);
+        std::vector<smb::HelperPool::Lease> held;
+        held.push_back(pool->Acquire("a", {}, {}));
+        held.push_back(pool->Acquire("b", {}, {}));
+        QVERIFY(held[0].Valid() && held[1].Valid());
+        std::atomic<bool> flag{false};
+        const CancelToken token = CancelToken::Make();
+        const CancelToken cancel =
+            event == "flag" ? CancelToken([&] { return flag.load(); }) : token;
+        QElapsedTimer t;
+        std::thread mover([&] {
+            QThread::msleep(300);
+            t.start();
+            if (event == "give")
+                held[0].Release();
+            else if (event == "token")
+                token.Cancel();
+            else if (event == "flag")
+                flag = true;
+            else
+                pool->Shutdown();
+        });
+        // A second waiter, of another host, keeps its place throughout.
+        const CancelToken other = CancelToken::Make();
+        std::thread second([&] {
+            QThread::msleep(100);
+            auto lease = pool->Acquire("d", {}, other);
+            QVERIFY(!lease.Valid());
+        });
+        auto waiting = pool->Acquire("c", {}, cancel);
+        const qint64 msAfter = t.elapsed();
+        mover.join();
+        QCOMPARE(waiting.Valid(), event == "give");
+        if (!waiting.Valid())
+            QCOMPARE(waiting.Error(), proto::kErrCancelled);
+        QVERIFY2(msAfter < 800, qPrintable(QString::number(msAfter)));
+        other.Cancel();
+        second.join();
+        waiting.Release();
+        pool->Shutdown();
+        held.clear();
+        QCOMPARE(pool->GetStats().nProcesses, 0);
+    }
+
+    // A wake-up runs once, on the cancel, and never after its owner ended it.
+    void cancelWakeups()
+    {
+        const CancelToken token = CancelToken::Make();
+        int nKept = 0, nEnded = 0;
+        const CancelToken::Wakeup kept = token.OnCancel([&] { ++nKept; });
+        {
+            const CancelToken::Wakeup ended = token.OnCancel([&] { ++nEnded; });
+        }
+        CancelToken::Wakeup moved = token.OnCancel([&] { ++nKept; });
+        CancelToken::Wakeup target = std::move(moved);
+        token.Cancel();
+        token.Cancel();
+        QCOMPARE(nKept, 2);
+        QCOMPARE(nEnded, 0);
+        int nLate = 0;
+        const CancelToken::Wakeup late = token.OnCancel([&] { ++nLate; });
+        QCOMPARE(nLate, 0);
+        QVERIFY(token.Cancelled());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProtocol)

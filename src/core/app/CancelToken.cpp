@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,6 +16,9 @@ struct CancelToken::Shared
 {
     std::atomic<bool> bCancelled{false};
     int fd = -1;
+    std::mutex mutex; // guards the wake-ups
+    std::vector<std::pair<std::uint64_t, std::function<void()>>> wakeups;
+    std::uint64_t nNextId = 1;
     Shared() : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~Shared()
     {
@@ -42,6 +48,43 @@ void CancelToken::Cancel() const
         while (::write(m_shared->fd, &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
+    std::lock_guard lock(m_shared->mutex);
+    for (const auto& [nId, fn] : m_shared->wakeups)
+        fn();
+}
+
+CancelToken::Wakeup CancelToken::OnCancel(std::function<void()> fn) const
+{
+    Wakeup w;
+    if (!m_shared || m_fnCancelled)
+        return w;
+    std::lock_guard lock(m_shared->mutex);
+    w.m_shared = m_shared;
+    w.m_nId = m_shared->nNextId++;
+    m_shared->wakeups.emplace_back(w.m_nId, std::move(fn));
+    return w;
+}
+
+CancelToken::Wakeup::Wakeup(Wakeup&& other) noexcept
+    : m_shared(std::move(other.m_shared)), m_nId(std::exchange(other.m_nId, 0))
+{}
+
+CancelToken::Wakeup& CancelToken::Wakeup::operator=(Wakeup&& other) noexcept
+{
+    if (this != &other) {
+        Wakeup gone(std::move(*this));
+        m_shared = std::move(other.m_shared);
+        m_nId = std::exchange(other.m_nId, 0);
+    }
+    return *this;
+}
+
+CancelToken::Wakeup::~Wakeup()
+{
+    if (!m_shared)
+        return;
+    std::lock_guard lock(m_shared->mutex);
+    std::erase_if(m_shared->wakeups, [this](const auto& w) { return w.first == m_nId; });
 }
 
 bool CancelToken::Cancelled() const

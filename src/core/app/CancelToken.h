@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -14,6 +15,8 @@
 // waits look at it every kMsPoll. A default token is never cancelled.
 class CancelToken
 {
+    struct Shared;
+
 public:
     static constexpr int kMsPoll = 50;
 
@@ -34,8 +37,29 @@ public:
     // first, 0 when the time passed or the token was cancelled, -1 on a poll error.
     int Poll(int fd, short events, int msTimeout) const;
 
+    // For a wait on a condition variable, which cannot watch Fd(): while the returned object
+    // lives, fn runs once on the thread that cancels, right after the token became cancelled.
+    // It runs under the token's own lock, so the object's end waits for a call in progress:
+    // end it with no lock held that fn takes. fn must not cancel a token. Nothing runs for a
+    // token cancelled before, nor for one that cannot tell (it has no Fd(); wait Slice()).
+    class Wakeup
+    {
+    public:
+        Wakeup() = default;
+        Wakeup(Wakeup&& other) noexcept;
+        Wakeup& operator=(Wakeup&& other) noexcept;
+        Wakeup(const Wakeup&) = delete;
+        Wakeup& operator=(const Wakeup&) = delete;
+        ~Wakeup();
+
+    private:
+        friend class CancelToken;
+        std::shared_ptr<Shared> m_shared;
+        std::uint64_t m_nId = 0;
+    };
+    [[nodiscard]] Wakeup OnCancel(std::function<void()> fn) const;
+
 private:
-    struct Shared;
     std::shared_ptr<Shared> m_shared;
     std::function<bool()> m_fnCancelled;
 };

@@ -42,7 +42,7 @@ void HelperPool::SetLimits(const PoolLimits& limits)
     m_limits = limits;
     m_limits.nMaxHelpers = std::max(1, m_limits.nMaxHelpers);
     m_limits.nMaxPerHost = std::clamp(m_limits.nMaxPerHost, 1, m_limits.nMaxHelpers);
-    m_changed.notify_all();
+    WakeTurn();
 }
 
 PoolLimits HelperPool::Limits() const
@@ -124,9 +124,8 @@ void HelperPool::AddLent(const QString& host, int n)
     }
 }
 
-bool HelperPool::IsTurnOf(const Waiter& me) const
+const HelperPool::Waiter* HelperPool::Turn() const
 {
-    // The first waiter of the host that has the fewest helpers, among hosts below their cap.
     const Waiter* best = nullptr;
     int nBest = 0;
     for (const Waiter& w : m_waiters) {
@@ -138,7 +137,19 @@ bool HelperPool::IsTurnOf(const Waiter& me) const
             nBest = n;
         }
     }
-    return best && best->nSeq == me.nSeq;
+    return best;
+}
+
+void HelperPool::WakeTurn()
+{
+    if (const Waiter* w = Turn())
+        w->wake->notify_one();
+}
+
+void HelperPool::WakeAll()
+{
+    for (const Waiter& w : m_waiters)
+        w.wake->notify_one();
 }
 
 int HelperPool::ProbeHost(const QString& host, int nPort, const CancelToken& cancel, bool bGreet)
@@ -235,12 +246,19 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
     if (profile.nPort > 0 && IsNumericAddress(host))
         if (const int err = ProbeHost(host, profile.nPort, cancel, bGreet); err != 0)
             return fail(err);
+    std::condition_variable wake;
+    // Ends after the lock below is released: its end takes the token's lock, which a cancel
+    // holds while it takes this one.
+    const CancelToken::Wakeup onCancel = cancel.OnCancel([this, &wake] {
+        std::lock_guard lock(m_mutex);
+        wake.notify_one();
+    });
     std::unique_lock lock(m_mutex);
-    const Waiter me{host, m_nNextSeq++};
+    const Waiter me{host, m_nNextSeq++, &wake};
     m_waiters.push_back(me);
     auto leave = [&] {
         std::erase_if(m_waiters, [&](const Waiter& w) { return w.nSeq == me.nSeq; });
-        m_changed.notify_all();
+        WakeTurn();
     };
     std::shared_ptr<HelperConnection> victim;
     for (;;) {
@@ -248,9 +266,11 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
             leave();
             return fail(smbproto::kErrCancelled);
         }
-        if (IsTurnOf(me) && Take(host, profile, lease, &victim, true))
+        const Waiter* turn = Turn();
+        if (turn && turn->nSeq == me.nSeq && Take(host, profile, lease, &victim, true))
             break;
-        m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        // Woken by a change or a cancel; the bound only covers a token without a wake-up.
+        wake.wait_for(lock, std::chrono::milliseconds(cancel.Slice(2000)));
     }
     AddLent(host, 1);
     leave();
@@ -324,7 +344,7 @@ HelperPool::Lease HelperPool::Finish(Lease lease, const HelperProfile& profile,
         if (!helper) {
             --m_nProcesses;
             AddLent(lease.m_host, -1);
-            m_changed.notify_all();
+            WakeTurn();
             lease.m_pool.reset();
             lease.m_nError = smbproto::kErrNoHelper;
             return lease;
@@ -347,7 +367,7 @@ void HelperPool::Give(std::shared_ptr<HelperConnection> helper, const QString& h
         helper->Kill();
         lock.lock();
         --m_nProcesses;
-        m_changed.notify_all();
+        WakeTurn();
         return;
     }
     helper->idleSince = Clock::now();
@@ -356,7 +376,7 @@ void HelperPool::Give(std::shared_ptr<HelperConnection> helper, const QString& h
         m_bReaperRunning = true;
         m_reaper = std::thread([this] { Reaper(); });
     }
-    m_changed.notify_all();
+    WakeTurn();
 }
 
 void HelperPool::Reaper()
@@ -381,7 +401,7 @@ void HelperPool::Reaper()
         old.clear(); // ends them
         lock.lock();
         m_nProcesses -= nOld;
-        m_changed.notify_all();
+        WakeTurn();
     }
 }
 
@@ -396,7 +416,7 @@ void HelperPool::DropIdle()
     idle.clear(); // ends them
     std::lock_guard lock(m_mutex);
     m_nProcesses -= nIdle;
-    m_changed.notify_all();
+    WakeTurn();
 }
 
 void HelperPool::Shutdown()
@@ -405,12 +425,12 @@ void HelperPool::Shutdown()
     {
         std::lock_guard lock(m_mutex);
         m_bShutdown = true;
-        m_closing.Cancel();
         idle.swap(m_idle);
         m_nProcesses -= static_cast<int>(idle.size());
-        m_changed.notify_all();
+        WakeAll();
         m_reaperWake.notify_all();
     }
+    m_closing.Cancel();
     idle.clear();
     if (m_reaper.joinable() && m_reaper.get_id() != std::this_thread::get_id())
         m_reaper.join();

@@ -163,12 +163,20 @@ public:
     void DropIdle();
 
 private:
+    // A caller of Acquire waiting for a helper. Only the one whose turn it is can take one, so
+    // a change wakes that one alone (and it wakes the next when it leaves), not every waiter.
     struct Waiter
     {
         QString host;
         quint64 nSeq;
+        std::condition_variable* wake;
     };
-    bool IsTurnOf(const Waiter& w) const;
+    // The first waiter of the host that has the fewest helpers, among hosts below their cap;
+    // m_mutex held.
+    const Waiter* Turn() const;
+    // Something changed that may let the waiter whose turn it is go on; m_mutex held.
+    void WakeTurn();
+    void WakeAll();
     void Give(std::shared_ptr<HelperConnection> helper, const QString& host);
     // Takes an idle helper of profile (best one that worked for host), or counts a new one;
     // m_mutex held. False when neither is possible.
@@ -187,7 +195,6 @@ private:
     static QString FindHelper();
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;    // a helper came back, a waiter left, limits changed
     std::condition_variable m_reaperWake; // shutdown
     PoolLimits m_limits;
     CredentialsFn m_fnCredentials;
