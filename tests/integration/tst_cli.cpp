@@ -301,8 +301,8 @@ private slots:
     }
 
     // While `index watch` runs, what happens on the share through SMB reaches the index within
-    // seconds: a file that arrives, one renamed, a folder that arrives with its contents, a
-    // file deleted.
+    // seconds: a file that arrived after the last walk and before the watch began, a file that
+    // arrives, one renamed, a folder that arrives with its contents, a file deleted.
     void indexFollowsAWatchedShare()
     {
         QTemporaryDir dir;
@@ -320,6 +320,12 @@ private slots:
         local.write("x\n");
         local.close();
         QCOMPARE(Cli({"index", "update", "\\\\127.0.0.11\\public"}).code, 0);
+        // A file that arrives after the last walk and before the watch is held by the server.
+        QFile early(dir.filePath(tag + "-early.txt"));
+        QVERIFY(early.open(QIODevice::WriteOnly));
+        early.write("x\n");
+        early.close();
+        QVERIFY(smb(QString("put %1-early.txt").arg(tag)));
 
         QProcess watch;
         watch.start(QCoreApplication::applicationDirPath() + "/brindlecove-cli",
@@ -352,6 +358,9 @@ private slots:
             }
             return false;
         };
+        QVERIFY2(until({base + tag + "-early.txt"}), qPrintable(indexed().join(' ')));
+        QVERIFY(smb(QString("del %1-early.txt").arg(tag)));
+        QVERIFY2(until({}), qPrintable(indexed().join(' ')));
         QVERIFY(smb(QString("put %1.txt").arg(tag)));
         QVERIFY2(until({base + tag + ".txt"}), qPrintable(indexed().join(' ')));
         qInfo("a new file was in the index %lld ms after the upload", t.elapsed());

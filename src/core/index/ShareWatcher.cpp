@@ -88,7 +88,15 @@ void ShareWatcher::Watch()
             smb::HelperPool::Instance()->Acquire(path.Key(), smb::HelperProfile{}, m_cancel);
         Error why = Error::FromCode(lease.Error());
         if (lease.Valid()) {
-            const auto sink = [this](smbproto::FromHelper& m) {
+            bool bArmed = false;
+            const auto sink = [this, &bArmed](smbproto::FromHelper& m) {
+                // The first word from the watch says the server holds it: what changed before
+                // (since the last walk, or while no watch was held) is found by listing the
+                // share once.
+                if (!bArmed) {
+                    bArmed = true;
+                    Dirty(QString(), QString());
+                }
                 const auto* changes = std::get_if<smbproto::Changes>(&m);
                 if (!changes)
                     return;
