@@ -83,7 +83,10 @@ private slots:
         m_pc1 = m_tree->InsertItem(m_wg, InsertPos::Last, "PC1", NK_SERVER);
         m_docs = m_tree->InsertItem(m_pc1, InsertPos::Last, "Docs", NK_SHARE);
         m_tree->InsertItem(m_pc1, InsertPos::Last, "Music", NK_SHARE);
+        // As a server lists it: the IPC share has no folder here, and a walk of it would fail.
+        m_tree->InsertItem(m_pc1, InsertPos::Last, "IPC$", NK_SHARE);
         const NodeHandle pc2 = m_tree->InsertItem(m_wg, InsertPos::Last, "PC2", NK_SERVER);
+        m_tree->InsertItem(pc2, InsertPos::Last, "ipc$", NK_SHARE);
         m_tree->InsertItem(pc2, InsertPos::Last, "Public", NK_SHARE);
         m_tree->InsertItem(m_wg, InsertPos::Last, "PC3", NK_SERVER); // never enumerated
     }
@@ -132,6 +135,9 @@ private slots:
         QVERIFY(r.finished[0].second);
         QCOMPARE(r.status.count("Search finished"), 1);
         QVERIFY(!r.status.join('\n').contains(".cache"));
+        // The IPC share is neither searched nor reported.
+        QVERIFY2(!r.status.join('\n').contains("ipc$", Qt::CaseInsensitive),
+                 qPrintable(r.status.join('\n')));
         QVERIFY(r.engine->IsIdle());
     }
 

@@ -90,6 +90,14 @@ using Run = SearchEngine::Run;
 // Files of one folder a content search tests at once (and then adds the finds of).
 constexpr std::size_t kContentBatch = 64;
 
+// \\SERVER\IPC$, the share every server lists for its named pipes: it holds no files, and a
+// walk of it would cost the server a connection and a login for nothing.
+bool IsIpcShare(const QString& share)
+{
+    return share.count(QLatin1Char('\\')) == 3 &&
+           share.endsWith(QLatin1String("\\IPC$"), Qt::CaseInsensitive);
+}
+
 // One worker's walk. Lives on the worker's thread.
 class Walker
 {
@@ -248,7 +256,7 @@ std::vector<QString> Walker::SubFolders(const QString& folder, const std::vector
 
 void Walker::SearchShare(const QString& share)
 {
-    if (!m_run->Running())
+    if (!m_run->Running() || IsIpcShare(share))
         return;
     CheckCandidates(share);
     // The share's own folder is listed once: its sub-folders are searched first, its own
