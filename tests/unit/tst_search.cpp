@@ -323,9 +323,10 @@ private slots:
     }
 
     // A content search with the index's files of the pattern: they are read first, before the
-    // share is listed; the walk reads again only a file that changed since (since the index knew
-    // it, or since it was read; a find is reported once); a file the index knows that is gone is no
-    // error; a file the index does not know is found by the walk.
+    // share is listed; a find is reported once and not read again, even when it changes; the
+    // walk reads again a file that found nothing and changed since (since the index knew it, or
+    // since it was read); a file the index knows that is gone is no error; a file the index
+    // does not know is found by the walk.
     void contentStartsWithTheIndexedFiles()
     {
         QTemporaryDir dir;
@@ -405,24 +406,25 @@ private slots:
             return c;
         };
         QVERIFY(r.engine->Start(job));
-        // Read before the share's listing (slowed to 300 ms) has even come back: change it.
+        // Read before the share's listing (slowed to 300 ms) has even come back: change a find
+        // and a file that found nothing, which now holds the text.
         QTRY_COMPARE_WITH_TIMEOUT(log->Count("read " + share + "\\sub\\b.txt"), 1, 5000);
         QVERIFY(log->Count("list " + share) <= 1);
-        {
-            QFile f(dir.filePath("PC9/Share/sub/b.txt"));
+        for (const char* name : {"PC9/Share/sub/b.txt", "PC9/Share/c.txt"}) {
+            QFile f(dir.filePath(name));
             QVERIFY(f.open(QIODevice::Append));
-            f.write(" and more");
+            f.write(" and a budget");
         }
         QVERIFY(r.Wait());
         QStringList got = r.sink->paths;
         got.sort();
         // Each once, named as this walk names the share.
-        QCOMPARE(got, (QStringList{share + "\\a.txt", share + "\\deep\\new.txt",
+        QCOMPARE(got, (QStringList{share + "\\a.txt", share + "\\c.txt", share + "\\deep\\new.txt",
                                    share + "\\sub\\b.txt"}));
         QCOMPARE(log->Count("read " + share + "\\a.txt"), 1);
-        QCOMPARE(log->Count("read " + share + "\\c.txt"), 1);
+        QCOMPARE(log->Count("read " + share + "\\c.txt"), 2); // changed since it was read
         QCOMPARE(log->Count("read " + share + "\\e.txt"), 2); // changed since the index knew it
-        QCOMPARE(log->Count("read " + share + "\\sub\\b.txt"), 2); // changed since
+        QCOMPARE(log->Count("read " + share + "\\sub\\b.txt"), 1); // a find already
         QCOMPARE(log->Count("read " + share + "\\deep\\new.txt"), 1);
         const QStringList& events = log->events;
         QVERIFY(events.indexOf("read " + share + "\\a.txt") < events.indexOf("list " + share));

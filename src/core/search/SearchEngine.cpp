@@ -124,9 +124,9 @@ private:
     void HandOff(const QString& folder, const std::vector<FsEntry>& entries);
     // Reads the files a content search expects below the share before the walk lists it.
     void CheckCandidates(const QString& share);
-    // The walk meets a file read before: true when that reading holds (it has not changed
-    // since), *pbFound then what it found.
-    bool CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound);
+    // The walk meets a file read before: true when it need not be read again, because it was a
+    // find (reported then, once) or has not changed since the index knew it.
+    bool CheckedBefore(const QString& path, const FsEntry& entry);
     void Add(const SearchResult& find);
     // A folder or file that could not be read: logged and reported, unless the search was
     // stopped or it is no failure (printer and IPC shares).
@@ -310,12 +310,7 @@ void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
     const QString prefix = FolderPrefix(folder);
     // A content search tests the folder's files a batch at a time (the file system may test a
     // batch at once) and adds the finds in the folder's order.
-    struct Pending
-    {
-        const FsEntry* entry;
-        bool bFoundBefore;
-    };
-    std::vector<Pending> pending;
+    std::vector<const FsEntry*> pending;
     std::vector<ContentTest> tests;
     const auto testPending = [&] {
         m_fs->ContainsEach(tests, *m_run->needles);
@@ -323,11 +318,10 @@ void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
             if (!m_run->Running() || !m_run->m_bHasTarget)
                 break;
             const ContentTest& t = tests[i];
-            const FsEntry& e = *pending[i].entry;
+            const FsEntry& e = *pending[i];
             if (t.nError != 0)
                 Report(t.strPath, false, t.nError);
-            // One that changed since it was read and is still a find was reported then.
-            else if (t.bFound && !pending[i].bFoundBefore)
+            else if (t.bFound)
                 Add({t.strPath, e.nAttributes, e.nSize, e.nLastWrite});
         }
         pending.clear();
@@ -343,12 +337,11 @@ void Walker::HandOff(const QString& folder, const std::vector<FsEntry>& entries)
             Add({path, e.nAttributes, e.nSize, e.nLastWrite});
             continue;
         }
-        bool bFoundBefore = false;
-        if (CheckedBefore(path, e, &bFoundBefore))
+        if (CheckedBefore(path, e))
             continue; // reported when it was read, if it matched
         if (e.nAttributes & kAttrDirectory)
             continue; // a folder holds no text
-        pending.push_back({&e, bFoundBefore});
+        pending.push_back(&e);
         tests.push_back({std::move(path), e.nSize});
         if (tests.size() >= kContentBatch)
             testPending();
@@ -369,10 +362,11 @@ void Walker::CheckCandidates(const QString& share)
     if (!m_run->needles || !m_run->job.fnCandidates)
         return;
     // Read a batch at a time, as the walk's own files are. A file that cannot be read (gone,
-    // renamed, refused) is the walk's to meet and report. A reading is kept with the size and
-    // time the index knew: the walk reads the file again when its listing shows otherwise
-    // (it changed since, before or after this reading). A find is looked at as it is now, to
-    // be shown so (only finds: a look costs the server as much as the read).
+    // renamed, refused) is the walk's to meet and report. A reading that found nothing is kept
+    // with the size and time the index knew: the walk reads the file again when its listing
+    // shows otherwise (it changed since, before or after this reading). A find is reported now
+    // and not read again; it is looked at as it is now, to be shown so (only finds: a look
+    // costs the server as much as the read).
     std::vector<ContentTest> tests;
     std::vector<const SearchResult*> known;
     const auto readBatch = [&] {
@@ -413,7 +407,7 @@ void Walker::CheckCandidates(const QString& share)
         readBatch();
 }
 
-bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFound)
+bool Walker::CheckedBefore(const QString& path, const FsEntry& entry)
 {
     if (!m_run->job.fnCandidates)
         return false;
@@ -422,8 +416,10 @@ bool Walker::CheckedBefore(const QString& path, const FsEntry& entry, bool* pbFo
     const auto it = m_run->m_checked.constFind(key);
     if (it == m_run->m_checked.constEnd())
         return false;
-    *pbFound = it->bFound;
-    return it->nSize == entry.nSize && it->nLastWrite == entry.nLastWrite;
+    // A find is not read again: it is in the results already, and a reading now could neither
+    // add it nor take it back. (Its size and time were looked at after it was read, so they
+    // may already be those of a change made while it was read.)
+    return it->bFound || (it->nSize == entry.nSize && it->nLastWrite == entry.nLastWrite);
 }
 
 void Walker::Report(const QString& path, bool bFolder, int err)
