@@ -30,6 +30,7 @@ if [ "$(id -u)" = 0 ]; then
   trap 'rm -f "$table"' EXIT
   BC_BENCH_BIN=$PWD/$bin bash bench/load.sh "${BC_BENCH_LOAD_ENTRIES:-500000}" "${BC_BENCH_LOAD_RUNS:-3}"
   BC_BENCH_BIN=$PWD/$bin bash bench/far.sh "${BC_BENCH_FAR_MS:-1}" "${BC_BENCH_FAR_RUNS:-3}"
+  BC_BENCH_BIN=$PWD/$bin bash bench/farload.sh "${BC_BENCH_FAR_MS:-1}" "${BC_BENCH_FAR_RUNS:-3}"
 else
   "$bin/bench_search"
 fi
