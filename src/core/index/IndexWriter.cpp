@@ -18,7 +18,10 @@ std::shared_ptr<IndexWriter> IndexWriter::Start(const QString& location, Error* 
     if (!store)
         return nullptr;
     std::shared_ptr<IndexWriter> w(new IndexWriter(std::move(store)));
-    w->m_thread = std::thread([raw = w.get()] { raw->Run(); });
+    w->m_thread = std::thread([raw = w.get()] {
+        raw->Run();
+        raw->m_store.reset();
+    });
     return w;
 }
 
@@ -44,6 +47,10 @@ std::shared_ptr<IndexWriter> IndexWriter::StartInBackground(const QString& locat
             return;
         }
         raw->Run();
+        // Closed by the writer itself before Finish returns: the last connection to go tidies
+        // the file (under a lock the next search's reader would wait for), and a thread that
+        // ends a search late, on a busy machine, must not hold the next search's index answer.
+        raw->m_store.reset();
     });
     return w;
 }

@@ -16,8 +16,8 @@ namespace shareindex {
 // folder of one, a full one, Finish), not for every folder: a search of many small folders
 // would otherwise pay two thread switches per folder for the index.
 //
-// Finish() writes what is queued and ends the thread; the destructor does the same. A write
-// that fails (disk full, the file removed) is counted, and the rest still tried.
+// Finish() writes what is queued, closes the index and ends the thread; the destructor does the
+// same. A write that fails (disk full, the file removed) is counted, and the rest still tried.
 class IndexWriter
 {
 public:
