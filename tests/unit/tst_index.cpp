@@ -481,8 +481,6 @@ private slots:
         QCOMPARE(st[0].nEntries, st[0].nFolders * 20);
     }
 
-    // Walkers that hand over more than the writer may hold wait for room and go on; a folder
-    // handed over alone, with nothing after it, is written without waiting for the end.
     // When a search ends (Finish) the index file is at rest: the writer has closed it, so the
     // next search's reader never waits for a close that a busy machine delays.
     void finishedWriterLeavesTheFileAtRest()
@@ -500,6 +498,8 @@ private slots:
         QCOMPARE(s->Status().at(0).nEntries, qint64(2));
     }
 
+    // Walkers that hand over more than the writer may hold wait for room and go on; a folder
+    // handed over alone, with nothing after it, is written without waiting for the end.
     void writerKeepsUpWithWalkers()
     {
         auto writer = shareindex::IndexWriter::Start(Path());

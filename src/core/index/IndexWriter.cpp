@@ -18,10 +18,7 @@ std::shared_ptr<IndexWriter> IndexWriter::Start(const QString& location, Error* 
     if (!store)
         return nullptr;
     std::shared_ptr<IndexWriter> w(new IndexWriter(std::move(store)));
-    w->m_thread = std::thread([raw = w.get()] {
-        raw->Run();
-        raw->m_store.reset();
-    });
+    w->m_thread = std::thread([raw = w.get()] { raw->RunAndClose(); });
     return w;
 }
 
@@ -46,11 +43,7 @@ std::shared_ptr<IndexWriter> IndexWriter::StartInBackground(const QString& locat
                 fnFailed(why, detail);
             return;
         }
-        raw->Run();
-        // Closed by the writer itself before Finish returns: the last connection to go tidies
-        // the file (under a lock the next search's reader would wait for), and a thread that
-        // ends a search late, on a busy machine, must not hold the next search's index answer.
-        raw->m_store.reset();
+        raw->RunAndClose();
     });
     return w;
 }
@@ -110,6 +103,15 @@ qint64 IndexWriter::Failures() const
 {
     std::lock_guard lock(m_mutex);
     return m_nFailures;
+}
+
+void IndexWriter::RunAndClose()
+{
+    Run();
+    // Closed by the writer itself before Finish returns: the last connection to go tidies the
+    // file (under a lock the next search's reader would wait for), and a thread that ends a
+    // search late, on a busy machine, must not hold the next search's index answer.
+    m_store.reset();
 }
 
 void IndexWriter::Run()

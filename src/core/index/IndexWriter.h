@@ -45,6 +45,7 @@ public:
 private:
     explicit IndexWriter(std::unique_ptr<IndexStore> store);
     void Run();
+    void RunAndClose();
 
     struct Listing
     {
