@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The frame comes back where it was left, on a desktop whose work area does not start at the
 # screen's corner: a virtual X server, a window manager (openbox) and a top panel that reserves
-# 32 pixels. The real program is started, moved and resized as a user would (through the window
-# manager), closed (the exit question answered No), and started again three times; each time it
-# must come back at the same place and size.
+# 32 pixels. On its first start the window's outer corner (title bar included) must stand at
+# 10,10 from the work area's corner. The real program is then moved and resized as a user would
+# (through the window manager), closed (the exit question answered No), and started again three
+# times; each time it must come back at the same place and size.
 #   frame_place.sh PROGRAM
 set -euo pipefail
 program=$1
@@ -85,7 +86,23 @@ quit() {
   wait "$app" || true
 }
 
+outer() { # x y of the window's outer corner (its title bar and border included)
+  local ext l t
+  ext=$(xprop -id "$wid" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p')
+  l=${ext%%,*}; t=$(echo "$ext" | cut -d, -f3 | tr -d ' ')
+  # xwininfo's absolute corner of the client area (xdotool's adds the frame's offset again)
+  local x y
+  x=$(xwininfo -id "$wid" | sed -n 's/.*Absolute upper-left X: *//p')
+  y=$(xwininfo -id "$wid" | sed -n 's/.*Absolute upper-left Y: *//p')
+  echo "$((x - ${l:-0})) $((y - ${t:-0}))"
+}
+
+# The first start: the frame's outer corner (not its client area, which would put the title bar
+# under the panel) at 10,10 from the work area's corner.
 start
+first=$(outer)
+echo "first run: $first (decorations: $(xprop -id "$wid" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p'))"
+[ "$first" = "10 42" ] || { echo "frame_place: the first run's frame is at $first, not 10 42"; exit 1; }
 timeout 10 xdotool windowsize --sync "$wid" 700 480
 timeout 10 xdotool windowmove --sync "$wid" 230 170
 sleep 0.5
@@ -99,4 +116,4 @@ for run in 1 2 3; do
   quit
   [ "$got" = "$want" ] || { echo "frame_place: the frame moved (wanted $want, got $got)"; grep -A6 BrindlecoveMain "$XDG_CONFIG_HOME/Halvorn/Brindlecove.conf" || true; exit 1; }
 done
-echo "frame_place: 1 passed, 0 failed"
+echo "frame_place: 2 passed, 0 failed"

@@ -43,7 +43,11 @@ int main(int argc, char* argv[])
         QTest::qWait(100);
     }
     QTest::qWait(200);
-    const QRect g = frame.isMaximized() ? frame.normalGeometry() : frame.geometry();
+    // The normal rectangle as the settings hold it: the window's outer corner (decorations
+    // included; the offscreen platform draws a 2-pixel frame) and the client area's size.
+    const QPoint decoration = frame.geometry().topLeft() - frame.frameGeometry().topLeft();
+    const QRect g = frame.isMaximized() ? frame.normalGeometry().translated(-decoration)
+                                        : QRect(frame.frameGeometry().topLeft(), frame.size());
     std::printf("normal=%d,%d,%d,%d\n", g.x(), g.y(), g.width(), g.height());
     std::printf("maximized=%d\n", frame.isMaximized() ? 1 : 0);
     std::printf("search=%d,%d,%d\n", int(frame.dockWidgetArea(frame.SearchBar())),

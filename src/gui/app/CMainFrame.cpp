@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMoveEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
@@ -88,11 +89,17 @@ CMainFrame::CMainFrame(Prompter& prompter, std::shared_ptr<LanBrowser> browser, 
     setWindowTitle(tr("Brindlecove"));
     setWindowIcon(QIcon(QStringLiteral(":/images/brindlecove.png")));
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
-    // Where the frame stood when it last closed (590 x 390 at 10,10 on the first run).
+    // Where the frame stood when it last closed (590 x 390 at 10,10 on the first run). The
+    // position is the window's outer corner, title bar included (move, not setGeometry, which
+    // would put the client area there and the title bar above the screen's top edge); the size
+    // is the client area's.
     const dockstate::Placement placement = dockstate::ReadPlacement();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        setGeometry(dockstate::PlaceOnScreen(placement.normal, screen->availableGeometry(),
-                                             screen->geometry().size()));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect placed = dockstate::PlaceOnScreen(placement.normal, screen->availableGeometry(),
+                                                      screen->geometry().size());
+        resize(placed.size());
+        move(placed.topLeft());
+    }
     m_nShowCommand = placement.nStatus;
     m_nDisplayStyle = placement.nStyle;
 
@@ -332,7 +339,9 @@ void CMainFrame::SaveWindowState()
     const int nStatus = isMaximized() ? 3 : isMinimized() ? 2 : 1;
     // Stored relative to the work area, whose origin the next start adds again (a panel at the
     // top or left of the desktop would otherwise move the frame by its size on every start).
-    QRect normal = bNormal ? geometry() : normalGeometry();
+    // The outer corner, as the next start places it; the client area's size.
+    QRect normal = bNormal ? QRect(frameGeometry().topLeft(), size())
+                           : normalGeometry().translated(-m_frameOffset);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         normal.translate(-screen->availableGeometry().topLeft());
     dockstate::WritePlacement(normal, nStatus, m_nDisplayStyle, false);
@@ -344,6 +353,13 @@ void CMainFrame::SaveWindowState()
         states << b;
     }
     dockstate::SaveLayout(*this, {m_wndSearchBar, m_wndLogBar}, {2454, 2455}, states);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* e)
+{
+    QMainWindow::moveEvent(e);
+    if (isVisible() && !isMaximized() && !isMinimized() && !isFullScreen())
+        m_frameOffset = geometry().topLeft() - frameGeometry().topLeft();
 }
 
 void CMainFrame::ShowAsPlaced()

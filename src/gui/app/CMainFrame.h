@@ -144,6 +144,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
 
 private:
     // The status message: drains the status queue into pane 0 and the log (posted by PostStatus).
@@ -275,6 +276,9 @@ private:
     int m_nMenuResource = 0;
     int m_nDisplayStyle = 0;
     int m_nShowCommand = 1;
+    // The window manager's decorations above and left of the client area, as last seen while
+    // the frame was neither maximised nor minimised (a maximised frame may lose its borders).
+    QPoint m_frameOffset;
     bool m_bClosed = false;
     // What the current search could not read (counted on the GUI thread).
     quint64 m_nUnreadableSearch = 0;
