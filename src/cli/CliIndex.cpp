@@ -95,8 +95,17 @@ int Watch(QStringList args)
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    // Half the helpers at most hold watches: the other half list what changed.
+    const QStringList watchable = shareindex::WatchableShares(
+        shares, std::max(1, smb::HelperPool::Instance()->Limits().nMaxHelpers / 2));
+    for (const QString& share : shares)
+        if (!watchable.contains(share))
+            PrintErrLine(QStringLiteral("brindlecove-cli: not watching %1: too many shares of "
+                                        "its server or in all for the helpers (nMaxPerHost, "
+                                        "nMaxHelpers)")
+                             .arg(share));
     std::vector<std::unique_ptr<shareindex::ShareWatcher>> watchers;
-    for (const QString& share : shares) {
+    for (const QString& share : watchable) {
         PrintErrLine(QStringLiteral("brindlecove-cli: watching %1").arg(share));
         watchers.push_back(std::make_unique<shareindex::ShareWatcher>(
             share, writer, [](const QString& note) { PrintErrLine(note); }));

@@ -300,6 +300,30 @@ private slots:
         QCOMPARE(o.out, QString());
     }
 
+    // A watch holds its helper for as long as it runs: of four shares of one server, three are
+    // watched and the fourth is named as left out (the server's last place in the pool stays
+    // free for listing what changed), and the command still ends when told.
+    void watchLeavesAServerAPlace()
+    {
+        QTemporaryDir dir;
+        qputenv("BC_INDEX_FILE", QFile::encodeName(dir.filePath("index.sqlite")));
+        const auto restore = qScopeGuard([] { qunsetenv("BC_INDEX_FILE"); });
+        QStringList shares;
+        for (const char* s : {"docs", "music", "public", "private"})
+            shares << QString("\\\\127.0.0.11\\%1").arg(s);
+        QElapsedTimer t;
+        t.start();
+        const Out o = Cli(QStringList{"index", "watch"} + shares + QStringList{"--seconds", "2"});
+        QCOMPARE(o.code, 0);
+        QVERIFY2(t.elapsed() < 30000, qPrintable(QString::number(t.elapsed())));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(o.err.contains("brindlecove-cli: watching " + shares[i] + "\n"),
+                     qPrintable(o.err));
+        QVERIFY2(o.err.contains("brindlecove-cli: not watching " + shares[3] + ": "),
+                 qPrintable(o.err));
+        QCOMPARE(o.err.count("not watching"), 1);
+    }
+
     // While `index watch` runs, what happens on the share through SMB reaches the index within
     // seconds: a file that arrived after the last walk and before the watch began, a file that
     // arrives, one renamed, a folder that arrives with its contents, a file deleted.

@@ -244,6 +244,42 @@ private slots:
         QVERIFY(QDir(target.path()).isEmpty());
     }
 
+    // A search that ran to its end leaves its shares watched (the index kept fresh). Searching
+    // the same server again, as a person does, must not wait for the watchers' helpers: the
+    // second search and a third one end as the first did, with the same finds.
+    void searchAgainWhileTheSharesAreWatched()
+    {
+        NetworkTree& t = Frame().Tree();
+        const NodeHandle range =
+            t.InsertItem(Frame().m_hRootNode, InsertPos::Last, "numeric", NK_DOMAIN);
+        const NodeHandle alpha = t.InsertItem(range, InsertPos::Last, "127.0.0.11", NK_SERVER);
+        for (const char* share : {"docs", "public"})
+            t.InsertItem(alpha, InsertPos::Last, share, NK_SHARE);
+        auto finished = [this] {
+            return !Frame().IsSearchRunning() &&
+                   Frame().SearchDlg()->SearchButton()->text() == "Search";
+        };
+        QStringList counts;
+        for (int run = 0; run < 3; ++run) {
+            SearchFrom(alpha, "*");
+            QTRY_VERIFY_WITH_TIMEOUT(finished(), 30000);
+            QCOMPARE(m_prompter->messages.size(), run + 1);
+            counts << m_prompter->messages.back().strText;
+            if (run == 0) {
+                // Both shares watched: each watch armed (here within about 2.5 s) and its share
+                // listed once by its watcher. A watcher that kept its listing's helper would hold
+                // two of the server's four places, and the two watchers all four.
+                QTRY_VERIFY_WITH_TIMEOUT(smb::HelperPool::Instance()->GetStats().nLent >= 2, 10000);
+                for (int ms = 0; ms < 6000 && smb::HelperPool::Instance()->GetStats().nLent < 4;
+                     ms += 100)
+                    QTest::qWait(100);
+            }
+        }
+        QCOMPARE(counts.size(), 3);
+        QVERIFY2(counts[0].startsWith("Search finished. ") && counts.count(counts[0]) == 3,
+                 qPrintable(counts.join(" | ")));
+    }
+
     // Exit while a worker waits for a host that never answers: the frame closes, its workers
     // and every helper end, all within a second.
     void exitWhileAHostNeverAnswers()

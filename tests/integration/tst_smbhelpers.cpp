@@ -220,6 +220,58 @@ private slots:
         QCOMPARE(s.nKilled, before.nKilled);
     }
 
+    // Helpers held in the background (change watches) never take a server's last place: a
+    // request a person waits for gets it at once, and a further watch waits until the server
+    // has a place to spare (or is cancelled).
+    void standingLeasesLeaveAPlace()
+    {
+        auto pool = smb::HelperPool::Instance();
+        smb::PoolLimits limits;
+        limits.nMaxPerHost = 2;
+        pool->SetLimits(limits);
+        const QString host = "127.0.0.11";
+        const CancelToken never = CancelToken::Make();
+        smb::HelperPool::Lease watch = pool->AcquireStanding(host, {}, never);
+        QVERIFY(watch.Valid());
+
+        const CancelToken stop = CancelToken::Make();
+        std::atomic<bool> bSecond{false};
+        smb::HelperPool::Lease second;
+        std::thread waiter([&] {
+            second = pool->AcquireStanding(host, {}, stop);
+            bSecond = true;
+        });
+        QTest::qWait(500);
+        QVERIFY(!bSecond.load());
+        QElapsedTimer t;
+        t.start();
+        smb::HelperPool::Lease search = pool->Acquire(host, {}, never);
+        QVERIFY(search.Valid());
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+        QTest::qWait(300);
+        QVERIFY(!bSecond.load());
+
+        // The search ends: the one watch still holds all that watches may have of the server.
+        search.Release();
+        QTest::qWait(300);
+        QVERIFY(!bSecond.load());
+        // The first watch ends: the second takes its place.
+        watch.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(bSecond.load(), 5000);
+        waiter.join();
+        QVERIFY(second.Valid());
+        second.Release();
+
+        // A waiting watch ends when cancelled.
+        smb::HelperPool::Lease again = pool->AcquireStanding(host, {}, never);
+        QVERIFY(again.Valid());
+        std::thread cancelled([&] { second = pool->AcquireStanding(host, {}, stop); });
+        QTest::qWait(300);
+        stop.Cancel();
+        cancelled.join();
+        QVERIFY(!second.Valid());
+    }
+
     // A helper keeps at most nMaxConnections SMB connections (one per server and share): the
     // least recently used one closes when a new one would pass the cap. Every listing works.
     void connectionsWithinTheCap_data()

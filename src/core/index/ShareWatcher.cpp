@@ -5,6 +5,8 @@
 #include "smb/HelperProtocol.h"
 #include "smb/SmbUrl.h"
 
+#include <QHash>
+
 #include <chrono>
 
 namespace shareindex {
@@ -23,6 +25,24 @@ QString ParentOf(const QString& path)
     return i > 1 ? path.left(i) : path;
 }
 } // namespace
+
+QStringList WatchableShares(const QStringList& shares, int nMax)
+{
+    const int nPerServer = smb::HelperPool::Instance()->Limits().nMaxPerHost - 1;
+    QStringList out;
+    QHash<QString, int> perServer;
+    for (const QString& share : shares) {
+        const auto path = smb::SmbPath::Parse(share);
+        if (out.size() >= nMax || !path || path->share.isEmpty())
+            continue;
+        int& n = perServer[path->Key()];
+        if (n < nPerServer) {
+            ++n;
+            out << share;
+        }
+    }
+    return out;
+}
 
 ShareWatcher::ShareWatcher(QString share, std::shared_ptr<IndexWriter> writer,
                            std::function<void(const QString&)> fnNote)
@@ -84,8 +104,8 @@ void ShareWatcher::Watch()
     const smb::SmbPath path = *parsed;
     int nFailedInARow = 0;
     while (!m_cancel.Cancelled()) {
-        smb::HelperPool::Lease lease =
-            smb::HelperPool::Instance()->Acquire(path.Key(), smb::HelperProfile{}, m_cancel);
+        smb::HelperPool::Lease lease = smb::HelperPool::Instance()->AcquireStanding(
+            path.Key(), smb::HelperProfile{}, m_cancel);
         Error why = Error::FromCode(lease.Error());
         if (lease.Valid()) {
             bool bArmed = false;
@@ -141,8 +161,10 @@ void ShareWatcher::Watch()
 
 void ShareWatcher::List()
 {
-    std::unique_ptr<ShareFs> fs = MakeSmbShareFs();
-    fs->SetCancel(m_cancel);
+    // A file system of each round's own: its helper goes back to the pool when the round ends,
+    // so a watcher holds one helper between changes (its watch), not two, and a search of the
+    // same server finds its places free.
+    std::unique_ptr<ShareFs> fs;
     // Lists one folder into the index, and walks the sub-folders deep says (all with bAll).
     const std::function<void(const QString&, const QSet<QString>&, bool)> list =
         [&](const QString& folder, const QSet<QString>& deep, bool bAll) {
@@ -181,6 +203,8 @@ void ShareWatcher::List()
         m_dirty.clear();
         m_walk.clear();
         lock.unlock();
+        fs = MakeSmbShareFs();
+        fs->SetCancel(m_cancel);
         if (bAll) {
             list(m_share, {}, true);
         } else {
@@ -189,6 +213,7 @@ void ShareWatcher::List()
             for (const QString& folder : dirty)
                 list(folder, walk, false);
         }
+        fs.reset();
         lock.lock();
     }
 }

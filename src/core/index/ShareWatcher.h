@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <condition_variable>
 #include <functional>
@@ -19,7 +20,9 @@ namespace shareindex {
 // folder that holds it is listed again (through a file system of its own) and recorded, and
 // a folder that arrived is walked. When the watch fails (the server refuses it, the connection
 // goes, or more changed than the server could tell) the whole share is listed again, and the
-// watch starts over after a pause.
+// watch starts over after a pause. The watch's helper never takes its server's last place in
+// the pool, and the listings' helper goes back after each round of changes: a search of the
+// same server always gets a helper.
 //
 // Two threads of its own: one waits on the watch, one lists. Stop() (or the destructor)
 // cancels both: the watching helper is ended, a listing in flight gives up, both are joined.
@@ -58,5 +61,10 @@ private:
     qint64 m_nRelisted = 0;
     std::thread m_watcher, m_lister;
 };
+
+// Of shares (\\SERVER\Share, in the caller's order), those that can be watched at once: at
+// most nMax, and per server one less than the pool's places for a server (a watch holds its
+// helper for good; the last place is kept for searches and listings). The rest are left out.
+QStringList WatchableShares(const QStringList& shares, int nMax);
 
 } // namespace shareindex

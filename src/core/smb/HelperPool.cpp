@@ -130,7 +130,7 @@ const HelperPool::Waiter* HelperPool::Turn() const
     int nBest = 0;
     for (const Waiter& w : m_waiters) {
         const int n = LentTo(w.host);
-        if (n >= m_limits.nMaxPerHost)
+        if (n >= m_limits.nMaxPerHost - (w.bStanding ? 1 : 0))
             continue;
         if (!best || n < nBest) {
             best = &w;
@@ -237,6 +237,18 @@ bool HelperPool::Take(const QString& host, const HelperProfile& profile, Lease& 
 HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& profile,
                                       const CancelToken& cancel, bool bGreet)
 {
+    return AcquireFor(host, profile, cancel, bGreet, false);
+}
+
+HelperPool::Lease HelperPool::AcquireStanding(const QString& host, const HelperProfile& profile,
+                                              const CancelToken& cancel)
+{
+    return AcquireFor(host, profile, cancel, false, true);
+}
+
+HelperPool::Lease HelperPool::AcquireFor(const QString& host, const HelperProfile& profile,
+                                         const CancelToken& cancel, bool bGreet, bool bStanding)
+{
     Lease lease;
     auto fail = [&lease](int err) {
         lease.m_nError = err;
@@ -254,7 +266,7 @@ HelperPool::Lease HelperPool::Acquire(const QString& host, const HelperProfile& 
         wake.notify_one();
     });
     std::unique_lock lock(m_mutex);
-    const Waiter me{host, m_nNextSeq++, &wake};
+    const Waiter me{host, m_nNextSeq++, &wake, bStanding};
     m_waiters.push_back(me);
     auto leave = [&] {
         std::erase_if(m_waiters, [&](const Waiter& w) { return w.nSeq == me.nSeq; });

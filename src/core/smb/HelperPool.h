@@ -138,6 +138,11 @@ public:
     // Searches do not greet: a busy server that is slow to answer is no reason to skip it.
     Lease Acquire(const QString& host, const HelperProfile& profile, const CancelToken& cancel,
                   bool bGreet = false);
+    // A helper held for a long time in the background (a change watch): as Acquire, but it
+    // never takes a host's last place, so requests a person waits for (a search, a listing)
+    // always find one; with nMaxPerHost 1 it waits until cancelled.
+    Lease AcquireStanding(const QString& host, const HelperProfile& profile,
+                          const CancelToken& cancel);
     // One more helper for host, only when it costs nobody a turn: nobody waits, host is below
     // nMaxPerHost and a helper is idle or may start. Never waits (but may start a process).
     Lease TryAcquire(const QString& host, const HelperProfile& profile);
@@ -170,7 +175,10 @@ private:
         QString host;
         quint64 nSeq;
         std::condition_variable* wake;
+        bool bStanding = false; // its host's cap is one less
     };
+    Lease AcquireFor(const QString& host, const HelperProfile& profile, const CancelToken& cancel,
+                     bool bGreet, bool bStanding);
     // The first waiter of the host that has the fewest helpers, among hosts below their cap;
     // m_mutex held.
     const Waiter* Turn() const;

@@ -525,9 +525,8 @@ void CMainFrame::WatchSearchedShares()
     for (const QString& scope : shareindex::ScopesOf(*m_tree, m_hStartNode))
         if (scope.mid(2).count(QLatin1Char('\\')) == 1 && !scope.endsWith(QLatin1Char('$')))
             shares << scope;
-    const int nMax = std::max(1, smb::HelperPool::Instance()->Limits().nMaxHelpers / 4);
-    if (shares.size() > nMax)
-        shares = shares.mid(0, nMax);
+    shares = shareindex::WatchableShares(
+        shares, std::max(1, smb::HelperPool::Instance()->Limits().nMaxHelpers / 4));
     QStringList watched;
     for (const auto& w : m_watchers)
         watched << w->Share();
