@@ -243,6 +243,10 @@ private slots:
         });
         QTest::qWait(500);
         QVERIFY(!bSecond.load());
+        // The waiting watch slows no search: nobody is asked to give back a helper, and a walk
+        // may still take one more helper of another server.
+        QVERIFY(!pool->HasWaiters());
+        QVERIFY(pool->TryAcquire("127.0.0.12", {}).Valid());
         QElapsedTimer t;
         t.start();
         smb::HelperPool::Lease search = pool->Acquire(host, {}, never);

@@ -295,7 +295,7 @@ HelperPool::Lease HelperPool::TryAcquire(const QString& host, const HelperProfil
 {
     Lease lease;
     std::unique_lock lock(m_mutex);
-    if (m_bShutdown || !m_waiters.empty() || LentTo(host) >= m_limits.nMaxPerHost)
+    if (m_bShutdown || ForegroundWaits() || LentTo(host) >= m_limits.nMaxPerHost)
         return lease;
     std::shared_ptr<HelperConnection> victim;
     if (!Take(host, profile, lease, &victim, false))
@@ -309,7 +309,13 @@ HelperPool::Lease HelperPool::TryAcquire(const QString& host, const HelperProfil
 bool HelperPool::HasWaiters() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_waiters.empty();
+    return ForegroundWaits();
+}
+
+bool HelperPool::ForegroundWaits() const
+{
+    return std::any_of(m_waiters.begin(), m_waiters.end(),
+                       [](const Waiter& w) { return !w.bStanding; });
 }
 
 Binding HelperPool::BindingFor(const QString& host)

@@ -143,10 +143,12 @@ public:
     // always find one; with nMaxPerHost 1 it waits until cancelled.
     Lease AcquireStanding(const QString& host, const HelperProfile& profile,
                           const CancelToken& cancel);
-    // One more helper for host, only when it costs nobody a turn: nobody waits, host is below
-    // nMaxPerHost and a helper is idle or may start. Never waits (but may start a process).
+    // One more helper for host, only when it costs nobody a turn: nobody waits (a background
+    // watch aside), host is below nMaxPerHost and a helper is idle or may start. Never waits
+    // (but may start a process).
     Lease TryAcquire(const QString& host, const HelperProfile& profile);
-    // Somebody waits for a helper: a lessee with more than one gives back what it can.
+    // Somebody waits for a helper: a lessee with more than one gives back what it can. A
+    // waiting background watch (AcquireStanding) does not count: it never slows a search.
     bool HasWaiters() const;
 
     // Ends every helper now; later Acquires fail, lent helpers end when given back.
@@ -179,6 +181,8 @@ private:
     };
     Lease AcquireFor(const QString& host, const HelperProfile& profile, const CancelToken& cancel,
                      bool bGreet, bool bStanding);
+    // Somebody other than a background watch waits; m_mutex held.
+    bool ForegroundWaits() const;
     // The first waiter of the host that has the fewest helpers, among hosts below their cap;
     // m_mutex held.
     const Waiter* Turn() const;
