@@ -2,9 +2,9 @@
 # Several far servers: four loopback servers × 4 shares (scripts/loadlan.sh with 4 hosts), each
 # reached through a bench/delayproxy.py of its own that holds every packet DELAY_MS each way.
 # There the helpers wait for round trips, so how many work at once decides the speed; this is
-# what the default helper count (four per core) is for. Interleaved runs, medians:
-#   - `brindlecove-cli search --pattern "*" \\far1 … \\far4` with the default helpers, with 4
-#     (the walkers' parallelism) and with 16;
+# why the number of helpers grows while the cores idle. Interleaved runs, medians:
+#   - `brindlecove-cli search --pattern "*" \\far1 … \\far4` with the default helpers (they
+#     follow the idle CPU), with 4 fixed (the walkers' parallelism) and with 16 fixed;
 #   - four `smbclient -c 'recurse; ls'` walkers in parallel over the 16 shares.
 #   bench/farload.sh [DELAY_MS] [RUNS] [ENTRIES]   (root; default 1 ms, 3 runs, 32,000 entries)
 # Build first (scripts/build.sh). BC_BENCH_TABLE: where the table row goes (bench/run.sh).
@@ -47,10 +47,10 @@ for h in "${hosts[@]}"; do
     servers+=("\\\\$h")
     for s in 1 2 3 4; do echo "//$h/s$s" >> "$work/shares"; done
 done
-# The same settings file layout as the program's, one home per helper count.
-for n in 4 16; do
+# The same settings file layout as the program's, one home per fixed helper count.
+for n in ${BC_FARLOAD_COUNTS:-4 16}; do
     mkdir -p "$work/h$n/.config/Halvorn"
-    printf '[SmbHelpers]\nnMaxHelpers=%d\n' "$n" > "$work/h$n/.config/Halvorn/Brindlecove.conf"
+    printf '[SmbHelpers]\nnMinHelpers=%d\nnMaxHelpers=%d\n' "$n" "$n" > "$work/h$n/.config/Halvorn/Brindlecove.conf"
 done
 mkdir -p "$work/default"
 

@@ -7,9 +7,9 @@
 # (smbclient -L, in parallel; a server that has been idle starts its RPC services for them, as
 # it does for our share lists). Prints entries/s, wall and CPU time, the most connections to
 # port 445 at once (all, and to one server; sampled every 0.5 s with ss), the most helper
-# processes and peak memory. Ours runs three times per round: with the default helpers (four per
-# core), with four, the walkers' parallelism, and given the 80 share paths as the walkers are
-# (no share lists to ask for).
+# processes and peak memory. Ours runs three times per round: with the default helpers (their
+# number follows the idle CPU), with four, the walkers' parallelism, and given the 80 share paths
+# as the walkers are (no share lists to ask for).
 #   bench/load.sh [ENTRIES] [RUNS]     (root; default 500000 entries, 3 runs each)
 # Build first (scripts/build.sh). BC_BENCH_TABLE: where the table row goes (bench/run.sh).
 set -euo pipefail
@@ -55,7 +55,8 @@ sample() {
     done
 }
 
-# The same search with four helpers, the walkers' parallelism (the default is four per core).
+# The same search with four helpers, the walkers' parallelism (by default their number follows
+# the idle CPU).
 mkdir -p "$work/four/.config/Halvorn"
 printf '[SmbHelpers]\nnMaxHelpers=4\n' > "$work/four/.config/Halvorn/Brindlecove.conf"
 

@@ -1,3 +1,4 @@
+#include "common/FakeHelper.h"
 #include "smb/HelperPool.h"
 #include "smb/HelperProtocol.h"
 
@@ -6,6 +7,8 @@
 #include <random>
 
 namespace proto = smbproto;
+using fakehelper::PythonHelper;
+using fakehelper::Script;
 
 // The helper protocol's frames, and what the pool does with helpers that break it.
 class TestProtocol : public QObject
@@ -20,49 +23,6 @@ class TestProtocol : public QObject
                                  quint64(i) << 40, 133000000000000000ULL + i});
         m.entries.push_back({QByteArray("\0\x01\xff", 3), 0, 0, 0});
         return m;
-    }
-
-    static QString Script(const QTemporaryDir& dir, const QByteArray& body)
-    {
-        const QString path = dir.filePath("helper.sh");
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write((body.startsWith("#!") ? QByteArray() : QByteArray("#!/bin/sh\n")) + body + "\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path;
-    }
-
-    // A fake helper in Python that reads frames and answers each request with the frames the
-    // program itself encodes. pause: seconds before each answer; nDieAfter: it ends (without
-    // a word) on that request.
-    static QByteArray PythonHelper(const proto::FromHelper& answer, double pause = 0.05,
-                                   int nDieAfter = 0)
-    {
-        return "#!/usr/bin/env python3\n"
-               "import socket, struct, time\n"
-               "s = socket.socket(fileno=3)\n"
-               "answer = bytes.fromhex('" +
-               proto::Encode(answer).toHex() +
-               "')\n"
-               "def take(n):\n"
-               "    b = b''\n"
-               "    while len(b) < n:\n"
-               "        c = s.recv(n - len(b))\n"
-               "        if not c: raise SystemExit(0)\n"
-               "        b += c\n"
-               "    return b\n"
-               "count = 0\n"
-               "while True:\n"
-               "    take(struct.unpack('<I', take(4))[0])\n"
-               "    count += 1\n"
-               "    if count == " +
-               QByteArray::number(nDieAfter) +
-               ": raise SystemExit(0)\n"
-               "    time.sleep(" +
-               QByteArray::number(pause) +
-               ")\n"
-               "    s.sendall(answer)\n";
     }
 
     // One ListFolder request to a pool whose helper is the given program.

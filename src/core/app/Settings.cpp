@@ -63,6 +63,7 @@ void ApplyHelperLimits()
         return ok ? std::clamp(v, lo, hi) : fallback;
     };
     l.nMaxHelpers = read("nMaxHelpers", l.nMaxHelpers, 1, 256);
+    l.nMinHelpers = read("nMinHelpers", l.nMinHelpers, 1, 256);
     l.nMaxPerHost = read("nMaxPerHost", l.nMaxPerHost, 1, 64);
     l.msConnect = read("msConnect", l.msConnect, 100, 60000);
     l.msAnswer = read("msAnswer", l.msAnswer, 100, 60000);

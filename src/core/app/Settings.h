@@ -19,7 +19,8 @@ struct SearchTexts
 SearchTexts ReadSearchTexts();
 void WriteSearchTexts(const SearchTexts& texts);
 
-// Section "SmbHelpers": "nMaxHelpers" (4 per core, 4 to 16), "nMaxPerHost" (4), "msConnect" (3000),
+// Section "SmbHelpers": "nMaxHelpers" (8 per core, 8 to 32), "nMinHelpers" (2 per core, 2 to 8:
+// between the two the count follows the idle CPU), "nMaxPerHost" (4), "msConnect" (3000),
 // "msAnswer" (5000), "msRequest" (15000), "msIdle" (10000), read once at start and handed to the
 // SMB helper pool. Values out of sense are brought back into range.
 void ApplyHelperLimits();

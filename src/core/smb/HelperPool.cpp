@@ -18,7 +18,13 @@ namespace smb {
 int DefaultMaxHelpers()
 {
     const int nCores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(4 * std::max(nCores, 1), 4, 16);
+    return std::clamp(8 * std::max(nCores, 1), 8, 32);
+}
+
+int DefaultMinHelpers()
+{
+    const int nCores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(2 * std::max(nCores, 1), 2, 8);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -29,7 +35,10 @@ std::shared_ptr<HelperPool> HelperPool::Instance()
     return s_pool;
 }
 
-HelperPool::HelperPool() = default;
+HelperPool::HelperPool()
+{
+    m_budget.SetBounds(m_limits.nMinHelpers, m_limits.nMaxHelpers);
+}
 
 HelperPool::~HelperPool()
 {
@@ -42,7 +51,22 @@ void HelperPool::SetLimits(const PoolLimits& limits)
     m_limits = limits;
     m_limits.nMaxHelpers = std::max(1, m_limits.nMaxHelpers);
     m_limits.nMaxPerHost = std::clamp(m_limits.nMaxPerHost, 1, m_limits.nMaxHelpers);
+    m_limits.nMinHelpers = std::clamp(m_limits.nMinHelpers, 1, m_limits.nMaxHelpers);
+    m_budget.SetBounds(m_limits.nMinHelpers, m_limits.nMaxHelpers);
     WakeTurn();
+}
+
+void HelperPool::SetCpuTicks(HelperBudget::TicksFn fn)
+{
+    std::lock_guard lock(m_mutex);
+    m_budget = HelperBudget(std::move(fn));
+    m_budget.SetBounds(m_limits.nMinHelpers, m_limits.nMaxHelpers);
+    WakeTurn();
+}
+
+void HelperPool::UpdateBudget(bool bWants)
+{
+    m_budget.Update(bWants && BudgetedProcesses() >= m_budget.Allowed(), Clock::now());
 }
 
 PoolLimits HelperPool::Limits() const
@@ -221,7 +245,8 @@ bool HelperPool::Take(const QString& host, const HelperProfile& profile, Lease& 
         m_idle.erase(pick);
         return true;
     }
-    if (m_nProcesses < m_limits.nMaxHelpers) {
+    UpdateBudget(true);
+    if (m_nProcesses < m_limits.nMaxHelpers && BudgetedProcesses() < m_budget.Allowed()) {
         ++m_nProcesses;
         return true;
     }
@@ -281,12 +306,19 @@ HelperPool::Lease HelperPool::AcquireFor(const QString& host, const HelperProfil
         const Waiter* turn = Turn();
         if (turn && turn->nSeq == me.nSeq && Take(host, profile, lease, &victim, true))
             break;
-        // Woken by a change or a cancel; the bound only covers a token without a wake-up.
-        wake.wait_for(lock, std::chrono::milliseconds(cancel.Slice(2000)));
+        // Woken by a change or a cancel; the bound covers a token without a wake-up, and a
+        // budget that may grow while nothing changes.
+        const bool bMyTurn = turn && turn->nSeq == me.nSeq;
+        const int msLook =
+            bMyTurn && m_budget.MayGrow() ? static_cast<int>(HelperBudget::kPeriod.count()) : 2000;
+        wake.wait_for(lock, std::chrono::milliseconds(cancel.Slice(msLook)));
     }
     AddLent(host, 1);
+    if (bStanding)
+        ++m_nStanding;
     leave();
     lease.m_host = host;
+    lease.m_bStanding = bStanding;
     lock.unlock();
     return Finish(std::move(lease), profile, std::move(victim));
 }
@@ -362,6 +394,8 @@ HelperPool::Lease HelperPool::Finish(Lease lease, const HelperProfile& profile,
         if (!helper) {
             --m_nProcesses;
             AddLent(lease.m_host, -1);
+            if (lease.m_bStanding)
+                --m_nStanding;
             WakeTurn();
             lease.m_pool.reset();
             lease.m_nError = smbproto::kErrNoHelper;
@@ -375,11 +409,16 @@ HelperPool::Lease HelperPool::Finish(Lease lease, const HelperProfile& profile,
     return lease;
 }
 
-void HelperPool::Give(std::shared_ptr<HelperConnection> helper, const QString& host)
+void HelperPool::Give(std::shared_ptr<HelperConnection> helper, const QString& host, bool bStanding)
 {
     std::unique_lock lock(m_mutex);
     AddLent(host, -1);
-    if (helper->Dead() || helper->InFlight() > 0 || m_bShutdown) {
+    if (bStanding)
+        --m_nStanding;
+    UpdateBudget(ForegroundWaits());
+    // Beyond the budget (the CPU is busy) a helper that comes back ends.
+    if (helper->Dead() || helper->InFlight() > 0 || m_bShutdown ||
+        BudgetedProcesses() > m_budget.Allowed()) {
         // Counted until it has ended: a new helper never starts beside one still dying.
         lock.unlock();
         helper->Kill();
@@ -459,6 +498,7 @@ HelperPool::Stats HelperPool::GetStats() const
     std::lock_guard lock(m_mutex);
     Stats s = m_stats;
     s.nProcesses = m_nProcesses;
+    s.nAllowed = m_budget.Allowed();
     s.nIdle = static_cast<int>(m_idle.size());
     for (const auto& [h, n] : m_lentPerHost)
         s.nLent += n;
@@ -469,7 +509,7 @@ HelperPool::Stats HelperPool::GetStats() const
 
 HelperPool::Lease::Lease(Lease&& other) noexcept
     : m_pool(std::move(other.m_pool)), m_helper(std::move(other.m_helper)),
-      m_host(std::move(other.m_host)), m_nError(other.m_nError)
+      m_host(std::move(other.m_host)), m_bStanding(other.m_bStanding), m_nError(other.m_nError)
 {}
 
 HelperPool::Lease& HelperPool::Lease::operator=(Lease&& other) noexcept
@@ -479,6 +519,7 @@ HelperPool::Lease& HelperPool::Lease::operator=(Lease&& other) noexcept
         m_pool = std::move(other.m_pool);
         m_helper = std::move(other.m_helper);
         m_host = std::move(other.m_host);
+        m_bStanding = other.m_bStanding;
         m_nError = other.m_nError;
     }
     return *this;
@@ -487,7 +528,7 @@ HelperPool::Lease& HelperPool::Lease::operator=(Lease&& other) noexcept
 void HelperPool::Lease::Release()
 {
     if (m_helper && m_pool)
-        m_pool->Give(std::move(m_helper), m_host);
+        m_pool->Give(std::move(m_helper), m_host, m_bStanding);
     m_helper.reset();
     m_pool.reset();
 }
