@@ -137,14 +137,21 @@ void SmbHostSession::Announce(const std::vector<std::pair<QString, smb::SmbPath>
 
 void SmbHostSession::LookBelow()
 {
-    for (auto it = m_sent.begin(); it != m_sent.end() && m_queue.size() < kMaxQueued; ++it) {
-        Sent& s = it.value();
-        if (s.bLooked || !s.lane || !s.lane->lease.Answered(s.n))
+    for (auto next = m_unlooked.begin(); next != m_unlooked.end() && m_queue.size() < kMaxQueued;) {
+        const auto it = m_sent.constFind(*next);
+        // Taken by the walk, or failed with its helper: nothing to look at.
+        if (it == m_sent.cend() || !it->lane) {
+            next = m_unlooked.erase(next);
             continue;
-        s.bLooked = true;
+        }
+        if (!it->lane->lease.Answered(it->n)) {
+            ++next;
+            continue;
+        }
+        next = m_unlooked.erase(next);
         // As the walk names and enters them: folders, not hidden by a leading ".".
         const QString prefix = FolderPrefix(it.key());
-        for (const FsEntry& e : s.listing->entries) {
+        for (const FsEntry& e : it->listing->entries) {
             if (!(e.nAttributes & kAttrDirectory) || e.strName.isEmpty() ||
                 e.strName.startsWith(QLatin1Char('.')) || e.strName.contains(QLatin1Char('/')) ||
                 e.strName.contains(QLatin1Char('\\')))
@@ -152,7 +159,7 @@ void SmbHostSession::LookBelow()
             QString unc = prefix + e.strName;
             if (unc.size() > kMaxFolderPath || m_sent.contains(unc) || m_taken.contains(unc))
                 continue;
-            smbproto::Target at = s.at;
+            smbproto::Target at = it->at;
             at.path = at.path.isEmpty() ? e.strName.toUtf8() : at.path + '/' + e.strName.toUtf8();
             m_queue.emplace_back(std::move(unc), std::move(at));
         }
@@ -173,8 +180,10 @@ void SmbHostSession::SendAhead()
             break;
         auto [unc, at] = std::move(m_queue.front());
         m_queue.pop_front();
-        if (!m_sent.contains(unc) && !m_taken.contains(unc)) // announced twice
+        if (!m_sent.contains(unc) && !m_taken.contains(unc)) { // announced twice
             m_sent.insert(unc, SendListing(*lane, at));
+            m_unlooked.push_back(std::move(unc));
+        }
     }
 }
 
@@ -318,6 +327,7 @@ void SmbHostSession::Drain()
     for (Sent& s : m_sent)
         Collect(s);
     m_sent.clear();
+    m_unlooked.clear();
     m_queue.clear();
     m_taken.clear();
     m_lanes.clear();

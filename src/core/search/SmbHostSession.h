@@ -75,7 +75,6 @@ private:
         quint64 n = 0;
         std::shared_ptr<Listing> listing;
         smbproto::Target at;
-        bool bLooked = false; // its sub-folders were queued (answered ahead of the walk)
     };
 
     // A lane to send on: the least loaded one below nDepth requests in flight, else a new one
@@ -108,5 +107,8 @@ private:
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<std::pair<QString, smbproto::Target>> m_queue; // announced, not sent
     QHash<QString, Sent> m_sent;                              // sent, not taken
+    // Sent, in the order sent, whose sub-folders are not queued yet: LookBelow visits these
+    // only, not every listing held for the walk.
+    std::deque<QString> m_unlooked;
     QSet<QString> m_taken; // listed for the walk: never sent again (a folder queued twice)
 };

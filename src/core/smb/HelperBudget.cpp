@@ -54,8 +54,7 @@ void HelperBudget::SetBounds(int nMin, int nMax)
     m_nMax = std::max(1, nMax);
     m_nMin = std::clamp(nMin, 1, m_nMax);
     // Before its first look it starts at the floor.
-    m_nAllowed =
-        m_lastLook == Clock::time_point() ? m_nMin : std::clamp(m_nAllowed, m_nMin, m_nMax);
+    m_nAllowed = m_lastLook ? std::clamp(m_nAllowed, m_nMin, m_nMax) : m_nMin;
     if (!m_fnTicks)
         m_nAllowed = m_nMax;
 }
@@ -63,12 +62,11 @@ void HelperBudget::SetBounds(int nMin, int nMax)
 void HelperBudget::Update(bool bShort, Clock::time_point now)
 {
     m_bShortSince = m_bShortSince || bShort;
-    const bool bLooked = m_lastLook != Clock::time_point();
-    if (m_nMin == m_nMax || (bLooked && now - m_lastLook < kPeriod))
+    if (m_nMin == m_nMax || (m_lastLook && now - *m_lastLook < kPeriod))
         return;
     const std::optional<CpuTicks> ticks = m_fnTicks ? m_fnTicks() : std::nullopt;
     // A look long after the last one (the pool was idle) only starts a new period.
-    const bool bFresh = !bLooked || now - m_lastLook > 4 * kPeriod;
+    const bool bFresh = !m_lastLook || now - *m_lastLook > 4 * kPeriod;
     m_lastLook = now;
     if (!ticks) {
         m_nAllowed = m_nMax;

@@ -55,7 +55,7 @@ private:
     int m_nAllowed = 1;
     bool m_bShortSince = false; // somebody was kept waiting since the last look
     std::optional<CpuTicks> m_last;
-    Clock::time_point m_lastLook;
+    std::optional<Clock::time_point> m_lastLook; // none before the first look
 };
 
 } // namespace smb

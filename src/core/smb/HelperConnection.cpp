@@ -285,8 +285,13 @@ bool HelperConnection::Take(proto::FromHelper& m, const CancelToken& cancel)
     r.data = std::move(done->data);
     if (std::find(m_contacted.begin(), m_contacted.end(), m_binding.host) == m_contacted.end())
         m_contacted.push_back(m_binding.host);
-    if (r.nError == 0 && m_binding.fnAnswered)
+    // The pool remembers a host that answers for ten seconds: telling it once a second spares
+    // every walker the pool's lock on each folder.
+    if (const auto now = Clock::now();
+        r.nError == 0 && m_binding.fnAnswered && now - m_answeredNoted >= std::chrono::seconds(1)) {
+        m_answeredNoted = now;
         m_binding.fnAnswered(m_profile.nPort);
+    }
     if (!front.server.isEmpty() && m_binding.fnOutcome)
         m_binding.fnOutcome(front.server, r.nError != proto::kErrLoginFailed);
     m_replies[front.n] = std::move(r);

@@ -107,7 +107,11 @@ public:
     HelperConnection(const HelperConnection&) = delete;
     HelperConnection& operator=(const HelperConnection&) = delete;
 
-    void Bind(Binding binding) { m_binding = std::move(binding); }
+    void Bind(Binding binding)
+    {
+        m_binding = std::move(binding);
+        m_answeredNoted = {};
+    }
     void SetShareListAsks(bool bAsks) { m_binding.bShareListAsks = bAsks; }
     void Kill();
     bool Dead() const { return m_bDead; }
@@ -171,6 +175,7 @@ private:
     std::map<quint64, Reply> m_replies; // answered, not yet waited for
     quint64 m_nNext = 1;
     Clock::time_point m_deadline, m_endOfAll;
+    Clock::time_point m_answeredNoted; // fnAnswered was last called (for this binding)
 };
 
 } // namespace smb

@@ -15,16 +15,23 @@
 
 namespace smb {
 
-int DefaultMaxHelpers()
+namespace {
+// n per core of this machine, kept between lo and hi.
+int PerCore(int n, int lo, int hi)
 {
     const int nCores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(8 * std::max(nCores, 1), 8, 32);
+    return std::clamp(n * std::max(nCores, 1), lo, hi);
+}
+} // namespace
+
+int DefaultMaxHelpers()
+{
+    return PerCore(8, 8, 32);
 }
 
 int DefaultMinHelpers()
 {
-    const int nCores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(2 * std::max(nCores, 1), 2, 8);
+    return PerCore(2, 2, 8);
 }
 
 using Clock = std::chrono::steady_clock;
